@@ -7,6 +7,9 @@
 #include <string>
 #include <string_view>
 
+// Every module links these from qzcom, whatever the default symbol visibility.
+#pragma GCC visibility push(default)
+
 namespace tarmin::cp {
 
 // The Unicode character of a Windows-1251 / KOI8-R byte (bytes below 0x80 are
@@ -35,6 +38,15 @@ std::string upper_1251(std::string_view text);
 std::string lower_1251(std::string_view text);
 bool iequals_1251(std::string_view a, std::string_view b);
 
+// Exact conversions for callers that must pass a text on unchanged when it
+// does not convert: false (out untouched) for malformed UTF-8 (overlong
+// forms, surrogates, values above 0x10FFFF, cut sequences) or a character
+// that the target code page lacks.
+bool try_utf8_to_cp1251(std::string_view text, std::string &out);
+bool try_cp1251_to_utf8(std::string_view text, std::string &out);
+
+// One UTF-8 sequence of a character (1 to 4 bytes) appended to out.
+void append_utf8(std::string &out, char32_t c);
 
 // Unicode characters of the bytes 0x80..0xFF.
 inline constexpr std::array<char16_t, 128> kCp1251High = {
@@ -119,6 +131,8 @@ template <detail::Utf8Literal S> constexpr const char *operator""_w() {
 }
 
 } // namespace tarmin::cp
+
+#pragma GCC visibility pop
 
 // Brings the _w literal into scope: using namespace tarmin::cp::literals;
 namespace tarmin::cp::literals {
