@@ -1,0 +1,81 @@
+// The monitor's application object: chooses the settings profile from the
+// command line, initialises the common services, runs the configuration
+// program when the settings ask for it, reads the settings, opens the main
+// window and keeps the state that the whole program shares.
+#pragma once
+
+#include "monitor/app/MonitorSettings.h"
+#include "monitor/app/gui/CMyCommandLineInfo.h"
+#include "monitor/views/model/MonitorContext.h"
+
+#include <QObject>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarmin::monitor {
+
+class CMainFrame;
+class ConfigProgramLauncher;
+
+class CMainApp : public QObject {
+    Q_OBJECT
+public:
+    // Initialisation stages: 0 nothing done, 1 common services initialised;
+    // 2 to 5 mark the opening of the cryptographic context.
+    static constexpr int kStageNone = 0;
+    static constexpr int kStageCommonServices = 1;
+
+    CMainApp();
+    ~CMainApp() override;
+
+    // Start-up in its fixed order. False when the program is to end; the
+    // caller then runs ExitInstance().
+    bool InitInstance(const std::vector<std::string> &args);
+    // The exit steps; returns the program's exit code.
+    int ExitInstance();
+
+    // Starts the configuration program, or brings its window to the front
+    // when it is running; at start-up also waits until it has exited.
+    void RunConfigurationProgram(bool atStartup);
+
+    // Refresh settings, read again at every refresh.
+    void ReadRefreshSettings();
+    // The refresh timer's period now (100 ms during the receipt catch-up).
+    int refreshPeriodMs() const;
+    // Receipt-tracking batches of a refresh tick while the catch-up is pending.
+    void RunReceiptCatchUp();
+    // The main frame is closing: close what belongs to it.
+    void OnMainFrameClosing();
+
+    const std::string &profile() const { return m_cmdInfo.profile(); }
+    const CMyCommandLineInfo &commandLine() const { return m_cmdInfo; }
+    const StartupSettings &startupSettings() const { return m_startup; }
+    MonitorContext &context() { return m_context; }
+    int stage() const { return m_stage; }
+    bool initialised() const { return m_context.initialised; }
+    CMainFrame *mainFrame() const { return m_frame.get(); }
+    ConfigProgramLauncher &configLauncher() { return *m_launcher; }
+
+    // The last directory chosen in a file dialog (stored at exit).
+    std::string lastInitDir;
+
+    // The running application (null before construction or after destruction).
+    static CMainApp *instance() { return s_instance; }
+
+private:
+    bool initCommonServices();
+    bool readStartupSettings();
+
+    static inline CMainApp *s_instance = nullptr;
+
+    CMyCommandLineInfo m_cmdInfo;
+    StartupSettings m_startup;
+    MonitorContext m_context;
+    int m_stage = kStageNone;
+    std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<ConfigProgramLauncher> m_launcher;
+};
+
+} // namespace tarmin::monitor

@@ -1,0 +1,33 @@
+// The record list's header: shows the sorted column with a triangle drawn in
+// the button highlight and shadow colours, and keeps every column at least
+// as wide as the list's minimum when the operator drags its divider.
+#pragma once
+
+#include <QHeaderView>
+
+namespace tarmin::monitor {
+
+class CHeaderCtrlEx : public QHeaderView {
+    Q_OBJECT
+public:
+    explicit CHeaderCtrlEx(QWidget *parent = nullptr);
+
+    // The column that carries the triangle (-1: none) and its direction.
+    void setSortMark(int column, bool ascending);
+    int sortMarkColumn() const { return m_sortColumn; }
+    bool sortMarkAscending() const { return m_ascending; }
+
+    // Narrowest width the operator can give a column by dragging.
+    void setMinimumColumnWidth(int width);
+    // Forbids (or allows again) resizing the columns.
+    void setResizingAllowed(bool allowed);
+
+protected:
+    void paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const override;
+
+private:
+    int m_sortColumn = -1;
+    bool m_ascending = true;
+};
+
+} // namespace tarmin::monitor

@@ -1,0 +1,45 @@
+// What the record list needs from the application: where the gateway logs
+// are, how their fields are separated, the beep settings of the last
+// refresh, and the parts of the monitor that take part in a reading when
+// they are present (error statistics, receipt tracking).
+#pragma once
+
+#include "monitor/app/MonitorSettings.h"
+
+#include <string>
+
+namespace tarmin::monitor {
+
+class CErrorRecord;
+
+// Counts the errors records of a reading for the numerous-error alert.
+class ErrorStatisticsSink {
+public:
+    virtual ~ErrorStatisticsSink() = default;
+    // At the start of every errors reading.
+    virtual void resetForPass() = 0;
+    // For every errors record that passed the filter, when counting is on.
+    virtual void count(const CErrorRecord &record, const ErrorsReadingSettings &settings) = 0;
+};
+
+// The receipt-tracking store behind the notifications category.
+class ReceiptTracking {
+public:
+    virtual ~ReceiptTracking() = default;
+    // One batch of at most `lines` lines of each log.
+    virtual void runBatch(unsigned lines) = 0;
+    // Set while the last batch stopped at its line limit.
+    virtual bool catchUpPending() const = 0;
+};
+
+struct MonitorContext {
+    std::string logDirectory; // ends in "/" (or "\")
+    char separator = ',';
+    RefreshSettings refresh;  // read at start-up and at every refresh
+    bool initialised = false; // start-up has completed
+    // Absent until the parts that provide them are built into the program.
+    ErrorStatisticsSink *errorStatistics = nullptr;
+    ReceiptTracking *receipts = nullptr;
+};
+
+} // namespace tarmin::monitor

@@ -1,0 +1,61 @@
+#include "monitor/views/model/RecordList.h"
+
+#include "monitor/logs/Records.h"
+
+#include <algorithm>
+#include <new>
+
+namespace tarmin::monitor {
+
+RecordList::RecordList(Category category) : m_category(category) {}
+RecordList::~RecordList() = default;
+
+void RecordList::reset(Category category) {
+    m_rows.clear();
+    m_rows.shrink_to_fit();
+    m_records.clear();
+    m_records.shrink_to_fit();
+    m_category = category;
+}
+
+std::string_view RecordList::text(std::size_t row, int column) const {
+    return cellText(at(row), m_category, column);
+}
+
+int RecordList::image(std::size_t row) const { return at(row).GetImage(); }
+
+std::size_t RecordList::prepend(std::vector<std::unique_ptr<CGWRecord>> &&pass) {
+    std::size_t added = 0;
+    try {
+        const std::size_t room = m_capacity > m_rows.size() ? m_capacity - m_rows.size() : 0;
+        const std::size_t wanted = std::min(room, pass.size());
+        // Rows go in newest first from the top, so a full list keeps the
+        // newest records of the pass and drops its oldest ones.
+        const std::size_t first = pass.size() - wanted;
+        m_records.reserve(m_records.size() + wanted);
+        m_rows.reserve(m_rows.size() + wanted);
+        for (; added < wanted; ++added) {
+            m_rows.push_back(static_cast<uint32_t>(m_records.size()));
+            m_records.push_back(std::move(pass[first + added]));
+        }
+    } catch (const std::bad_alloc &) {
+        // The list keeps what it could take; the caller reports the overflow.
+        if (m_rows.size() > m_records.size()) m_rows.resize(m_records.size());
+    }
+    pass.clear();
+    return added;
+}
+
+void RecordList::sort(int column, bool ascending) {
+    const std::span<const ColumnInfo> columns = columnsOf(m_category);
+    if (column < 0 || column >= static_cast<int>(columns.size())) return;
+    // CSortClassEx orders the rows top first; the list keeps them bottom first.
+    std::vector<uint32_t> top(m_rows.rbegin(), m_rows.rend());
+    CSortClassEx sorter(
+        top, [this, column](uint32_t index) { return cellText(*m_records[index], m_category, column); },
+        columns[column].sortKind);
+    sorter.Sort(ascending);
+    std::reverse_copy(top.begin(), top.end(), m_rows.begin());
+}
+
+} // namespace tarmin::monitor
