@@ -177,9 +177,22 @@ QZ_API char *QZ_ExpandEnvironment(const char *text);
 #define QZ_LEVEL_DETAIL 1
 #define QZ_LEVEL_SUMMARY 3
 
-/* Records an event: keeps it for QZ_ShowReports and appends it to the
- * operator event file. The arguments are those that the code's event text
- * takes (see common/event_texts). */
+/* Records an event: keeps it for QZ_ShowReports and, once the services are
+ * initialised, appends it to the operator event file. The arguments are those
+ * that the code's event text takes, of the types listed in the table of
+ * common/event_texts.h (texts are const char *, null allowed; numbers are
+ * QZ_DWORD or int). A code without a text of its own takes no arguments.
+ *
+ * Event files: "tarmin-operator" + start date "yyyymmdd" (+ "_N" for further
+ * files of a day) + ".csv" in the directory of the settings key's value
+ * "Filename" (default "%TEMP%\"; environment references are expanded and a
+ * trailing "\" or "/" is a separator), one line per event in local time:
+ *     dd/mm/yyyy,hh:mm:ss,0x<code %X>,<level>,<event text>
+ * with the control characters of the text turned into blanks. "Update period"
+ * (bit 0 never, bit 1 by "Maximum file size" KB, bit 2 daily, bit 3 monthly;
+ * default 1) starts new files; the product's event files not written to for
+ * "DeleteFilePeriod" days (default 30; 0 keeps them) are deleted. A directory
+ * that cannot be written loses the line, never the kept report. */
 QZ_API void QZ_ReportEvent(int level, QZ_DWORD code, ...);
 QZ_API void QZ_ReportEventV(int level, QZ_DWORD code, va_list args);
 
@@ -238,8 +251,10 @@ typedef int (*QZ_FOLDER_BROWSER)(QZ_HWND edit, QZ_HWND parent, void *user);
 QZ_API void QZ_SetFolderBrowser(QZ_FOLDER_BROWSER browser, void *user);
 QZ_API int QZ_BrowseForFolder(QZ_HWND edit, QZ_HWND parent);
 
-/* 32-byte password digest: PBKDF2-HMAC-SHA-256 over the text, salted with the
- * product key path, many iterations. 0 = success. */
+/* 32-byte password digest: PBKDF2-HMAC-SHA-256 over the text, 100000
+ * iterations, salted with the product key path in lower case (so each profile
+ * has its own digest, whatever the case its name was typed in). Nonzero (out
+ * zeroed) before initialisation. 0 = success. */
 QZ_API int QZ_HashPassword(const void *text, size_t length, unsigned char out[32]);
 
 /* zlib (RFC 1950) compression. *out released with QZ_Free. 0 = success;
