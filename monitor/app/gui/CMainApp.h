@@ -37,11 +37,14 @@ public:
     int ExitInstance();
 
     // Starts the configuration program, or brings its window to the front
-    // when it is running; at start-up also waits until it has exited.
-    void RunConfigurationProgram(bool atStartup);
+    // when it is running; at start-up also waits until it has exited. False
+    // (after the message) when it could not be located or started.
+    bool RunConfigurationProgram(bool atStartup);
 
     // Refresh settings, read again at every refresh.
     void ReadRefreshSettings();
+    // Whether receipt tracking is still catching up with the logs.
+    bool catchUpPending() const;
     // The refresh timer's period now (100 ms during the receipt catch-up).
     int refreshPeriodMs() const;
     // Receipt-tracking batches of a refresh tick while the catch-up is pending.

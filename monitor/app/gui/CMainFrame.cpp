@@ -84,8 +84,6 @@ bool CMainFrame::OnCreate() {
     createMenus();
     createToolBar();
     createStatusBar();
-    restoreBarState();
-    m_placement.Restore(*this);
     m_clockTimer.start(kClockPeriodMs);
     OnClockTick();
     if (!m_app.profile().empty())
@@ -257,6 +255,11 @@ void CMainFrame::createStatusBar() {
 
 QLabel *CMainFrame::statusPane(int index) const {
     return index >= 0 && index < m_panes.size() ? m_panes[index] : nullptr;
+}
+
+void CMainFrame::restoreFrameState() {
+    restoreBarState();
+    m_placement.Restore(*this);
 }
 
 void CMainFrame::restoreBarState() {

@@ -51,8 +51,11 @@ public:
     explicit CMainFrame(CMainApp &app, QWidget *parent = nullptr);
     ~CMainFrame() override;
 
-    // Window creation: bars, bar state, placement, clock, title.
+    // Window creation: commands, bars, clock, title, tree.
     bool OnCreate();
+    // Restores the bar state and the window placement from the framework
+    // profile (once the settings store is open).
+    void restoreFrameState();
 
     CLeftView *leftView() const { return m_tree; }
     CMonView *monView() const { return m_list; }
@@ -76,7 +79,6 @@ public:
 
     // Saves the window placement and the bar state now.
     void saveFrameState();
-    void restoreBarState();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -89,6 +91,7 @@ private:
     void createStatusBar();
     void updateCommandStates();
     void setViewStyle(int id);
+    void restoreBarState();
 
     CMainApp &m_app;
     CMainDoc *m_doc;

@@ -1,0 +1,147 @@
+#include "monitor/app/gui/CMainApp.h"
+
+#include "monitor/app/DiagLog.h"
+#include "monitor/app/gui/CMainFrame.h"
+#include "monitor/app/gui/ConfigProgramLauncher.h"
+#include "monitor/resources/MonitorIcons.h"
+#include "monitor/views/FolderBrowser.h"
+#include "monitor/views/MessageBoxes.h"
+#include "monitor/views/QtText.h"
+#include "monitor/views/ReportWindow.h"
+#include "qzcom.h"
+
+#include <QApplication>
+
+namespace tarmin::monitor {
+
+namespace {
+constexpr const char *kProduct = "tarmin-operator";
+constexpr int kReceiptBatchLines = 1000;
+constexpr int kReceiptBatchesPerTick = 10;
+} // namespace
+
+CMainApp::CMainApp() : m_launcher(std::make_unique<ConfigProgramLauncher>()) { s_instance = this; }
+
+CMainApp::~CMainApp() {
+    m_frame.reset();
+    if (s_instance == this) s_instance = nullptr;
+}
+
+bool CMainApp::InitInstance(const std::vector<std::string> &args) {
+    // The windows of this program show the reports of the common services
+    // and choose directories for them.
+    installReportPresenter();
+    installFolderBrowser();
+
+    m_cmdInfo.Parse(args);
+    MonitorIcons::icon(kImageApplication); // builds both image lists
+
+    m_frame = std::make_unique<CMainFrame>(*this);
+    if (!m_frame->OnCreate()) return false;
+    m_frame->show();
+    m_frame->activateWindow();
+    m_frame->raise();
+
+    if (!initCommonServices()) return false;
+    QZ_ClearReports(3);
+    m_stage = kStageCommonServices;
+    // The framework profile (placement and bar state) lives in the settings
+    // store, which the common services have just opened.
+    m_frame->restoreFrameState();
+
+    if (readSetupFlag() != 0) {
+        if (RunConfigurationProgram(true)) clearSetupFlag();
+    }
+    if (!readStartupSettings()) return false;
+
+    // The cryptographic context of the operator (ProtectionFlags bit 0) is
+    // opened here once the signing support is part of the program.
+    ReadRefreshSettings();
+    m_frame->startRefreshTimer();
+    if (m_context.receipts) {
+        m_context.receipts->runBatch(kReceiptBatchLines);
+        if (m_context.receipts->catchUpPending()) {
+            m_frame->refreshTimer().stop();
+            m_frame->startRefreshTimer();
+        }
+    }
+    m_context.initialised = true;
+    return true;
+}
+
+bool CMainApp::initCommonServices() {
+    int rc;
+    if (profile().empty()) {
+        QZ_Trace("QZ_Initialize\n");
+        rc = QZ_Initialize(kProduct, QZ_VERSION);
+    } else {
+        const std::string profile1251 = cp1251Text(QString::fromStdString(profile()));
+        QZ_Trace("QZ_InitializeWithProfile (%s)\n", profile1251.c_str());
+        rc = QZ_InitializeWithProfile(kProduct, profile1251.c_str(), QZ_VERSION);
+    }
+    if (rc != 0) {
+        m_frame->destroyWithoutSaving();
+        return false;
+    }
+    return true;
+}
+
+bool CMainApp::readStartupSettings() {
+    m_startup = tarmin::monitor::readStartupSettings();
+    if (!m_startup.logDirectoryReadable) {
+        messageBox(m_frame.get(), qtText(logDirectoryMissingMessage()), MsgIcon::Error);
+        m_frame->destroyWithoutSaving();
+        return false;
+    }
+    m_context.logDirectory = m_startup.logDirectory;
+    m_context.separator = m_startup.separator;
+    if (m_startup.dbglvl != 0) {
+        DiagLog::setFile(m_startup.eventDirectory.c_str(), "oper_events", "txt");
+        DiagLog::setLevel(m_startup.dbglvl);
+    }
+    return true;
+}
+
+bool CMainApp::RunConfigurationProgram(bool atStartup) {
+    const ConfigProgramLauncher::Outcome outcome = m_launcher->StartOrActivate(profile(), atStartup, m_frame.get());
+    if (outcome == ConfigProgramLauncher::Outcome::NotLocated) {
+        messageBox(m_frame.get(), qtText(configProgramStartFailedMessage()), MsgIcon::Error);
+        return false;
+    }
+    if (outcome == ConfigProgramLauncher::Outcome::StartFailed) {
+        messageBox(m_frame.get(), qtText(configProgramStartFailedMessage()) + QStringLiteral("\n") +
+                                      QString::fromStdString(m_launcher->lastError()),
+                   MsgIcon::Error);
+        return false;
+    }
+    return true;
+}
+
+void CMainApp::ReadRefreshSettings() { m_context.refresh = readRefreshSettings(); }
+
+bool CMainApp::catchUpPending() const { return m_context.receipts && m_context.receipts->catchUpPending(); }
+
+int CMainApp::refreshPeriodMs() const { return m_context.refresh.timerPeriodMs(catchUpPending()); }
+
+void CMainApp::RunReceiptCatchUp() {
+    for (int i = 0; i < kReceiptBatchesPerTick && catchUpPending(); ++i)
+        m_context.receipts->runBatch(kReceiptBatchLines);
+}
+
+void CMainApp::OnMainFrameClosing() {
+    // Automatic sending windows belong to the distribution wizard, which is
+    // not part of this program yet; there is nothing else to close.
+}
+
+int CMainApp::ExitInstance() {
+    if (m_stage >= kStageCommonServices) {
+        // LastInitDir goes under the product key, whose name the common
+        // services give only while they are initialised: store it first.
+        writeLastInitDir(lastInitDir);
+        QZ_Finalize();
+        m_stage = kStageNone;
+    }
+    return 0;
+}
+
+} // namespace tarmin::monitor

@@ -1,0 +1,118 @@
+#include "monitor/logs/CGWRecord.h"
+
+#include "common/codepage.h"
+
+#include <atomic>
+#include <cstring>
+#include <limits>
+
+namespace tarmin::monitor {
+
+using namespace tarmin::cp::literals;
+
+namespace {
+std::atomic<RecordDetailsPresenter *> g_presenter{nullptr};
+}
+
+void setRecordDetailsPresenter(RecordDetailsPresenter *presenter) { g_presenter.store(presenter); }
+RecordDetailsPresenter *recordDetailsPresenter() { return g_presenter.load(); }
+
+const char *logPrefix(LogKind kind) {
+    switch (kind) {
+    case LogKind::Errors: return "tarmin-gw";
+    case LogKind::Inbound: return "tmnrecv";
+    case LogKind::Outgoing: return "tmnsent";
+    }
+    return "";
+}
+
+std::size_t CGWRecord::split(std::string_view line, char separator, std::size_t maxSeparators, uint32_t *starts,
+                             std::size_t count, std::size_t required) {
+    if (!line.empty() && line.back() == '\n') {
+        line.remove_suffix(1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    }
+    // Offsets are 32-bit; a longer line is no record.
+    if (line.size() >= std::numeric_limits<uint32_t>::max() - 1) return 0;
+
+    m_length = static_cast<uint32_t>(line.size());
+    m_text = std::make_unique_for_overwrite<char[]>(line.size() + 1);
+    char *text = m_text.get();
+    std::memcpy(text, line.data(), line.size());
+    text[line.size()] = '\0';
+
+    // Fields beyond the ones the record uses are not split: they are ignored.
+    starts[0] = 0;
+    std::size_t fields = 1;
+    std::size_t separators = 0;
+    char *p = text;
+    char *end = text + line.size();
+    while (separators < maxSeparators && fields <= count) {
+        char *s = static_cast<char *>(std::memchr(p, separator, static_cast<std::size_t>(end - p)));
+        if (!s) break;
+        *s = '\0';
+        ++separators;
+        p = s + 1;
+        starts[fields++] = static_cast<uint32_t>(p - text);
+    }
+    for (std::size_t i = fields; i <= count; ++i) starts[i] = m_length + 1;
+    return fields >= required ? fields : 0;
+}
+
+uint32_t readHexCode(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+    if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) i += 2;
+    uint32_t value = 0;
+    for (; i < text.size(); ++i) {
+        char c = text[i];
+        unsigned digit;
+        if (c >= '0' && c <= '9') digit = static_cast<unsigned>(c - '0');
+        else if (c >= 'a' && c <= 'f') digit = static_cast<unsigned>(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F') digit = static_cast<unsigned>(c - 'A' + 10);
+        else break;
+        value = value * 16 + digit;
+    }
+    return value;
+}
+
+const char *processingResultText(bool error) { return error ? "Ошибка"_w : "OK"; }
+
+int protectionImage(char protectionKind) {
+    switch (protectionKind) {
+    case '1': return kImageProtection1;
+    case '2': return kImageProtection2;
+    case '3': return kImageProtection3;
+    default: return kImageProtectionNone;
+    }
+}
+
+std::vector<std::string_view> splitList(std::string_view text) {
+    std::vector<std::string_view> pieces;
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        std::size_t next = text.find(';', pos);
+        if (next == std::string_view::npos) next = text.size();
+        if (next > pos) pieces.push_back(text.substr(pos, next - pos));
+        pos = next + 1;
+    }
+    return pieces;
+}
+
+std::string comparableDate(std::string_view date) {
+    if (date.size() != 10) return std::string(date);
+    std::string out;
+    out.reserve(8);
+    out.append(date.substr(6, 4));
+    out.append(date.substr(3, 2));
+    out.append(date.substr(0, 2));
+    return out;
+}
+
+std::string comparableDateTime(std::string_view date, std::string_view time) {
+    std::string out = comparableDate(date);
+    out.append(time);
+    return out;
+}
+
+} // namespace tarmin::monitor

@@ -1,0 +1,268 @@
+#include "monitor/logs/LogFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tarmin::monitor::detail {
+
+namespace {
+
+// Reading buffer of a file being read, and the smaller one used to look at
+// the first lines of a file when it is queued.
+constexpr std::size_t kInitialBuffer = 64 * 1024;
+constexpr std::size_t kProbeBuffer = 4 * 1024;
+
+std::string_view withoutLineEnd(std::string_view s) {
+    if (!s.empty() && s.back() == '\n') s.remove_suffix(1);
+    if (!s.empty() && s.back() == '\r') s.remove_suffix(1);
+    return s;
+}
+
+} // namespace
+
+uint64_t hashBytes(std::string_view bytes) {
+    // FNV-1a, 64 bits.
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (unsigned char c : bytes) {
+        h ^= c;
+        h *= 0x100000001b3ull;
+    }
+    return h;
+}
+
+LogFile::LogFile(std::string path) : m_path(std::move(path)), m_firstBuffer(kInitialBuffer) {}
+
+LogFile::~LogFile() { close(); }
+
+void LogFile::dropBuffer() {
+    m_buf.reset();
+    m_bufCap = 0;
+    m_bufOff = 0;
+    m_bufLen = 0;
+    m_scanned = 0;
+}
+
+void LogFile::close() {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = -1;
+    dropBuffer();
+}
+
+bool LogFile::reopen() {
+    if (m_fd >= 0) return true;
+    int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_dev != m_dev || st.st_ino != m_ino) {
+        ::close(fd);
+        return false;
+    }
+    m_fd = fd;
+    return true;
+}
+
+bool LogFile::fill(std::size_t limit) {
+    if (m_fd < 0) return false;
+    std::size_t start = static_cast<std::size_t>(m_pos - m_bufOff);
+    std::size_t avail = m_bufLen - start;
+    if (start > 0) {
+        // Keep only the unread bytes, at the front.
+        std::memmove(m_buf.get(), m_buf.get() + start, avail);
+        m_bufOff = m_pos;
+        m_bufLen = avail;
+    }
+    if (m_bufLen == m_bufCap) {
+        std::size_t cap = std::max(m_firstBuffer, m_bufCap * 2);
+        cap = std::min(cap, std::max(m_firstBuffer, limit));
+        if (cap <= m_bufCap) return false;
+        auto grown = std::make_unique<char[]>(cap);
+        if (m_bufLen) std::memcpy(grown.get(), m_buf.get(), m_bufLen);
+        m_buf = std::move(grown);
+        m_bufCap = cap;
+    }
+    for (;;) {
+        ssize_t n = ::pread(m_fd, m_buf.get() + m_bufLen, m_bufCap - m_bufLen,
+                            static_cast<off_t>(m_bufOff + m_bufLen));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        m_bufLen += static_cast<std::size_t>(n);
+        return true;
+    }
+}
+
+bool LogFile::peekChunk(std::size_t limit, std::string_view &chunk, ChunkEnd &how) {
+    if (m_fd < 0 || limit == 0) return false;
+    if (m_headPending) {
+        m_headPending = false;
+        FileKey oldKey = m_key;
+        if (!m_conv || readHead(*m_conv, nullptr) != ProbeResult::Ok) {
+            m_key = oldKey;
+            m_pos = 0;
+            m_headPending = true;
+            return false;
+        }
+    }
+    if (m_pos < m_bufOff || m_pos > m_bufOff + m_bufLen) {
+        m_bufOff = m_pos;
+        m_bufLen = 0;
+        m_scanned = 0;
+    }
+    for (;;) {
+        std::size_t start = static_cast<std::size_t>(m_pos - m_bufOff);
+        std::size_t avail = m_bufLen - start;
+        std::size_t window = std::min(avail, limit);
+        const char *base = m_buf.get() + start;
+        if (m_scanned < window) {
+            const void *nl = std::memchr(base + m_scanned, '\n', window - m_scanned);
+            if (nl) {
+                chunk = std::string_view(base, static_cast<const char *>(nl) - base + 1);
+                how = ChunkEnd::LineFeed;
+                return true;
+            }
+            m_scanned = window;
+        }
+        if (avail >= limit) {
+            chunk = std::string_view(base, limit);
+            how = ChunkEnd::Limit;
+            return true;
+        }
+        if (!fill(limit)) {
+            start = static_cast<std::size_t>(m_pos - m_bufOff);
+            avail = m_bufLen - start;
+            if (avail == 0) return false;
+            chunk = std::string_view(m_buf.get() + start, avail);
+            how = ChunkEnd::EndOfFile;
+            return true;
+        }
+    }
+}
+
+void LogFile::consume(std::size_t length, ChunkEnd how) {
+    m_pos += length;
+    m_scanned = 0;
+    m_lineStart = how != ChunkEnd::Limit;
+}
+
+ProbeResult LogFile::readHead(LocalTimeConverter &conv, std::string *firstRecord) {
+    m_pos = 0;
+    m_scanned = 0;
+    m_lineStart = true;
+    std::string_view chunk;
+    ChunkEnd how;
+    if (!peekChunk(kMaxProbeLine, chunk, how)) return ProbeResult::Empty;
+
+    LineDateTime v;
+    uint64_t dataStart = 0;
+    if (!parseLineDateTime(chunk, v)) {
+        // A header line: the first record is the next line.
+        if (how != ChunkEnd::LineFeed) return ProbeResult::NoRecord;
+        dataStart = chunk.size();
+        consume(chunk.size(), how);
+        if (!peekChunk(kMaxProbeLine, chunk, how) || !parseLineDateTime(chunk, v)) {
+            m_pos = 0;
+            return ProbeResult::NoRecord;
+        }
+    }
+    // A first record still being written is taken once it is complete.
+    if (how == ChunkEnd::EndOfFile && writerHoldsLock()) {
+        m_pos = 0;
+        return ProbeResult::NoRecord;
+    }
+    std::string_view record = withoutLineEnd(chunk);
+    if (firstRecord) firstRecord->assign(record);
+    m_key = FileKey{conv.toTime(v), hashBytes(record)};
+    m_dataStart = dataStart;
+    m_pos = dataStart;
+    m_scanned = 0;
+    m_lineStart = true;
+    return ProbeResult::Ok;
+}
+
+ProbeResult LogFile::probe(LocalTimeConverter &conv, std::string *firstRecord) {
+    m_conv = &conv;
+    close();
+    int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return ProbeResult::CannotOpen;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        return ProbeResult::CannotOpen;
+    }
+    m_fd = fd;
+    m_dev = st.st_dev;
+    m_ino = st.st_ino;
+    m_headPending = false;
+    // The file waits in the queue after this look: only a small buffer is
+    // needed, and none is kept.
+    m_firstBuffer = kProbeBuffer;
+    ProbeResult r = readHead(conv, firstRecord);
+    m_firstBuffer = kInitialBuffer;
+    dropBuffer();
+    return r;
+}
+
+bool LogFile::timeAtPosition(LocalTimeConverter &conv, std::time_t &out) {
+    std::string_view chunk;
+    ChunkEnd how;
+    LineDateTime v;
+    if (!m_lineStart || !peekChunk(64, chunk, how) || !parseLineDateTime(chunk, v)) return false;
+    out = conv.toTime(v);
+    return true;
+}
+
+// TODO(platform): replace by the platform's advisory-lock test once platform/
+// publishes it. A writer that holds a lock (flock or fcntl) on the file is
+// still writing it.
+bool LogFile::writerHoldsLock() const {
+    if (m_fd < 0) return false;
+    struct flock fl {};
+    fl.l_type = F_RDLCK;
+    fl.l_whence = SEEK_SET;
+    if (::fcntl(m_fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK) return true;
+    if (::flock(m_fd, LOCK_SH | LOCK_NB) != 0) return errno == EWOULDBLOCK;
+    ::flock(m_fd, LOCK_UN);
+    return false;
+}
+
+bool LogFile::handleTruncation(LocalTimeConverter &conv) {
+    if (m_fd < 0) return false;
+    struct stat st {};
+    if (::fstat(m_fd, &st) != 0 || static_cast<uint64_t>(st.st_size) >= m_pos) return false;
+
+    FileKey oldKey = m_key;
+    uint64_t oldDataStart = m_dataStart;
+    dropBuffer();
+    ProbeResult r = readHead(conv, nullptr);
+    if (r == ProbeResult::Ok && m_key == oldKey && m_dataStart == oldDataStart) {
+        // The writer cut off the tail of the same content: what it writes next
+        // starts at the new end.
+        m_pos = static_cast<uint64_t>(st.st_size);
+    } else if (r != ProbeResult::Ok) {
+        // Emptied (or only a header so far): the new records follow a header
+        // that is read once it is there.
+        m_key = oldKey;
+        m_pos = 0;
+        m_headPending = true;
+    }
+    // Otherwise new content: reading starts at its first record (set by readHead).
+    m_scanned = 0;
+    m_lineStart = true;
+    return true;
+}
+
+void LogFile::restartFrom(LogFile &probed) {
+    m_key = probed.m_key;
+    m_dataStart = probed.m_dataStart;
+    m_pos = m_dataStart;
+    m_lineStart = true;
+    m_headPending = false;
+    m_scanned = 0;
+    dropBuffer();
+}
+
+} // namespace tarmin::monitor::detail

@@ -1,0 +1,145 @@
+// One gateway log file as the file set reads it (internal to monitor/logs).
+//
+// A LogFile knows where its records start (after the header line, when the
+// file has one), how far it has been read and which content it holds (the
+// time and a hash of its first record). It reads through its own buffer with
+// pread, so that the read position is a plain byte offset: a descriptor can
+// be closed while the file waits in the queue and opened again later without
+// losing the place.
+#pragma once
+
+#include "monitor/logs/LineTime.h"
+
+#include <cstdint>
+#include <ctime>
+#include <list>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+namespace tarmin::monitor::detail {
+
+// What identifies the content of a log file: its first record's time and a
+// hash of the first record line. A file found again under another name, or a
+// copy of a file, has the same key and is not read twice.
+struct FileKey {
+    std::time_t firstTime = 0;
+    uint64_t hash = 0;
+    bool operator==(const FileKey &) const = default;
+};
+struct FileKeyHash {
+    std::size_t operator()(const FileKey &k) const noexcept {
+        return static_cast<std::size_t>(k.hash ^ (static_cast<uint64_t>(k.firstTime) * 0x9E3779B97F4A7C15ull));
+    }
+};
+
+// How a chunk of the file ends.
+enum class ChunkEnd {
+    LineFeed,  // the chunk is a line with its line feed
+    Limit,     // the line is longer than the limit; the chunk is its next piece
+    EndOfFile, // the bytes left before the end of the file, without a line feed
+};
+
+// What a first look at a file found.
+enum class ProbeResult { Ok, CannotOpen, Empty, NoRecord };
+
+// Longest line handed out whole; longer lines come out in pieces of this size.
+inline constexpr std::size_t kMaxWholeLine = 64u << 20;
+// Longest header or first record looked at when a file is queued.
+inline constexpr std::size_t kMaxProbeLine = 1u << 20;
+
+class LogFile {
+public:
+    explicit LogFile(std::string path);
+    ~LogFile();
+    LogFile(const LogFile &) = delete;
+    LogFile &operator=(const LogFile &) = delete;
+
+    const std::string &path() const { return m_path; }
+    void setPath(std::string path) { m_path = std::move(path); }
+
+    // Opens the file and reads its first lines: the header (unless the first
+    // line is already a record) and the first record. On success the read
+    // position is the first record and the key is set. `firstRecord` receives
+    // the first record line (for tracing). The descriptor stays open.
+    ProbeResult probe(LocalTimeConverter &conv, std::string *firstRecord = nullptr);
+
+    // The next chunk from the read position, at most `limit` bytes, without
+    // consuming it. False when no byte is available now (end of file, or a
+    // read error). The view stays valid until the next call on this file.
+    bool peekChunk(std::size_t limit, std::string_view &chunk, ChunkEnd &how);
+    // Consumes a chunk returned by peekChunk.
+    void consume(std::size_t length, ChunkEnd how);
+
+    // Whether the read position is at the start of a line (not in the middle
+    // of a long line handed out in pieces).
+    bool atLineStart() const { return m_lineStart; }
+    uint64_t position() const { return m_pos; }
+    uint64_t dataStart() const { return m_dataStart; }
+    const FileKey &key() const { return m_key; }
+
+    // Reads the time at the read position (for a file queued again for lines
+    // appended after it had been read to its end). False when the line there
+    // has no date.
+    bool timeAtPosition(LocalTimeConverter &conv, std::time_t &out);
+
+    // Whether the writer holds an advisory lock on the file (it is still
+    // writing it).
+    bool writerHoldsLock() const;
+
+    // At the end of the data: when the file has become shorter than the read
+    // position (the writer truncated it), moves the read position to where
+    // new data will come and returns true.
+    bool handleTruncation(LocalTimeConverter &conv);
+    // Takes over the content found by probing another open of the same file
+    // (the writer rewrote it in place): reading restarts at its first record.
+    void restartFrom(LogFile &probed);
+
+    // Descriptor handling.
+    bool isOpen() const { return m_fd >= 0; }
+    // Opens the file again by its path; false when it is gone or the path now
+    // names another file.
+    bool reopen();
+    // Closes the descriptor and drops the buffer; the read position is kept.
+    void close();
+    dev_t device() const { return m_dev; }
+    ino_t inode() const { return m_ino; }
+
+    // Bookkeeping of the file set.
+    unsigned refs = 0;        // entries referring to the file
+    bool done = false;        // read to its end and no longer queued
+    std::list<LogFile *>::iterator lruPos{};
+    bool inLru = false;
+
+private:
+    // Reads the header (unless the first line is already a record) and the
+    // first record through the open descriptor.
+    ProbeResult readHead(LocalTimeConverter &conv, std::string *firstRecord);
+    bool fill(std::size_t limit);
+    void dropBuffer();
+
+    std::string m_path;
+    int m_fd = -1;
+    dev_t m_dev = 0;
+    ino_t m_ino = 0;
+    uint64_t m_dataStart = 0;
+    uint64_t m_pos = 0;
+    bool m_lineStart = true;
+    // Set when the file was emptied: the records start after a header that
+    // has not been read yet.
+    bool m_headPending = false;
+    FileKey m_key;
+    LocalTimeConverter *m_conv = nullptr;
+
+    std::unique_ptr<char[]> m_buf;
+    std::size_t m_bufCap = 0;
+    uint64_t m_bufOff = 0;   // file offset of m_buf[0]
+    std::size_t m_bufLen = 0;
+    std::size_t m_scanned = 0; // bytes after m_pos already searched for a line feed
+    std::size_t m_firstBuffer;  // size of the buffer when it is first needed
+};
+
+uint64_t hashBytes(std::string_view bytes);
+
+} // namespace tarmin::monitor::detail

@@ -1,0 +1,521 @@
+#include "monitor/logs/vfiles.h"
+
+#include "monitor/app/DiagLog.h"
+#include "monitor/logs/LogFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <dirent.h>
+#include <mutex>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+namespace tarmin::monitor {
+
+using detail::ChunkEnd;
+using detail::LogFile;
+using detail::ProbeResult;
+
+namespace {
+
+// Entries behind the reading position are dropped once they make up half
+// of the queue and at least this many.
+constexpr std::size_t kCompactAt = 1024;
+
+std::size_t softDescriptorLimit() {
+    struct rlimit rl {};
+    if (::getrlimit(RLIMIT_NOFILE, &rl) != 0) return 1024;
+    if (rl.rlim_cur == RLIM_INFINITY) return 1u << 20;
+    return static_cast<std::size_t>(rl.rlim_cur);
+}
+
+std::size_t budgetForLimit(std::size_t limit) { return std::clamp<std::size_t>(limit / 8, 4, 4096); }
+
+bool iequalsAscii(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 'A' && x <= 'Z') x += 32;
+        if (y >= 'A' && y <= 'Z') y += 32;
+        if (x != y) return false;
+    }
+    return true;
+}
+
+// Whether a file name matches "<prefix>*.csv" without regard to case.
+bool matchesFamily(std::string_view name, std::string_view prefix) {
+    constexpr std::string_view ext = ".csv";
+    if (name.size() < prefix.size() + ext.size()) return false;
+    return iequalsAscii(name.substr(0, prefix.size()), prefix) &&
+           iequalsAscii(name.substr(name.size() - ext.size()), ext);
+}
+
+// The names in a directory that match "<prefix>*.csv", in name order.
+// TODO(platform): replace by the platform's directory enumeration with masks
+// once platform/ publishes it.
+std::vector<std::string> matchingNames(const std::string &directory, const char *prefix) {
+    std::vector<std::string> names;
+    DIR *d = ::opendir(directory.empty() ? "." : directory.c_str());
+    if (!d) return names;
+    while (struct dirent *e = ::readdir(d)) {
+        if (matchesFamily(e->d_name, prefix ? prefix : "")) names.emplace_back(e->d_name);
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string directoryWithSlash(const char *directory) {
+    std::string dir = directory ? directory : "";
+    if (!dir.empty() && dir.back() == '\\') dir.back() = '/';
+    if (!dir.empty() && dir.back() != '/') dir += '/';
+    return dir;
+}
+
+int64_t mtimeNs(const struct stat &st) {
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+std::pair<uint64_t, uint64_t> inodeKey(dev_t dev, ino_t ino) {
+    return {static_cast<uint64_t>(dev), static_cast<uint64_t>(ino)};
+}
+
+std::string formatTime(std::time_t t) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char text[80];
+    std::snprintf(text, sizeof text, "%02d/%02d/%04d %02d:%02d:%02d", tm.tm_mday, tm.tm_mon + 1,
+                  tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return text;
+}
+
+} // namespace
+
+struct vfiles::PathState {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;
+    int64_t mtime = 0;
+    int result = -1; // what insert returned for the file as it was then
+
+    bool sameAs(const struct stat &st) const {
+        return dev == st.st_dev && ino == st.st_ino && size == st.st_size && mtime == mtimeNs(st);
+    }
+    void remember(const struct stat &st, int r) {
+        dev = st.st_dev;
+        ino = st.st_ino;
+        size = st.st_size;
+        mtime = mtimeNs(st);
+        result = r;
+    }
+};
+
+std::size_t raiseDescriptorLimit() {
+    struct rlimit rl {};
+    if (::getrlimit(RLIMIT_NOFILE, &rl) == 0 && rl.rlim_cur != rl.rlim_max) {
+        struct rlimit raised = rl;
+        raised.rlim_cur = rl.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &raised);
+    }
+    return softDescriptorLimit();
+}
+
+// ---- Entry -------------------------------------------------------------
+
+vfiles::Entry::Entry(std::time_t time, LogFile *file) : m_tCreationTime(time), m_fhFile(file) { acquire(); }
+
+vfiles::Entry::Entry(const Entry &other) : m_tCreationTime(other.m_tCreationTime), m_fhFile(other.m_fhFile) {
+    acquire();
+}
+
+vfiles::Entry::Entry(Entry &&other) noexcept : m_tCreationTime(other.m_tCreationTime), m_fhFile(other.m_fhFile) {
+    other.m_fhFile = nullptr;
+}
+
+vfiles::Entry &vfiles::Entry::operator=(const Entry &other) {
+    if (this != &other) {
+        Entry copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+vfiles::Entry &vfiles::Entry::operator=(Entry &&other) noexcept {
+    if (this != &other) {
+        release();
+        m_tCreationTime = other.m_tCreationTime;
+        m_fhFile = other.m_fhFile;
+        other.m_fhFile = nullptr;
+    }
+    return *this;
+}
+
+vfiles::Entry::~Entry() { release(); }
+
+void vfiles::Entry::acquire() {
+    if (!m_fhFile) return;
+    ++m_fhFile->refs;
+    TMN_DLOG(kDiagDetail, "ref counter(%p) = %u", static_cast<void *>(m_fhFile), m_fhFile->refs);
+}
+
+void vfiles::Entry::release() {
+    if (!m_fhFile) return;
+    --m_fhFile->refs;
+    TMN_DLOG(kDiagDetail, "ref counter(%p) = %u", static_cast<void *>(m_fhFile), m_fhFile->refs);
+    m_fhFile = nullptr;
+}
+
+// ---- vfiles ------------------------------------------------------------
+
+vfiles::vfiles(std::size_t initialEntries) {
+    static std::once_flag raised;
+    std::call_once(raised, [] { raiseDescriptorLimit(); });
+    m_budget = budgetForLimit(softDescriptorLimit());
+    m_entries.reserve(std::max<std::size_t>(initialEntries, 1));
+}
+
+vfiles::~vfiles() { releaseAll(); }
+
+void vfiles::setDescriptorBudget(std::size_t budget) {
+    m_budget = std::max<std::size_t>(budget, 2);
+    makeRoomForDescriptor(nullptr);
+}
+
+bool vfiles::CheckNdays(std::time_t lastWrite, unsigned days, std::time_t now) {
+    TMN_TRACE_RETVAL(tr, "CheckNdays");
+    if (days == 0) return tr.ret(__LINE__, true);
+    return tr.ret(__LINE__, static_cast<int64_t>(now) - static_cast<int64_t>(lastWrite) <=
+                                static_cast<int64_t>(days) * 86400);
+}
+
+int vfiles::load(const char *directory, const char *prefix, unsigned days) {
+    TMN_TRACE_RETVAL(tr, "vfiles::load");
+    std::string dir = directoryWithSlash(directory);
+    std::vector<std::string> names = matchingNames(dir, prefix);
+    if (names.empty()) return tr.ret(__LINE__, -1);
+
+    std::time_t now = std::time(nullptr);
+    for (const std::string &name : names) {
+        std::string path = dir + name;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        if (!CheckNdays(st.st_mtime, days, now)) continue;
+        insertChecked(path, st);
+    }
+    traceEntries();
+    return tr.ret(__LINE__, 0);
+}
+
+int vfiles::insert(const char *directory, const char *fileName) {
+    return insert(directoryWithSlash(directory) + (fileName ? fileName : ""));
+}
+
+int vfiles::insert(const std::string &path) {
+    TMN_TRACE_RETVAL(tr, "vfiles::insert");
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+        TMN_DLOG(kDiagDetail, "fname: %s", path.c_str());
+        return tr.ret(__LINE__, -1);
+    }
+    return tr.ret(__LINE__, insertChecked(path, st));
+}
+
+int vfiles::insertChecked(const std::string &path, const struct stat &st) {
+    auto &state = m_byPath[path];
+    if (!state) state = std::make_unique<PathState>();
+    // An unchanged file needs no second look.
+    if (state->size >= 0 && state->sameAs(st)) return state->result;
+
+    TMN_DLOG(kDiagDetail, "fname: %s", path.c_str());
+    auto probed = std::make_unique<LogFile>(path);
+    makeRoomForDescriptor(nullptr);
+    std::string firstRecord;
+    ProbeResult r = probed->probe(m_conv, &firstRecord);
+    if (r == ProbeResult::CannotOpen && (errno == EMFILE || errno == ENFILE)) {
+        // Out of descriptors in the process: give up all but the file being
+        // read and look again; the file is looked at by the next load when
+        // that does not help.
+        std::size_t keep = m_budget;
+        m_budget = 2;
+        makeRoomForDescriptor(nullptr);
+        m_budget = keep;
+        r = probed->probe(m_conv, &firstRecord);
+    }
+    // A file that cannot be opened now is looked at again by the next load.
+    if (r == ProbeResult::CannotOpen) return -1;
+    if (r != ProbeResult::Ok) {
+        state->remember(st, -1);
+        return -1;
+    }
+    TMN_DLOG(kDiagDetail, "1st rec: %s", firstRecord.c_str());
+    state->remember(st, 0);
+
+    auto known = m_byKey.find(probed->key().hash);
+    if (known != m_byKey.end()) {
+        // Content seen before: the same file (perhaps renamed, perhaps with
+        // lines appended since it was read to its end), or a copy of one.
+        LogFile *f = known->second;
+        if (f->device() == probed->device() && f->inode() == probed->inode()) {
+            f->setPath(path);
+            if (f->done && static_cast<uint64_t>(st.st_size) > f->position()) requeueGrown(f);
+        }
+        return 0;
+    }
+
+    auto sameInode = m_byInode.find(inodeKey(probed->device(), probed->inode()));
+    if (sameInode != m_byInode.end()) {
+        // The writer rewrote a file in place: its new content is read from
+        // its first record, once.
+        LogFile *f = sameInode->second;
+        f->setPath(path);
+        f->restartFrom(*probed);
+        m_byKey[f->key().hash] = f;
+        TMN_DLOG(kDiagDetail, "rewritten: %s", path.c_str());
+        if (f->done) {
+            f->done = false;
+            queue(f->key().firstTime, f, insertionFloor());
+        }
+        return 0;
+    }
+
+    LogFile *f = probed.release();
+    m_files.emplace_back(f);
+    m_byKey[f->key().hash] = f;
+    m_byInode[inodeKey(f->device(), f->inode())] = f;
+    ++m_openCount;
+    m_lru.push_back(f);
+    f->lruPos = std::prev(m_lru.end());
+    f->inLru = true;
+    queue(f->key().firstTime, f, insertionFloor());
+    return 0;
+}
+
+std::size_t vfiles::insertionFloor() const {
+    std::size_t from = m_szCurrentIndex;
+    // Pieces of a long line being handed out are not interrupted.
+    if (from < m_entries.size() && !m_entries[from].m_fhFile->atLineStart()) ++from;
+    return std::min(from, m_entries.size());
+}
+
+void vfiles::queue(std::time_t time, LogFile *file, std::size_t from) {
+    // Entries of the same second keep the order in which they were queued:
+    // the new entry goes after every entry that is not later. Entries already
+    // passed are never chosen, so no queued line can be skipped.
+    auto first = m_entries.begin() + static_cast<std::ptrdiff_t>(std::min(from, m_entries.size()));
+    auto pos = std::upper_bound(first, m_entries.end(), time,
+                                [](std::time_t t, const Entry &e) { return t < e.m_tCreationTime; });
+    std::size_t at = static_cast<std::size_t>(pos - m_entries.begin());
+    if (m_entries.size() == m_entries.capacity()) m_entries.reserve(m_entries.capacity() + m_entries.capacity() / 2 + 1);
+    m_entries.insert(m_entries.begin() + static_cast<std::ptrdiff_t>(at), Entry(time, file));
+    m_end = false;
+}
+
+void vfiles::advance() {
+    ++m_szCurrentIndex;
+    TMN_DLOG(kDiagDetail, "m_szCurrentIndex: %u", static_cast<unsigned>(m_szCurrentIndex));
+    if (m_szCurrentIndex >= kCompactAt && m_szCurrentIndex * 2 >= m_entries.size()) compact();
+}
+
+void vfiles::compact() {
+    m_entries.erase(m_entries.begin(), m_entries.begin() + static_cast<std::ptrdiff_t>(m_szCurrentIndex));
+    m_szCurrentIndex = 0;
+}
+
+void vfiles::touch(LogFile *file) {
+    if (file == m_lastTouched || !file->inLru) return;
+    m_lru.splice(m_lru.end(), m_lru, file->lruPos);
+    m_lastTouched = file;
+}
+
+void vfiles::closeFile(LogFile *file) {
+    if (!file->isOpen()) return;
+    file->close();
+    if (file->inLru) {
+        m_lru.erase(file->lruPos);
+        file->inLru = false;
+    }
+    if (m_lastTouched == file) m_lastTouched = nullptr;
+    --m_openCount;
+}
+
+void vfiles::makeRoomForDescriptor(LogFile *keep) {
+    while (m_openCount >= m_budget && !m_lru.empty()) {
+        LogFile *victim = m_lru.front();
+        if (victim == keep) {
+            if (m_lru.size() == 1) break;
+            m_lru.splice(m_lru.end(), m_lru, victim->lruPos);
+            continue;
+        }
+        TMN_DLOG(kDiagDetail, "park(%p)", static_cast<void *>(victim));
+        closeFile(victim);
+    }
+}
+
+bool vfiles::ensureOpen(LogFile *file) {
+    if (file->isOpen()) return true;
+    makeRoomForDescriptor(file);
+    if (!file->reopen()) {
+        if (errno != EMFILE && errno != ENFILE) return false;
+        std::size_t keep = m_budget;
+        m_budget = 1;
+        makeRoomForDescriptor(file);
+        m_budget = keep;
+        if (!file->reopen()) return false;
+    }
+    ++m_openCount;
+    m_lru.push_back(file);
+    file->lruPos = std::prev(m_lru.end());
+    file->inLru = true;
+    return true;
+}
+
+void vfiles::finishFile(LogFile *file) {
+    file->done = true;
+    if (file->isOpen()) TMN_DLOG(kDiagDetail, "fclose(m_fhFile= %p)", static_cast<void *>(file));
+    closeFile(file);
+}
+
+void vfiles::requeueGrown(LogFile *file) {
+    if (!ensureOpen(file)) return;
+    file->done = false;
+    std::time_t t;
+    if (!file->timeAtPosition(m_conv, t)) {
+        // No date to go by: read it next.
+        if (m_szCurrentIndex < m_entries.size()) t = m_entries[m_szCurrentIndex].m_tCreationTime;
+        else t = m_entries.empty() ? 0 : m_entries.back().m_tCreationTime;
+    }
+    TMN_DLOG(kDiagDetail, "appended: %s", file->path().c_str());
+    queue(t, file, insertionFloor());
+}
+
+bool vfiles::nextChunk(std::size_t limit, std::string_view &chunk, bool &lineFeed) {
+    for (;;) {
+        if (m_szCurrentIndex >= m_entries.size()) return false;
+        LogFile *f = m_entries[m_szCurrentIndex].m_fhFile;
+        const bool last = m_szCurrentIndex + 1 == m_entries.size();
+
+        if (!ensureOpen(f)) {
+            // Removed or replaced while it waited without a descriptor:
+            // nothing more can be read from it.
+            TMN_DLOG(kDiagDetail, "gone: %s", f->path().c_str());
+            finishFile(f);
+            advance();
+            continue;
+        }
+        touch(f);
+
+        std::string_view c;
+        ChunkEnd how;
+        bool got = f->peekChunk(limit, c, how);
+        // A line without its line feed while the writer still holds the file
+        // is not complete yet: it is handed out once it is.
+        if (got && how == ChunkEnd::EndOfFile && f->writerHoldsLock()) got = false;
+        if (!got) {
+            if (f->handleTruncation(m_conv)) {
+                TMN_DLOG(kDiagDetail, "truncated: %s", f->path().c_str());
+                m_byKey[f->key().hash] = f;
+                continue;
+            }
+            if (last) {
+                m_end = true;
+                return false;
+            }
+            finishFile(f);
+            advance();
+            continue;
+        }
+
+        if (!last && f->atLineStart()) {
+            LineDateTime v;
+            if (parseLineDateTime(c, v)) {
+                std::time_t t = m_conv.toTime(v);
+                if (m_entries[m_szCurrentIndex + 1].m_tCreationTime < t) {
+                    // A later line than the next file's: the file waits in
+                    // the queue at this line's time.
+                    queue(t, f, m_szCurrentIndex + 1);
+                    advance();
+                    continue;
+                }
+            }
+        }
+
+        f->consume(c.size(), how);
+        m_end = false;
+        chunk = c;
+        lineFeed = how == ChunkEnd::LineFeed;
+        return true;
+    }
+}
+
+char *vfiles::fgets(char *buffer, int size) {
+    TMN_TRACE(tr, "vfiles::fgets");
+    if (!buffer || size < 2) return nullptr;
+    std::string_view c;
+    bool lineFeed = false;
+    if (!nextChunk(static_cast<std::size_t>(size - 1), c, lineFeed)) return nullptr;
+    std::size_t n = c.size();
+    if (lineFeed && n >= 2 && c[n - 2] == '\r') {
+        std::memcpy(buffer, c.data(), n - 2);
+        buffer[n - 2] = '\n';
+        buffer[n - 1] = '\0';
+    } else {
+        std::memcpy(buffer, c.data(), n);
+        buffer[n] = '\0';
+    }
+    return buffer;
+}
+
+bool vfiles::readLine(std::string_view &line) {
+    TMN_TRACE(tr, "vfiles::fgets");
+    std::string_view c;
+    bool lineFeed = false;
+    if (!nextChunk(detail::kMaxWholeLine, c, lineFeed)) return false;
+    if (lineFeed && c.size() >= 2 && c[c.size() - 2] == '\r') {
+        m_lineCopy.assign(c.data(), c.size() - 2);
+        m_lineCopy += '\n';
+        line = m_lineCopy;
+    } else {
+        line = c;
+    }
+    return true;
+}
+
+bool vfiles::getline(std::string &line) {
+    std::string_view v;
+    if (!readLine(v)) return false;
+    line.assign(v);
+    return true;
+}
+
+void vfiles::releaseAll() {
+    for (auto &f : m_files) {
+        if (f->isOpen()) TMN_DLOG(kDiagDetail, "fclose(m_fhFile= %p)", static_cast<void *>(f.get()));
+        f->close();
+    }
+    m_entries.clear();
+    m_lru.clear();
+    m_lastTouched = nullptr;
+    m_openCount = 0;
+    m_byKey.clear();
+    m_byInode.clear();
+    m_byPath.clear();
+    m_files.clear();
+    m_szCurrentIndex = 0;
+    m_end = false;
+}
+
+void vfiles::clear() {
+    TMN_TRACE(tr, "vfiles::clear");
+    releaseAll();
+}
+
+void vfiles::traceEntries() const {
+    if (!DiagLog::enabled(kDiagDetail)) return;
+    for (std::size_t i = m_szCurrentIndex; i < m_entries.size(); ++i)
+        TMN_DLOG(kDiagDetail, "m_tCreationTime: %s; m_fhFile: %p", formatTime(m_entries[i].m_tCreationTime).c_str(),
+                 static_cast<void *>(m_entries[i].m_fhFile));
+    TMN_DLOG(kDiagDetail, "m_szCurrentIndex: %u", static_cast<unsigned>(m_szCurrentIndex));
+}
+
+} // namespace tarmin::monitor

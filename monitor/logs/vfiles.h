@@ -1,0 +1,178 @@
+// vfiles: the set of files of one gateway log family, read as one stream of
+// lines in time order.
+//
+// The gateway writes each log kind as a family of comma-separated files in
+// one directory ("tarmin-gw*.csv", "tmnrecv*.csv", "tmnsent*.csv"), starting a
+// new file from time to time. A vfiles queues the files of one family by the
+// time of their first record and hands out their lines merged in time order:
+// a file whose next line is later than the next queued file is queued again
+// at that line's time. The first line of a file is a header and is never
+// handed out (a file whose first line already is a record has no header).
+//
+// Reading continues where it stopped: a later load() queues the files created
+// since, and a later fgets() returns the lines appended since, also to files
+// that had been read to their end. No line is handed out twice and none is
+// skipped: a file that is found again (same content under another name, or a
+// copy) is not queued again, a file truncated or rewritten by its writer is
+// followed, and a line that its writer is still writing (the writer holds an
+// advisory lock on the file and the line has no line feed yet) is handed out
+// once it is complete.
+//
+// Typical use (one set per reader; the monitor has five):
+//   vfiles set;                               // room for 1000 entries
+//   set.clear();                               // full reload ...
+//   set.load(dir, "tmnsent", days);            // ... or just load for a refresh
+//   std::string_view line;
+//   while (set.readLine(line)) { ...parse a record from line... }
+//
+// Descriptors: files not being read are closed when open descriptors run
+// short (the budget is an eighth of the soft limit, see descriptorBudget())
+// and opened again by name when their turn comes; files read to their end are
+// always closed. Families of thousands of files thus work under a limit of
+// 1,024 descriptors. A file removed while it is open is still read to its
+// end.
+//
+// Diagnostics (DiagLog): level 8 traces "vfiles::load", "vfiles::insert",
+// "vfiles::fgets", "vfiles::clear" and "CheckNdays"; level 1 writes file names,
+// first records, reference counts and the reading index.
+//
+// A vfiles is used by one thread at a time.
+#pragma once
+
+#include "monitor/logs/LineTime.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+struct stat;
+
+namespace tarmin::monitor {
+
+namespace detail {
+class LogFile;
+struct FileKey;
+struct FileKeyHash;
+} // namespace detail
+
+// Raises the soft limit of open descriptors to the hard limit (done once by
+// the first vfiles; the program may call it at start). Returns the soft limit
+// now in force.
+std::size_t raiseDescriptorLimit();
+
+class vfiles {
+public:
+    explicit vfiles(std::size_t initialEntries = 1000);
+    ~vfiles();
+    vfiles(const vfiles &) = delete;
+    vfiles &operator=(const vfiles &) = delete;
+
+    // Queues every file "<directory><prefix>*.csv" (the mask compares without
+    // regard to case) that passes the age check and is not queued yet, in
+    // name order. `directory` ends in "/" (one is added otherwise). Returns -1
+    // when no file matches the pattern, otherwise 0.
+    int load(const char *directory, const char *prefix, unsigned days);
+    // Queues one file by the time of its first record. Returns 0 when the file
+    // is readable (queued now, or already queued), -1 when it cannot be used
+    // (cannot be opened, empty, only a header, first record without a date).
+    int insert(const char *directory, const char *fileName);
+    int insert(const std::string &path);
+
+    // The next line of the merged stream into buffer (at most size - 1
+    // characters and a terminator), as the C library's fgets: a line longer
+    // than the buffer comes in pieces, the line feed is kept. nullptr when
+    // every line available now has been read. "\r\n" is returned as "\n".
+    char *fgets(char *buffer, int size);
+    // The next whole line (line feed kept when present). The view stays valid
+    // until the next call on this set. Lines over 64 MiB come in pieces.
+    bool readLine(std::string_view &line);
+    // The same into a string.
+    bool getline(std::string &line);
+
+    // Releases every entry and file; the next load starts from scratch.
+    void clear();
+
+    // The age check: 0 days accepts every file; otherwise a file is accepted
+    // when now minus its last write time is at most days x 86400 seconds.
+    static bool CheckNdays(std::time_t lastWrite, unsigned days, std::time_t now = std::time(nullptr));
+
+    // Set when the last queued file has been read to its end; cleared when
+    // further lines or files come.
+    bool atEnd() const { return m_end; }
+
+    // Inspection, for tests and diagnostics.
+    std::size_t entryCount() const { return m_entries.size() - m_szCurrentIndex; }
+    std::size_t fileCount() const { return m_files.size(); }
+    std::size_t openDescriptors() const { return m_openCount; }
+    std::size_t descriptorBudget() const { return m_budget; }
+    // Sets the descriptor budget (tests; at least 2).
+    void setDescriptorBudget(std::size_t budget);
+
+private:
+    // An entry of the queue: a file position, queued at the time of the first
+    // record not yet read from it. Copies share the file and count it.
+    class Entry {
+    public:
+        Entry(std::time_t time, detail::LogFile *file);
+        Entry(const Entry &other);
+        Entry(Entry &&other) noexcept;
+        Entry &operator=(const Entry &other);
+        Entry &operator=(Entry &&other) noexcept;
+        ~Entry();
+
+        std::time_t m_tCreationTime;
+        detail::LogFile *m_fhFile;
+
+    private:
+        void acquire();
+        void release();
+    };
+
+    // What the last look at a path found, to skip files that did not change.
+    struct PathState;
+
+    bool nextChunk(std::size_t limit, std::string_view &chunk, bool &lineFeed);
+    std::size_t insertionFloor() const;
+    void queue(std::time_t time, detail::LogFile *file, std::size_t from);
+    void advance();
+    void finishFile(detail::LogFile *file);
+    void compact();
+    bool ensureOpen(detail::LogFile *file);
+    void touch(detail::LogFile *file);
+    void closeFile(detail::LogFile *file);
+    void makeRoomForDescriptor(detail::LogFile *keep);
+    void requeueGrown(detail::LogFile *file);
+    int insertChecked(const std::string &path, const struct stat &st);
+    void releaseAll();
+    void traceEntries() const;
+
+    std::vector<Entry> m_entries;
+    std::size_t m_szCurrentIndex = 0;
+    bool m_end = false;
+
+    // Every file seen since the last clear, and how to find it again: by the
+    // hash of its first record (content), by device and inode, by path.
+    std::vector<std::unique_ptr<detail::LogFile>> m_files;
+    std::unordered_map<uint64_t, detail::LogFile *> m_byKey;
+    std::map<std::pair<uint64_t, uint64_t>, detail::LogFile *> m_byInode;
+    std::unordered_map<std::string, std::unique_ptr<PathState>> m_byPath;
+
+    // Open descriptors, least recently read first.
+    std::list<detail::LogFile *> m_lru;
+    detail::LogFile *m_lastTouched = nullptr;
+    std::size_t m_openCount = 0;
+    std::size_t m_budget;
+
+    LocalTimeConverter m_conv;
+    std::string m_lineCopy;
+};
+
+} // namespace tarmin::monitor
