@@ -201,7 +201,8 @@ int vfiles::load(const char *directory, const char *prefix, unsigned days) {
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
         if (!CheckNdays(st.st_mtime, days, now)) continue;
-        insertChecked(path, st);
+        TMN_TRACE_RETVAL(insertTracer, "vfiles::insert");
+        insertTracer.ret(__LINE__, insertChecked(path, st));
     }
     traceEntries();
     return tr.ret(__LINE__, 0);

@@ -1,0 +1,518 @@
+// vfiles: order of files and lines, ties, refreshes, the day limit, pieces of
+// long lines, insert results and the malformed input that gateways leave.
+#include "log_fixture.h"
+
+#include "monitor/app/DiagLog.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+using namespace tarmin::monitor;
+using namespace tarmin::monitor::testing;
+using tarmin::test::make_temp_dir;
+
+namespace {
+
+const std::string D = "05/03/2024";
+
+std::vector<std::string> V(std::initializer_list<const char *> l) { return {l.begin(), l.end()}; }
+
+} // namespace
+
+// ---- Order ----
+
+TEST(VfilesOrder, FilesAreReadInTheOrderOfTheirFirstRecord) {
+    auto dir = make_temp_dir();
+    writeLog(dir / "tarmin-gw-a.csv", {errLine(D, "10:00:00", "a1"), errLine(D, "10:00:05", "a2")});
+    writeLog(dir / "tarmin-gw-b.csv", {errLine(D, "09:00:00", "b1"), errLine(D, "09:00:05", "b2")});
+    vfiles set;
+    ASSERT_EQ(set.load(dirOf(dir).c_str(), "tarmin-gw", 0), 0);
+    EXPECT_EQ(tags(readAll(set)), V({"b1", "b2", "a1", "a2"}));
+    EXPECT_TRUE(set.atEnd());
+}
+
+TEST(VfilesOrder, InterleavedLinesComeOutInTimeOrder) {
+    auto dir = make_temp_dir();
+    writeLog(dir / "tarmin-gw-a.csv", {errLine(D, "09:00:00", "a09"), errLine(D, "11:00:00", "a11")});
+    writeLog(dir / "tarmin-gw-b.csv", {errLine(D, "10:00:00", "b10")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"a09", "b10", "a11"}));
+}
+
+TEST(VfilesOrder, ManyInterleavedFilesMergeInTimeOrder) {
+    auto dir = make_temp_dir();
+    // 5 files, file k holds the seconds k, k+5, k+10, ...
+    for (int k = 0; k < 5; ++k) {
+        std::vector<std::string> lines;
+        for (int s = k; s < 60; s += 5) {
+            char t[16];
+            std::snprintf(t, sizeof t, "12:00:%02d", s);
+            lines.push_back(errLine(D, t, std::to_string(s)));
+        }
+        writeLog(dir / ("tarmin-gw-" + std::to_string(k) + ".csv"), lines);
+    }
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    auto got = tags(readAll(set));
+    ASSERT_EQ(got.size(), 60u);
+    for (int s = 0; s < 60; ++s) EXPECT_EQ(got[s], std::to_string(s));
+}
+
+TEST(VfilesOrder, LinesOfTheSameSecondAreAllReadOnce) {
+    auto dir = make_temp_dir();
+    writeLog(dir / "tarmin-gw-a.csv",
+             {errLine(D, "10:00:00", "a1"), errLine(D, "10:00:00", "a2"), errLine(D, "10:00:00", "a3")});
+    writeLog(dir / "tarmin-gw-b.csv", {errLine(D, "10:00:00", "b1"), errLine(D, "10:00:00", "b2")});
+    writeLog(dir / "tarmin-gw-c.csv", {errLine(D, "10:00:00", "c1"), errLine(D, "10:00:01", "c2")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    auto got = tags(readAll(set));
+    std::vector<std::string> sorted = got;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(sorted, V({"a1", "a2", "a3", "b1", "b2", "c1", "c2"}));
+    EXPECT_EQ(got.back(), "c2");
+    // Lines of one file keep their order.
+    EXPECT_LT(std::find(got.begin(), got.end(), "a1"), std::find(got.begin(), got.end(), "a3"));
+}
+
+TEST(VfilesOrder, FileQueuedAgainAtTheTimeOfAQueuedFileKeepsItsLines) {
+    // A's second line (10:00) is later than B's first record (09:30), so A is
+    // queued again at 10:00, the time at which C is queued already.
+    auto dir = make_temp_dir();
+    writeLog(dir / "tarmin-gw-a.csv", {errLine(D, "09:00:00", "a1"), errLine(D, "10:00:00", "a2")});
+    writeLog(dir / "tarmin-gw-b.csv", {errLine(D, "09:30:00", "b1")});
+    writeLog(dir / "tarmin-gw-c.csv", {errLine(D, "10:00:00", "c1")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"a1", "b1", "c1", "a2"}));
+}
+
+TEST(VfilesOrder, FilesWithTheSameFirstSecondAreBothRead) {
+    auto dir = make_temp_dir();
+    writeLog(dir / "tarmin-gw-a.csv", {errLine(D, "10:00:00", "a1")});
+    writeLog(dir / "tarmin-gw-b.csv", {errLine(D, "10:00:00", "b1")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"a1", "b1"}));
+}
+
+// ---- Refreshing ----
+
+TEST(VfilesRefresh, LoadingTwiceDoesNotDuplicateFiles) {
+    auto dir = make_temp_dir();
+    writeLog(dir / "tarmin-gw-a.csv", {errLine(D, "09:00:00", "a1")});
+    writeLog(dir / "tarmin-gw-b.csv", {errLine(D, "10:00:00", "b1")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(set.entryCount(), 2u);
+    EXPECT_EQ(tags(readAll(set)), V({"a1", "b1"}));
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_TRUE(readAll(set).empty());
+}
+
+TEST(VfilesRefresh, LineAppendedToTheNewestFileIsReturnedNext) {
+    auto dir = make_temp_dir();
+    auto b = dir / "tarmin-gw-b.csv";
+    writeLog(dir / "tarmin-gw-a.csv", {errLine(D, "09:00:00", "a1")});
+    writeLog(b, {errLine(D, "10:00:00", "b1")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"a1", "b1"}));
+    EXPECT_TRUE(set.atEnd());
+    appendText(b, errLine(D, "10:00:01", "b2"));
+    char buf[256];
+    ASSERT_NE(set.fgets(buf, sizeof buf), nullptr);
+    EXPECT_EQ(std::string(buf), errLine(D, "10:00:01", "b2"));
+    EXPECT_FALSE(set.atEnd());
+    EXPECT_EQ(set.fgets(buf, sizeof buf), nullptr);
+    EXPECT_TRUE(set.atEnd());
+}
+
+TEST(VfilesRefresh, NewFilesArePickedUpByTheNextLoad) {
+    auto dir = make_temp_dir();
+    writeLog(dir / "tarmin-gw-1.csv", {errLine(D, "09:00:00", "a1")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"a1"}));
+    writeLog(dir / "tarmin-gw-2.csv", {errLine(D, "10:00:00", "b1"), errLine(D, "10:00:01", "b2")});
+    EXPECT_TRUE(readAll(set).empty());
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"b1", "b2"}));
+}
+
+TEST(VfilesRefresh, NewFileOlderThanTheReadingPositionIsStillRead) {
+    auto dir = make_temp_dir();
+    writeLog(dir / "tarmin-gw-b.csv", {errLine(D, "10:00:00", "b1")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"b1"}));
+    writeLog(dir / "tarmin-gw-a.csv", {errLine(D, "09:30:00", "a1"), errLine(D, "09:31:00", "a2")});
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"a1", "a2"}));
+    appendText(dir / "tarmin-gw-b.csv", errLine(D, "10:00:05", "b2"));
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"b2"}));
+}
+
+TEST(VfilesRefresh, LinesAppendedToAFileReadToItsEndAreNotLost) {
+    // Two writers: a line reaches the older file after the reader moved on.
+    auto dir = make_temp_dir();
+    auto a = dir / "tarmin-gw-a.csv";
+    writeLog(a, {errLine(D, "09:00:00", "a1")});
+    writeLog(dir / "tarmin-gw-b.csv", {errLine(D, "10:00:00", "b1")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"a1", "b1"}));
+    appendText(a, errLine(D, "10:00:02", "a2"));
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"a2"}));
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_TRUE(readAll(set).empty());
+}
+
+TEST(VfilesRefresh, ClearAndLoadReadsEverythingAgain) {
+    auto dir = make_temp_dir();
+    writeLog(dir / "tarmin-gw-a.csv", {errLine(D, "09:00:00", "a1"), errLine(D, "09:00:01", "a2")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(readAll(set).size(), 2u);
+    set.clear();
+    EXPECT_EQ(set.entryCount(), 0u);
+    EXPECT_FALSE(set.atEnd());
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"a1", "a2"}));
+}
+
+TEST(VfilesRefresh, RenamedOrCopiedFileIsNotReadAgain) {
+    auto dir = make_temp_dir();
+    writeLog(dir / "tarmin-gw-a.csv", {errLine(D, "09:00:00", "a1"), errLine(D, "09:00:01", "a2")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(readAll(set).size(), 2u);
+    fs::rename(dir / "tarmin-gw-a.csv", dir / "tarmin-gw-a-old.csv");
+    fs::copy_file(dir / "tarmin-gw-a-old.csv", dir / "tarmin-gw-copy.csv");
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_TRUE(readAll(set).empty());
+    // The renamed file is still followed under its new name.
+    appendText(dir / "tarmin-gw-a-old.csv", errLine(D, "09:00:02", "a3"));
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"a3"}));
+}
+
+// ---- Loading and inserting ----
+
+TEST(VfilesLoad, PatternAndResults) {
+    auto dir = make_temp_dir();
+    vfiles set;
+    EXPECT_EQ(set.load(dirOf(dir).c_str(), "tarmin-gw", 0), -1);
+    writeLog(dir / "other.csv", {errLine(D, "09:00:00", "x")});
+    writeLog(dir / "tarmin-gw.txt", {errLine(D, "09:00:00", "x")});
+    EXPECT_EQ(set.load(dirOf(dir).c_str(), "tarmin-gw", 0), -1);
+    writeLog(dir / "TARMIN-GW-Upper.CSV", {errLine(D, "09:00:00", "upper")});
+    fs::create_directory(dir / "tarmin-gw-dir.csv");
+    EXPECT_EQ(set.load(dir.c_str(), "tarmin-gw", 0), 0); // without the trailing slash
+    EXPECT_EQ(tags(readAll(set)), V({"upper"}));
+}
+
+TEST(VfilesLoad, InsertTellsWhichFilesCanBeUsed) {
+    auto dir = make_temp_dir();
+    std::string d = dirOf(dir);
+    writeText(dir / "empty.csv", "");
+    writeText(dir / "header.csv", kErrorsHeader);
+    writeLog(dir / "nodate.csv", {"not a date,10:00:00,x,err,0,y\n"});
+    writeLog(dir / "good.csv", {errLine(D, "09:00:00", "g1")});
+    vfiles set;
+    EXPECT_EQ(set.insert(d.c_str(), "missing.csv"), -1);
+    EXPECT_EQ(set.insert(d.c_str(), "empty.csv"), -1);
+    EXPECT_EQ(set.insert(d.c_str(), "header.csv"), -1);
+    EXPECT_EQ(set.insert(d.c_str(), "nodate.csv"), -1);
+    EXPECT_EQ(set.insert(d.c_str(), "good.csv"), 0);
+    EXPECT_EQ(set.insert(d.c_str(), "good.csv"), 0);
+    EXPECT_EQ(set.entryCount(), 1u);
+    EXPECT_EQ(tags(readAll(set)), V({"g1"}));
+}
+
+TEST(VfilesLoad, UnusableFilesDoNotStopTheFamily) {
+    auto dir = make_temp_dir();
+    writeText(dir / "tarmin-gw-0empty.csv", "");
+    writeText(dir / "tarmin-gw-1header.csv", kErrorsHeader);
+    writeLog(dir / "tarmin-gw-2good.csv", {errLine(D, "09:00:00", "g1")});
+    vfiles set;
+    EXPECT_EQ(set.load(dirOf(dir).c_str(), "tarmin-gw", 0), 0);
+    EXPECT_EQ(tags(readAll(set)), V({"g1"}));
+    // The header-only file gets its first record later.
+    appendText(dir / "tarmin-gw-1header.csv", errLine(D, "09:00:05", "h1"));
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"h1"}));
+}
+
+TEST(VfilesLoad, DayLimitGoesByTheLastWriteTime) {
+    auto dir = make_temp_dir();
+    writeLog(dir / "tarmin-gw-old.csv", {errLine(D, "09:00:00", "old")});
+    writeLog(dir / "tarmin-gw-new.csv", {errLine(D, "10:00:00", "new")});
+    ageFile(dir / "tarmin-gw-old.csv", 91L * 86400);
+    ageFile(dir / "tarmin-gw-new.csv", 89L * 86400);
+    {
+        vfiles set;
+        set.load(dirOf(dir).c_str(), "tarmin-gw", 90);
+        EXPECT_EQ(tags(readAll(set)), V({"new"}));
+    }
+    {
+        vfiles set;
+        set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+        EXPECT_EQ(tags(readAll(set)), V({"old", "new"}));
+    }
+}
+
+TEST(VfilesLoad, CheckNdays) {
+    std::time_t now = 1'700'000'000;
+    EXPECT_TRUE(vfiles::CheckNdays(now - 1000L * 86400, 0, now));
+    EXPECT_TRUE(vfiles::CheckNdays(now - 90L * 86400, 90, now));
+    EXPECT_FALSE(vfiles::CheckNdays(now - 90L * 86400 - 1, 90, now));
+    EXPECT_TRUE(vfiles::CheckNdays(now + 3600, 1, now)); // a clock ahead of ours
+}
+
+TEST(VfilesLoad, FileWithoutHeaderLosesNoRecord) {
+    auto dir = make_temp_dir();
+    writeText(dir / "tarmin-gw-a.csv", errLine(D, "09:00:00", "a1") + errLine(D, "09:00:01", "a2"));
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"a1", "a2"}));
+}
+
+// ---- Lines ----
+
+TEST(VfilesLines, LongLineComesInPiecesAndOnlyItsFirstPieceIsTested) {
+    auto dir = make_temp_dir();
+    // The second 31-character piece of a1 looks like a later date; taking it
+    // for one would let b1 into the middle of a1.
+    std::string a1 = D + ",09:00:00,mod,err,0,X01/01/2030 23:59:59 and more text\n";
+    writeLog(dir / "tarmin-gw-a.csv", {a1, errLine(D, "09:00:01", "a2")});
+    writeLog(dir / "tarmin-gw-b.csv", {errLine(D, "09:00:00", "b1")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    std::string all;
+    char buf[32];
+    int pieces = 0;
+    while (set.fgets(buf, sizeof buf)) {
+        EXPECT_LE(std::strlen(buf), 31u);
+        all += buf;
+        ++pieces;
+    }
+    EXPECT_EQ(all, a1 + errLine(D, "09:00:00", "b1") + errLine(D, "09:00:01", "a2"));
+    EXPECT_EQ(pieces, 7); // 31 + 31 + 4 characters of a1, two pieces each of b1 and a2
+}
+
+TEST(VfilesLines, TinyBuffersAreRefused) {
+    auto dir = make_temp_dir();
+    writeLog(dir / "tarmin-gw-a.csv", {errLine(D, "09:00:00", "a1")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    char buf[2];
+    EXPECT_EQ(set.fgets(buf, 1), nullptr);
+    EXPECT_EQ(set.fgets(nullptr, 10), nullptr);
+    ASSERT_NE(set.fgets(buf, 2), nullptr);
+    EXPECT_STREQ(buf, "0");
+}
+
+TEST(VfilesLines, CarriageReturnLineFeedBecomesLineFeed) {
+    auto dir = make_temp_dir();
+    writeText(dir / "tarmin-gw-a.csv", "Header\r\n" + D + ",09:00:00,m,err,0,x\r\n" + D + ",09:00:01,m,err,0,y\r\n");
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    char buf[256];
+    ASSERT_TRUE(set.fgets(buf, sizeof buf));
+    EXPECT_EQ(std::string(buf), D + ",09:00:00,m,err,0,x\n");
+    std::string line;
+    ASSERT_TRUE(set.getline(line));
+    EXPECT_EQ(line, D + ",09:00:01,m,err,0,y\n");
+}
+
+TEST(VfilesLines, LastLineWithoutLineFeedIsReturned) {
+    auto dir = make_temp_dir();
+    writeText(dir / "tarmin-gw-a.csv", kErrorsHeader + errLine(D, "09:00:00", "a1") + D + ",09:00:01,m,err,0,a2");
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    auto lines = readAll(set);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1], D + ",09:00:01,m,err,0,a2");
+}
+
+// ---- Robustness ----
+
+TEST(VfilesRobust, LineBeingWrittenIsReturnedOnceComplete) {
+    auto dir = make_temp_dir();
+    auto p = dir / "tarmin-gw-a.csv";
+    writeLog(p, {errLine(D, "09:00:00", "a1")});
+    int fd = ::open(p.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    std::string part1 = D + ",09:00:01,m,err,0,par", part2 = "tial\n";
+    ASSERT_EQ(::write(fd, part1.data(), part1.size()), static_cast<ssize_t>(part1.size()));
+
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"a1"}));
+    ASSERT_EQ(::write(fd, part2.data(), part2.size()), static_cast<ssize_t>(part2.size()));
+    EXPECT_EQ(tags(readAll(set)), V({"partial"}));
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+}
+
+TEST(VfilesRobust, FirstRecordBeingWrittenIsQueuedOnceComplete) {
+    auto dir = make_temp_dir();
+    auto p = dir / "tarmin-gw-a.csv";
+    writeText(p, kErrorsHeader + D + ",09:00:00,m,err,0,fir");
+    int fd = ::open(p.c_str(), O_WRONLY | O_APPEND);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    vfiles set;
+    EXPECT_EQ(set.load(dirOf(dir).c_str(), "tarmin-gw", 0), 0);
+    EXPECT_TRUE(readAll(set).empty());
+    ASSERT_EQ(::write(fd, "st\n", 3), 3);
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"first"}));
+    ::close(fd);
+}
+
+TEST(VfilesRobust, FileRemovedWhileOpenIsReadToItsEnd) {
+    auto dir = make_temp_dir();
+    auto p = dir / "tarmin-gw-a.csv";
+    std::vector<std::string> lines;
+    for (int i = 0; i < 2000; ++i) lines.push_back(errLine(D, "09:00:00", "line" + std::to_string(i)));
+    writeLog(p, lines);
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    std::string first;
+    ASSERT_TRUE(set.getline(first));
+    fs::remove(p);
+    EXPECT_EQ(readAll(set).size(), 1999u);
+}
+
+TEST(VfilesRobust, TruncatedAndRewrittenFileGivesOnlyItsNewLines) {
+    auto dir = make_temp_dir();
+    auto p = dir / "tarmin-gw-a.csv";
+    writeLog(p, {errLine(D, "09:00:00", "a1"), errLine(D, "09:00:01", "a2"), errLine(D, "09:00:02", "a3")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(readAll(set).size(), 3u);
+    // The gateway empties the file and starts it again.
+    writeLog(p, {errLine(D, "11:00:00", "n1")});
+    EXPECT_EQ(tags(readAll(set)), V({"n1"}));
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    appendText(p, errLine(D, "11:00:01", "n2"));
+    EXPECT_EQ(tags(readAll(set)), V({"n2"}));
+}
+
+TEST(VfilesRobust, FileEmptiedThenRefilledIsFollowed) {
+    auto dir = make_temp_dir();
+    auto p = dir / "tarmin-gw-a.csv";
+    writeLog(p, {errLine(D, "09:00:00", "a1")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(readAll(set).size(), 1u);
+    writeText(p, "");
+    EXPECT_TRUE(readAll(set).empty());
+    writeText(p, kErrorsHeader);
+    EXPECT_TRUE(readAll(set).empty());
+    appendText(p, errLine(D, "12:00:00", "b1"));
+    EXPECT_EQ(tags(readAll(set)), V({"b1"}));
+}
+
+TEST(VfilesRobust, FileCutBackToItsHeadContinuesAtTheCut) {
+    auto dir = make_temp_dir();
+    auto p = dir / "tarmin-gw-a.csv";
+    std::string l1 = errLine(D, "09:00:00", "a1");
+    writeLog(p, {l1, errLine(D, "09:00:01", "a2"), errLine(D, "09:00:02", "a3")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(readAll(set).size(), 3u);
+    fs::resize_file(p, kErrorsHeader.size() + l1.size());
+    EXPECT_TRUE(readAll(set).empty());
+    appendText(p, errLine(D, "09:00:03", "a4"));
+    EXPECT_EQ(tags(readAll(set)), V({"a4"}));
+}
+
+TEST(VfilesRobust, BinaryGarbageNeitherCrashesNorHidesOtherFiles) {
+    auto dir = make_temp_dir();
+    std::string garbage;
+    uint32_t x = 12345;
+    for (int i = 0; i < 200000; ++i) {
+        x = x * 1103515245 + 12345;
+        char c = static_cast<char>(x >> 24);
+        garbage += c == '\r' ? 'r' : c; // keep the byte count exact: "\r\n" would become "\n"
+    }
+    writeText(dir / "tarmin-gw-0garbage.csv", garbage);
+    // Garbage in the middle of a valid file is handed out as lines too.
+    writeText(dir / "tarmin-gw-1mixed.csv",
+              kErrorsHeader + errLine(D, "09:00:00", "m1") + garbage + "\n" + errLine(D, "09:00:02", "m2"));
+    writeLog(dir / "tarmin-gw-2good.csv", {errLine(D, "10:00:00", "g1")});
+    vfiles set;
+    EXPECT_EQ(set.load(dirOf(dir).c_str(), "tarmin-gw", 0), 0);
+    auto lines = readAll(set);
+    std::string joined;
+    for (auto &l : lines) joined += l;
+    EXPECT_EQ(lines.front(), errLine(D, "09:00:00", "m1"));
+    EXPECT_EQ(lines.back(), errLine(D, "10:00:00", "g1"));
+    EXPECT_NE(joined.find(errLine(D, "09:00:02", "m2")), std::string::npos);
+    // Every byte of the mixed file's records came out once.
+    EXPECT_EQ(joined.size(), errLine(D, "09:00:00", "m1").size() + garbage.size() + 1 +
+                                 errLine(D, "09:00:02", "m2").size() + errLine(D, "10:00:00", "g1").size());
+}
+
+TEST(VfilesRobust, OneMegabyteLine) {
+    auto dir = make_temp_dir();
+    std::string big = D + ",09:00:00,mod,err,0," + std::string(1 << 20, 'x') + "\n";
+    writeLog(dir / "tarmin-gw-a.csv", {big, errLine(D, "09:00:01", "after")});
+    {
+        vfiles set;
+        set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+        auto lines = readAll(set);
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[0], big);
+        EXPECT_EQ(tags({lines[1]}), V({"after"}));
+    }
+    {
+        vfiles set;
+        set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+        char buf[4096];
+        std::string all;
+        int pieces = 0;
+        while (set.fgets(buf, sizeof buf)) {
+            all += buf;
+            ++pieces;
+        }
+        EXPECT_EQ(all, big + errLine(D, "09:00:01", "after"));
+        EXPECT_EQ(pieces, static_cast<int>((big.size() + 4094) / 4095) + 1);
+    }
+}
+
+// ---- Diagnostics ----
+
+TEST(VfilesTrace, DetailAndCallLines) {
+    auto dir = make_temp_dir();
+    auto logDir = make_temp_dir("diag");
+    writeLog(dir / "tarmin-gw-a.csv", {errLine(D, "09:00:00", "a1"), errLine(D, "11:00:00", "a2")});
+    writeLog(dir / "tarmin-gw-b.csv", {errLine(D, "10:00:00", "b1")});
+    DiagLog::setFile(dirOf(logDir).c_str(), "oper_events", "txt");
+    DiagLog::setLevel(9);
+    {
+        vfiles set;
+        set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+        readAll(set);
+        set.clear();
+    }
+    std::string file = DiagLog::currentFileName();
+    DiagLog::setLevel(0);
+    std::string text = tarmin::test::read_file(file);
+    for (const char *piece : {"Enter vfiles::load", "Exit vfiles::load (retval 0x0)", "Enter vfiles::insert",
+                              "Enter CheckNdays", "Exit CheckNdays (retval 0x1)", "Enter vfiles::fgets",
+                              "Exit vfiles::fgets", "Enter vfiles::clear", "fname: ", "1st rec: 05/03/2024,09:00:00",
+                              "m_tCreationTime: 05/03/2024 09:00:00; m_fhFile: 0x", "m_szCurrentIndex: 1",
+                              "ref counter(0x", "fclose(m_fhFile= 0x"})
+        EXPECT_NE(text.find(piece), std::string::npos) << piece;
+}
