@@ -65,8 +65,11 @@ RecordDetailsPresenter *recordDetailsPresenter();
 class CGWRecord {
 public:
     CGWRecord() = default;
+    // A record owns its line: it can be moved, not copied.
     CGWRecord(const CGWRecord &) = delete;
     CGWRecord &operator=(const CGWRecord &) = delete;
+    CGWRecord(CGWRecord &&) noexcept = default;
+    CGWRecord &operator=(CGWRecord &&) noexcept = default;
 
     // Image index into the application's image lists.
     virtual int ImageIndex() const = 0;
