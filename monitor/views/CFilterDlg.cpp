@@ -3,7 +3,7 @@
 #include "monitor/views/MessageBoxes.h"
 #include "monitor/views/QtText.h"
 #include "monitor/views/model/Categories.h"
-#include "monitor/logs/Filter.h"
+#include "monitor/logs/RecordFilter.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>

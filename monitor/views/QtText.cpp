@@ -14,6 +14,13 @@ QString qtText(std::string_view cp1251) {
     return out;
 }
 
+QStringList qtTexts(const std::vector<std::string_view> &cp1251) {
+    QStringList out;
+    out.reserve(static_cast<qsizetype>(cp1251.size()));
+    for (std::string_view text : cp1251) out.append(qtText(text));
+    return out;
+}
+
 std::string cp1251Text(const QString &text) { return cp::utf8_to_cp1251(text.toStdString()); }
 
 } // namespace tarmin::monitor

@@ -89,6 +89,10 @@ bool CMainFrame::OnCreate() {
     if (!m_app.profile().empty())
         setWindowTitle(programCaption() + QStringLiteral(" - [") + QString::fromStdString(m_app.profile()) +
                        QStringLiteral("]"));
+    // The notifications list shows what receipt tracking waits for; without
+    // it in the program the category cannot be chosen.
+    m_tree->setCategoryEnabled(4, m_app.context().receipts != nullptr,
+                               QStringLiteral("Отслеживание квитанций не входит в эту версию программы"));
     m_tree->OnInitialUpdate();
     updateCommandStates();
     return true;

@@ -6,11 +6,14 @@
 
 #include "monitor/app/MonitorSettings.h"
 
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace tarmin::monitor {
 
 class CErrorRecord;
+class CNotifRecord;
 
 // Counts the errors records of a reading for the numerous-error alert.
 class ErrorStatisticsSink {
@@ -30,6 +33,10 @@ public:
     virtual void runBatch(unsigned lines) = 0;
     // Set while the last batch stopped at its line limit.
     virtual bool catchUpPending() const = 0;
+    // A row for every message still waiting for receipts, oldest first.
+    virtual std::vector<std::unique_ptr<CNotifRecord>> pendingMessages() const = 0;
+    // Reports a message as overdue when its receipts are late (once per message).
+    virtual void checkOverdue(const CNotifRecord &message) = 0;
 };
 
 struct MonitorContext {

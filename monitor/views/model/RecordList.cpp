@@ -1,6 +1,6 @@
 #include "monitor/views/model/RecordList.h"
 
-#include "monitor/logs/Records.h"
+#include "monitor/logs/GWRecords.h"
 
 #include <algorithm>
 #include <new>
@@ -22,7 +22,7 @@ std::string_view RecordList::text(std::size_t row, int column) const {
     return cellText(at(row), m_category, column);
 }
 
-int RecordList::image(std::size_t row) const { return at(row).GetImage(); }
+int RecordList::image(std::size_t row) const { return at(row).ImageIndex(); }
 
 std::size_t RecordList::prepend(std::vector<std::unique_ptr<CGWRecord>> &&pass) {
     std::size_t added = 0;
@@ -44,6 +44,58 @@ std::size_t RecordList::prepend(std::vector<std::unique_ptr<CGWRecord>> &&pass) 
     }
     pass.clear();
     return added;
+}
+
+std::string_view cellText(const CGWRecord &record, Category category, int column) {
+    switch (category) {
+    case Category::Errors: {
+        const auto &r = static_cast<const CErrorRecord &>(record);
+        switch (column) {
+        case 0: return r.date();
+        case 1: return r.time();
+        case 2: return r.module();
+        case 3: return r.codeText();
+        case 4: return r.information();
+        }
+        break;
+    }
+    case Category::Inbound: {
+        const auto &r = static_cast<const CInRecord &>(record);
+        switch (column) {
+        case 0: return r.date();
+        case 1: return r.time();
+        case 2: return r.processingResult();
+        case 3: return r.address();
+        case 4: return r.subject();
+        case 5: return r.notificationResult();
+        case 6: return r.attachmentsText();
+        }
+        break;
+    }
+    case Category::Outbound: {
+        const auto &r = static_cast<const COutRecord &>(record);
+        switch (column) {
+        case 0: return r.date();
+        case 1: return r.time();
+        case 2: return r.processingResult();
+        case 3: return r.recipients();
+        case 4: return r.subject();
+        case 5: return r.attachmentsText();
+        }
+        break;
+    }
+    case Category::Notifications: {
+        const auto &r = static_cast<const CNotifRecord &>(record);
+        switch (column) {
+        case 0: return r.date();
+        case 1: return r.time();
+        case 2: return r.subject();
+        }
+        break;
+    }
+    case Category::Root: break;
+    }
+    return {};
 }
 
 void RecordList::sort(int column, bool ascending) {

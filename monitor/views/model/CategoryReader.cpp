@@ -1,0 +1,43 @@
+#include "monitor/views/model/CategoryReader.h"
+
+#include "monitor/logs/GWRecords.h"
+#include "monitor/logs/RecordFilter.h"
+#include "monitor/views/model/MonitorContext.h"
+
+namespace tarmin::monitor {
+
+CategoryReader::CategoryReader(LogKind kind) : m_kind(kind) {}
+
+uint32_t CategoryReader::codeOf(const CGWRecord &record, LogKind kind) {
+    switch (kind) {
+    case LogKind::Errors: return static_cast<const CErrorRecord &>(record).codeNumber();
+    case LogKind::Inbound: return static_cast<uint32_t>(static_cast<const CInRecord &>(record).codeNumber());
+    case LogKind::Outgoing: return static_cast<uint32_t>(static_cast<const COutRecord &>(record).codeNumber());
+    }
+    return 0;
+}
+
+ReadingPass CategoryReader::read(const std::string &directory, const RecordFilter &filter, const PassOptions &options) {
+    ReadingPass pass;
+    pass.noFiles = m_files.load(directory.c_str(), logPrefix(m_kind), options.dayLimit.loadDays()) != 0;
+
+    const DayWindow window(options.dayLimit.pathsFlags, options.dayLimit.analyzeNday);
+    const bool counting = m_kind == LogKind::Errors && options.statistics && options.errorsSettings &&
+                          options.errorsSettings->countErrors();
+    std::string_view line;
+    while (m_files.readLine(line)) {
+        if (window.active() && !window.accepts(line)) continue;
+        std::unique_ptr<CGWRecord> record = parseRecord(m_kind, line, options.separator);
+        if (!record || !filter.accepts(*record)) continue;
+        if (options.beep && beepListContains(options.beepList, codeOf(*record, m_kind))) {
+            pass.listedRecordRead = true;
+            pass.listedTime.assign(record->time());
+        }
+        if (counting)
+            options.statistics->count(static_cast<const CErrorRecord &>(*record), *options.errorsSettings);
+        pass.records.push_back(std::move(record));
+    }
+    return pass;
+}
+
+} // namespace tarmin::monitor

@@ -1,0 +1,193 @@
+// Start-up and main frame: the profile switch and the title, the missing log
+// directory, the saved window placement, the commands, the timers and the
+// About box, driven through the real main window.
+#include "GuiTestSupport.h"
+#include "testsupport.h"
+
+#include "monitor/app/gui/CAboutDlg.h"
+#include "monitor/app/gui/CMainApp.h"
+#include "monitor/app/gui/CMainFrame.h"
+#include "monitor/app/gui/CMyCommandLineInfo.h"
+#include "monitor/views/CLeftView.h"
+#include "monitor/views/CMonView.h"
+#include "qzcom.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+using namespace tarmin::monitor;
+using namespace tarmin::test;
+
+namespace {
+
+const std::string kPlacementSection = "Software\\KELVORIA\\tarmin-operator\\3.1\\Settings";
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        logs = make_temp_dir("gwlogs");
+        setString("Test", "GWMonGWLogDirectory", logs.string());
+    }
+    void TearDown() override {
+        if (app) app->ExitInstance();
+    }
+    std::filesystem::path logs;
+    MessageRecorder messages;
+    DialogScript dialogs;
+    std::unique_ptr<CMainApp> app;
+};
+
+std::string profileOf(std::vector<std::string> args) {
+    args.insert(args.begin(), "tmngwmon");
+    CMyCommandLineInfo info;
+    info.Parse(args);
+    return info.profile();
+}
+
+} // namespace
+
+TEST(CommandLine, ProfileSwitchInItsSpellings) {
+    EXPECT_EQ(profileOf({"/profile=Test"}), "Test");
+    EXPECT_EQ(profileOf({"-PROFILE:Test"}), "Test");
+    EXPECT_EQ(profileOf({"-Profile=demo", "unrelated.txt"}), "demo");
+    EXPECT_EQ(profileOf({"/profile"}), "");
+    EXPECT_EQ(profileOf({"/profiles"}), "");
+    EXPECT_EQ(profileOf({"profile=Test"}), ""); // not a flag
+    EXPECT_EQ(profileOf({"/profile=A", "/profile=B"}), "B");
+}
+
+TEST(CommandLine, ScreenshotAndSelectOptions) {
+    CMyCommandLineInfo info;
+    info.Parse({"tmngwmon", "--screenshot", "/tmp/x.png", "--select=3", "--select=9"});
+    EXPECT_EQ(info.screenshotFile(), "/tmp/x.png");
+    EXPECT_EQ(info.initialCategory(), 3);
+    ASSERT_EQ(info.unknown().size(), 1u);
+    EXPECT_EQ(info.unknown()[0], "--select=9");
+}
+
+TEST_F(StartupTest, TitleCarriesTheProfile) {
+    app = startMonitor({"/profile=Test"});
+    ASSERT_TRUE(app);
+    EXPECT_EQ(app->mainFrame()->windowTitle(), QStringLiteral("АРМ Оператора Тармин-Шлюз - [Test]"));
+    EXPECT_EQ(app->stage(), CMainApp::kStageCommonServices);
+    EXPECT_TRUE(app->initialised());
+    EXPECT_TRUE(messages.messages.empty());
+}
+
+TEST_F(StartupTest, TitleWithoutProfileIsTheFrameTitle) {
+    setString("", "GWMonGWLogDirectory", logs.string());
+    app = startMonitor({});
+    ASSERT_TRUE(app);
+    EXPECT_EQ(app->mainFrame()->windowTitle(), QStringLiteral("АРМ Оператора Тармин-Шлюз"));
+}
+
+TEST_F(StartupTest, MissingLogDirectoryShowsTheMessageAndEnds) {
+    bool started = true;
+    // The profile "Empty" has no GWMonGWLogDirectory; an empty value is the same case.
+    setString("Blank", "GWMonGWLogDirectory", "");
+    for (const char *profile : {"/profile=Empty", "/profile=Blank"}) {
+        messages.messages.clear();
+        auto failed = startMonitor({profile}, &started);
+        EXPECT_FALSE(started);
+        EXPECT_FALSE(failed);
+        ASSERT_EQ(messages.messages.size(), 1u) << profile;
+        EXPECT_EQ(messages.messages[0].icon, MsgIcon::Error);
+        EXPECT_EQ(messages.messages[0].text,
+                  QStringLiteral("Необходимо запустить программу конфигурации и выполнить настройку каталога с "
+                                 "протоколами Шлюза.\nОшибка чтения из системного реестра (параметр "
+                                 "GWMonGWLogDirectory)."));
+    }
+    // A failed start leaves no saved placement behind.
+    EXPECT_EQ(getString(kPlacementSection, "WndPos"), "");
+}
+
+TEST_F(StartupTest, PlacementIsSavedOnCloseAndRestoredAtTheNextStart) {
+    app = startMonitor({"/profile=Test"});
+    ASSERT_TRUE(app);
+    app->mainFrame()->setGeometry(120, 90, 700, 500);
+    app->mainFrame()->close();
+    app->ExitInstance();
+    app.reset();
+    const std::string saved = getString(kPlacementSection, "WndPos");
+    EXPECT_EQ(saved, "0,1,-1,-1,-1,-1,120,90,820,590");
+
+    app = startMonitor({"/profile=Test"});
+    ASSERT_TRUE(app);
+    EXPECT_EQ(app->mainFrame()->geometry(), QRect(120, 90, 700, 500));
+}
+
+TEST_F(StartupTest, MaximisedPlacementIsRestoredMaximised) {
+    setKeyString(kPlacementSection, "WndPos", "0,3,-1,-1,-1,-1,10,20,610,420");
+    app = startMonitor({"/profile=Test"});
+    ASSERT_TRUE(app);
+    EXPECT_TRUE(app->mainFrame()->isMaximized());
+    EXPECT_EQ(app->mainFrame()->normalGeometry(), QRect(10, 20, 600, 400));
+}
+
+TEST_F(StartupTest, PlacementWithFewerThanTenNumbersIsIgnored) {
+    setKeyString(kPlacementSection, "WndPos", "0,1,-1,-1,-1,-1,10,20,610");
+    auto reference = startMonitor({"/profile=Test"});
+    ASSERT_TRUE(reference);
+    EXPECT_NE(reference->mainFrame()->geometry(), QRect(10, 20, 600, 400));
+    EXPECT_FALSE(reference->mainFrame()->isMaximized());
+    reference->mainFrame()->destroyWithoutSaving();
+    reference->ExitInstance();
+}
+
+TEST_F(StartupTest, CommandsOfLaterPartsAreDisabledAndFilterFollowsTheTree) {
+    app = startMonitor({"/profile=Test"});
+    ASSERT_TRUE(app);
+    CMainFrame *frame = app->mainFrame();
+    EXPECT_FALSE(frame->command(kCmdSignMessage)->isEnabled());
+    EXPECT_FALSE(frame->command(kCmdSendPacket)->isEnabled());
+    EXPECT_TRUE(frame->command(kCmdConfiguration)->isEnabled());
+    EXPECT_TRUE(frame->command(kCmdRefresh)->isEnabled());
+    EXPECT_EQ(frame->command(kCmdRefresh)->shortcut(), QKeySequence(Qt::Key_F5));
+    // The root is selected: no filter, the details style: no arranging.
+    EXPECT_EQ(frame->leftView()->selectedCategory(), 0);
+    EXPECT_FALSE(frame->command(kCmdFilter)->isEnabled());
+    EXPECT_FALSE(frame->command(kCmdArrange)->isEnabled());
+    ASSERT_TRUE(frame->leftView()->selectCategory(1));
+    EXPECT_TRUE(frame->command(kCmdFilter)->isEnabled());
+    frame->command(kCmdLargeIcons)->trigger();
+    EXPECT_TRUE(frame->command(kCmdArrange)->isEnabled());
+    EXPECT_TRUE(frame->command(kCmdLargeIcons)->isChecked());
+    frame->command(kCmdDetails)->trigger();
+    EXPECT_FALSE(frame->command(kCmdArrange)->isEnabled());
+    ASSERT_TRUE(frame->leftView()->selectCategory(0));
+    EXPECT_FALSE(frame->command(kCmdFilter)->isEnabled());
+}
+
+TEST_F(StartupTest, RefreshTimerFollowsTheSettingAndClockShowsTheTime) {
+    setDword("Test", "GWMonRefreshTimeout", 120);
+    app = startMonitor({"/profile=Test"});
+    ASSERT_TRUE(app);
+    CMainFrame *frame = app->mainFrame();
+    EXPECT_TRUE(frame->refreshTimer().isActive());
+    EXPECT_EQ(frame->refreshTimer().interval(), 120000);
+    EXPECT_EQ(frame->clockTimer().interval(), 1000);
+    EXPECT_TRUE(frame->statusPane(kClockPane)->text().contains(
+        QRegularExpression(QStringLiteral("^\\d\\d\\.\\d\\d\\.\\d{4} \\d\\d:\\d\\d:\\d\\d$"))))
+        << frame->statusPane(kClockPane)->text().toStdString();
+    // A refresh reads the period again.
+    setDword("Test", "GWMonRefreshTimeout", 30);
+    frame->command(kCmdRefresh)->trigger();
+    EXPECT_EQ(frame->refreshTimer().interval(), 30000);
+}
+
+TEST_F(StartupTest, AboutBoxShowsTheVersion) {
+    app = startMonitor({"/profile=Test"});
+    ASSERT_TRUE(app);
+    QString version;
+    dialogs.on(QStringLiteral("CAboutDlg"), [&](QDialog &d) {
+        version = d.findChild<QLabel *>(QStringLiteral("version"))->text();
+        return QDialog::Accepted;
+    });
+    app->mainFrame()->command(kCmdAbout)->trigger();
+    EXPECT_TRUE(version.contains(QRegularExpression(QStringLiteral("^Версия \\d+\\.\\d+\\.\\d+\\.\\d+$"))))
+        << version.toStdString();
+}
