@@ -43,7 +43,7 @@ CFilterDlg::CFilterDlg(int category, QWidget *parent) : QDialog(parent), m_categ
     buildControls();
     setWindowTitle(captionOf(category));
     enableCategoryControls();
-    updatePickers();
+    setValues(FilterDlgValues()); // every limit off, the dates at today
 }
 
 QString CFilterDlg::captionOf(int category) {

@@ -16,6 +16,10 @@ CHeaderCtrlEx::CHeaderCtrlEx(QWidget *parent) : QHeaderView(Qt::Horizontal, pare
     setStretchLastSection(false);
     setSortIndicatorShown(false);
     setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // Qt's own minimum would also clamp the widths the program sets; the
+    // operator's minimum is kept by keepMinimum() instead.
+    setMinimumSectionSize(1);
+    connect(this, &QHeaderView::sectionResized, this, &CHeaderCtrlEx::keepMinimum);
 }
 
 void CHeaderCtrlEx::setSortMark(int column, bool ascending) {
@@ -24,12 +28,27 @@ void CHeaderCtrlEx::setSortMark(int column, bool ascending) {
     viewport()->update();
 }
 
-void CHeaderCtrlEx::setMinimumColumnWidth(int width) {
-    // Qt clamps drags (and fits to contents) to this size; widths set by the
-    // program itself, such as a 40-pixel default, stay as they are given.
-    const int previousDefault = defaultSectionSize();
-    setMinimumSectionSize(width);
-    if (previousDefault < width) setDefaultSectionSize(width);
+void CHeaderCtrlEx::setMinimumColumnWidth(int width) { m_minimumWidth = width; }
+
+void CHeaderCtrlEx::keepMinimum(int logicalIndex, int, int newSize) {
+    if (m_operatorResizing && newSize < m_minimumWidth) resizeSection(logicalIndex, m_minimumWidth);
+}
+
+void CHeaderCtrlEx::mousePressEvent(QMouseEvent *event) {
+    m_operatorResizing = true;
+    QHeaderView::mousePressEvent(event);
+}
+
+void CHeaderCtrlEx::mouseReleaseEvent(QMouseEvent *event) {
+    QHeaderView::mouseReleaseEvent(event);
+    m_operatorResizing = false;
+}
+
+void CHeaderCtrlEx::mouseDoubleClickEvent(QMouseEvent *event) {
+    // A double click on a divider fits the column to its contents.
+    m_operatorResizing = true;
+    QHeaderView::mouseDoubleClickEvent(event);
+    m_operatorResizing = false;
 }
 
 void CHeaderCtrlEx::setResizingAllowed(bool allowed) {

@@ -17,15 +17,25 @@ public:
     int sortMarkColumn() const { return m_sortColumn; }
     bool sortMarkAscending() const { return m_ascending; }
 
-    // Narrowest width the operator can give a column by dragging.
+    // Narrowest width the operator can give a column by dragging its divider
+    // (or fitting it to its contents); widths set by the program are kept as
+    // they are given.
     void setMinimumColumnWidth(int width);
+    int minimumColumnWidth() const { return m_minimumWidth; }
     // Forbids (or allows again) resizing the columns.
     void setResizingAllowed(bool allowed);
 
 protected:
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
     void paintSection(QPainter *painter, const QRect &rect, int logicalIndex) const override;
 
 private:
+    void keepMinimum(int logicalIndex, int oldSize, int newSize);
+
+    int m_minimumWidth = 0;
+    bool m_operatorResizing = false;
     int m_sortColumn = -1;
     bool m_ascending = true;
 };

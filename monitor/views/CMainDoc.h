@@ -14,10 +14,7 @@ class CMainDoc : public QObject {
 public:
     explicit CMainDoc(QObject *parent = nullptr) : QObject(parent) {}
 
-    void attachViews(CLeftView *tree, CMonView *list) {
-        m_tree = tree;
-        m_list = list;
-    }
+    void attachViews(CLeftView *tree, CMonView *list);
     CLeftView *tree() const { return m_tree; }
     CMonView *list() const { return m_list; }
 

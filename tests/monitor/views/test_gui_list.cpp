@@ -121,6 +121,11 @@ TEST_F(ListTest, SelectingEachCategoryReadsItsLog) {
                                       "Результат уведомления", "Вложения"}));
     ASSERT_EQ(model->rowCount(), 2);
     EXPECT_EQ(column(2), (QStringList{"Ошибка", "OK"}));
+    // The initial widths of the category, a narrow 40 pixels included.
+    QHeaderView *header = list->reportView()->horizontalHeader();
+    EXPECT_EQ(header->sectionSize(0), 100);
+    EXPECT_EQ(header->sectionSize(2), 40);
+    EXPECT_EQ(header->sectionSize(3), 250);
     EXPECT_EQ(cell(1, 3), "ivanov@example.ru");
     EXPECT_EQ(cell(1, 4), "Отчёт");
     EXPECT_EQ(cell(1, 5), "OK");
@@ -315,6 +320,7 @@ TEST_F(ListTest, EnterOrDoubleClickOpensTheRecordsDialog) {
     EXPECT_EQ(dialogs.shown[0], QStringLiteral("CErrorDlg"));
     ASSERT_TRUE(tree->selectCategory(3));
     const QRect rect = list->reportView()->visualRect(model->index(0, 1));
+    QTest::mouseClick(list->reportView()->viewport(), Qt::LeftButton, {}, rect.center());
     QTest::mouseDClick(list->reportView()->viewport(), Qt::LeftButton, {}, rect.center());
     ASSERT_EQ(dialogs.shown.size(), 2u);
     EXPECT_EQ(dialogs.shown[1], QStringLiteral("COutRecordDlg"));
@@ -373,6 +379,7 @@ TEST_F(ListTest, NotificationsAreRebuiltFromReceiptTracking) {
 TEST_F(ListTest, TabMovesBetweenThePanes) {
     start();
     frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
     tree->setFocus();
     QTest::keyClick(tree, Qt::Key_Tab);
     EXPECT_TRUE(list->reportView()->hasFocus());
