@@ -68,8 +68,17 @@ public:
     // A record owns its line: it can be moved, not copied.
     CGWRecord(const CGWRecord &) = delete;
     CGWRecord &operator=(const CGWRecord &) = delete;
-    CGWRecord(CGWRecord &&) noexcept = default;
-    CGWRecord &operator=(CGWRecord &&) noexcept = default;
+    CGWRecord(CGWRecord &&other) noexcept;
+    CGWRecord &operator=(CGWRecord &&other) noexcept;
+
+    // Records are allocated through their class, so that create() can put a
+    // record and its line into one block.
+    static void *operator new(std::size_t size) { return ::operator new(size); }
+    static void operator delete(void *p) { ::operator delete(p); }
+
+    // A new record of class R with room for a line of `lineLength` bytes in
+    // the same allocation (what the list views create for every line).
+    template <class R> static std::unique_ptr<R> create(std::size_t lineLength);
 
     // Image index into the application's image lists.
     virtual int ImageIndex() const = 0;
@@ -81,10 +90,10 @@ public:
     virtual bool ShowDetails(void *owner) const = 0;
     // Deletes the record.
     virtual void Release() { delete this; }
-    virtual ~CGWRecord() = default;
+    virtual ~CGWRecord();
 
     // The line as parsed (fields separated by terminators).
-    std::string_view text() const { return {m_text.get(), m_length}; }
+    std::string_view text() const { return {m_text, m_length}; }
     std::string_view date() const { return field(0); }
     std::string_view time() const { return field(1); }
 
@@ -97,13 +106,34 @@ protected:
                       std::size_t count, std::size_t required);
     // Field i of the offsets filled by split().
     std::string_view fieldAt(const uint32_t *starts, std::size_t i) const {
-        return {m_text.get() + starts[i], starts[i + 1] - starts[i] - 1};
+        return {m_text + starts[i], starts[i + 1] - starts[i] - 1};
     }
     virtual std::string_view field(std::size_t i) const = 0;
 
-    std::unique_ptr<char[]> m_text;
+    // The line: either in the block behind the record (m_inlineCapacity bytes
+    // there) or, when m_inlineCapacity is 0, in an array the record owns.
+    char *m_text = nullptr;
     uint32_t m_length = 0;
+    uint32_t m_inlineCapacity = 0;
+
+private:
+    struct Trailing {
+        std::size_t bytes;
+    };
+    static void *operator new(std::size_t size, Trailing t) { return ::operator new(size + t.bytes); }
+    static void operator delete(void *p, Trailing) { ::operator delete(p); }
+    void releaseText();
 };
+
+template <class R> std::unique_ptr<R> CGWRecord::create(std::size_t lineLength) {
+    std::size_t bytes = lineLength + 1;
+    if (bytes > 0xFFFFFFFFu) return std::make_unique<R>();
+    R *record = new (Trailing{bytes}) R();
+    CGWRecord *base = record;
+    base->m_text = reinterpret_cast<char *>(record) + sizeof(R);
+    base->m_inlineCapacity = static_cast<uint32_t>(bytes);
+    return std::unique_ptr<R>(record);
+}
 
 // ---- Helpers shared by the record classes and the views ----
 

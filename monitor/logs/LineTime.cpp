@@ -48,6 +48,26 @@ bool parseLineDate(std::string_view text, int &day, int &month, int &year) {
 }
 
 bool parseLineDateTime(std::string_view text, LineDateTime &out) {
+    // The layout every gateway writes, "dd/mm/yyyy?hh:mm:ss", read directly;
+    // the general reader below gives the same values for it.
+    if (text.size() >= 19) {
+        const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+        auto digit = [p](int i) { return static_cast<unsigned>(p[i] - '0'); };
+        bool fixed = digit(0) < 10 && digit(1) < 10 && p[2] == '/' && digit(3) < 10 && digit(4) < 10 &&
+                     p[5] == '/' && digit(6) < 10 && digit(7) < 10 && digit(8) < 10 && digit(9) < 10 &&
+                     digit(11) < 10 && digit(12) < 10 && p[13] == ':' && digit(14) < 10 && digit(15) < 10 &&
+                     p[16] == ':' && digit(17) < 10 && digit(18) < 10;
+        if (fixed) {
+            auto two = [&](int i) { return static_cast<int>(digit(i) * 10 + digit(i + 1)); };
+            out.day = two(0);
+            out.month = two(3);
+            out.year = two(6) * 100 + two(8);
+            out.hour = two(11);
+            out.minute = two(14);
+            out.second = two(17);
+            return true;
+        }
+    }
     std::size_t pos = 0;
     LineDateTime v;
     if (!scanDate(text, pos, v.day, v.month, v.year)) return false;

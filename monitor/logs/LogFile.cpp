@@ -45,6 +45,7 @@ void LogFile::dropBuffer() {
     m_bufOff = 0;
     m_bufLen = 0;
     m_scanned = 0;
+    m_peekPos = kNoPeek;
 }
 
 void LogFile::close() {
@@ -107,6 +108,12 @@ bool LogFile::peekChunk(std::size_t limit, std::string_view &chunk, ChunkEnd &ho
             return false;
         }
     }
+    if (m_peekPos == m_pos && m_peekLimit == limit && m_pos >= m_bufOff &&
+        m_pos + m_peekLen <= m_bufOff + m_bufLen) {
+        chunk = std::string_view(m_buf.get() + (m_pos - m_bufOff), m_peekLen);
+        how = m_peekHow;
+        return true;
+    }
     if (m_pos < m_bufOff || m_pos > m_bufOff + m_bufLen) {
         m_bufOff = m_pos;
         m_bufLen = 0;
@@ -122,6 +129,7 @@ bool LogFile::peekChunk(std::size_t limit, std::string_view &chunk, ChunkEnd &ho
             if (nl) {
                 chunk = std::string_view(base, static_cast<const char *>(nl) - base + 1);
                 how = ChunkEnd::LineFeed;
+                remember(chunk.size(), limit, how);
                 return true;
             }
             m_scanned = window;
@@ -129,6 +137,7 @@ bool LogFile::peekChunk(std::size_t limit, std::string_view &chunk, ChunkEnd &ho
         if (avail >= limit) {
             chunk = std::string_view(base, limit);
             how = ChunkEnd::Limit;
+            remember(chunk.size(), limit, how);
             return true;
         }
         if (!fill(limit)) {
@@ -142,6 +151,31 @@ bool LogFile::peekChunk(std::size_t limit, std::string_view &chunk, ChunkEnd &ho
     }
 }
 
+void LogFile::remember(std::size_t length, std::size_t limit, ChunkEnd how) {
+    m_peekPos = m_pos;
+    m_peekLen = length;
+    m_peekLimit = limit;
+    m_peekHow = how;
+    m_peekTimeKnown = false;
+}
+
+bool LogFile::chunkTime(LocalTimeConverter &conv, std::string_view chunk, std::time_t &out) {
+    bool cached = m_peekPos == m_pos && m_peekLen == chunk.size();
+    if (cached && m_peekTimeKnown) {
+        out = m_peekTime;
+        return m_peekHasTime;
+    }
+    LineDateTime v;
+    bool has = parseLineDateTime(chunk, v);
+    if (has) out = conv.toTime(v);
+    if (cached) {
+        m_peekTimeKnown = true;
+        m_peekHasTime = has;
+        m_peekTime = has ? out : 0;
+    }
+    return has;
+}
+
 void LogFile::consume(std::size_t length, ChunkEnd how) {
     m_pos += length;
     m_scanned = 0;
@@ -149,6 +183,7 @@ void LogFile::consume(std::size_t length, ChunkEnd how) {
 }
 
 ProbeResult LogFile::readHead(LocalTimeConverter &conv, std::string *firstRecord) {
+    m_peekPos = kNoPeek;
     m_pos = 0;
     m_scanned = 0;
     m_lineStart = true;

@@ -69,6 +69,10 @@ public:
     // consuming it. False when no byte is available now (end of file, or a
     // read error). The view stays valid until the next call on this file.
     bool peekChunk(std::size_t limit, std::string_view &chunk, ChunkEnd &how);
+    // The time at the start of the chunk that peekChunk returned last (read
+    // once per line, however often the line is looked at). False when the
+    // chunk has no date.
+    bool chunkTime(LocalTimeConverter &conv, std::string_view chunk, std::time_t &out);
     // Consumes a chunk returned by peekChunk.
     void consume(std::size_t length, ChunkEnd how);
 
@@ -118,6 +122,7 @@ private:
     ProbeResult readHead(LocalTimeConverter &conv, std::string *firstRecord);
     bool fill(std::size_t limit);
     void dropBuffer();
+    void remember(std::size_t length, std::size_t limit, ChunkEnd how);
 
     std::string m_path;
     int m_fd = -1;
@@ -138,6 +143,17 @@ private:
     std::size_t m_bufLen = 0;
     std::size_t m_scanned = 0; // bytes after m_pos already searched for a line feed
     std::size_t m_firstBuffer;  // size of the buffer when it is first needed
+
+    // The last chunk looked at: a file that waits its turn in the merge is
+    // looked at again at the same position, without searching or parsing again.
+    static constexpr uint64_t kNoPeek = ~0ull;
+    uint64_t m_peekPos = kNoPeek;
+    std::size_t m_peekLen = 0;
+    std::size_t m_peekLimit = 0;
+    ChunkEnd m_peekHow = ChunkEnd::LineFeed;
+    bool m_peekTimeKnown = false;
+    bool m_peekHasTime = false;
+    std::time_t m_peekTime = 0;
 };
 
 uint64_t hashBytes(std::string_view bytes);

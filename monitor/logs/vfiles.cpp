@@ -324,7 +324,8 @@ void vfiles::compact() {
 }
 
 void vfiles::touch(LogFile *file) {
-    if (file == m_lastTouched || !file->inLru) return;
+    // The order matters only once descriptors may have to be given up.
+    if (file == m_lastTouched || !file->inLru || m_openCount * 2 < m_budget) return;
     m_lru.splice(m_lru.end(), m_lru, file->lruPos);
     m_lastTouched = file;
 }
@@ -428,9 +429,8 @@ bool vfiles::nextChunk(std::size_t limit, std::string_view &chunk, bool &lineFee
         }
 
         if (!last && f->atLineStart()) {
-            LineDateTime v;
-            if (parseLineDateTime(c, v)) {
-                std::time_t t = m_conv.toTime(v);
+            std::time_t t;
+            if (f->chunkTime(m_conv, c, t)) {
                 if (m_entries[m_szCurrentIndex + 1].m_tCreationTime < t) {
                     // A later line than the next file's: the file waits in
                     // the queue at this line's time.

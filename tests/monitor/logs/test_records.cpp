@@ -226,3 +226,56 @@ TEST(Records, ComparableDateTime) {
     EXPECT_LT(comparableDateTime("31/12/2023", "23:59:59"), comparableDateTime("01/01/2024", "00:00:00"));
     EXPECT_EQ(comparableDate("5/3/2024"), "5/3/2024");
 }
+
+TEST(Records, SharedBlockRecordsMoveAndReparse) {
+    std::string line = outLine("0", "2", "a.txt;b.doc");
+    auto r = parseRecord(LogKind::Outgoing, line, ',');
+    ASSERT_TRUE(r);
+    auto &out = static_cast<COutRecord &>(*r);
+    COutRecord moved(std::move(out));
+    EXPECT_EQ(moved.subject(), "Subject");
+    EXPECT_EQ(moved.attachmentList(), (std::vector<std::string_view>{"a.txt", "b.doc"}));
+    r.reset(); // the block the line came from is gone
+    EXPECT_EQ(moved.recipients(), "a@x.ru;b@y.ru");
+    EXPECT_EQ(moved.ImageIndex(), 6);
+
+    // A record made for a short line takes a longer one too.
+    auto small = CGWRecord::create<CErrorRecord>(10);
+    std::string longLine = "05/03/2024,10:15:00,smtp,err,E0020004," + std::string(500, 'i');
+    ASSERT_TRUE(small->Parse(longLine, ','));
+    EXPECT_EQ(small->information().size(), 500u);
+    ASSERT_TRUE(small->Parse("05/03/2024,10:15:00,m,inf,0,x", ','));
+    EXPECT_EQ(small->ImageIndex(), 11);
+}
+
+TEST(Records, SplittingMatchesASimpleReference) {
+    // Random lines with separators everywhere, across the 16-byte blocks of
+    // the splitter: fields must be exactly what a plain scan finds.
+    uint32_t x = 7;
+    auto next = [&x] { return x = x * 1664525 + 1013904223; };
+    for (int round = 0; round < 2000; ++round) {
+        std::size_t length = next() % 120;
+        std::string line;
+        for (std::size_t i = 0; i < length; ++i) line += (next() % 4 == 0) ? ',' : static_cast<char>('a' + next() % 26);
+        std::vector<std::string> expected;
+        std::size_t start = 0, separators = 0;
+        for (std::size_t i = 0; i < line.size() && separators < COutRecord::kMaxSeparators; ++i) {
+            if (line[i] == ',') {
+                expected.push_back(line.substr(start, i - start));
+                start = i + 1;
+                ++separators;
+            }
+        }
+        expected.push_back(line.substr(start));
+        auto r = parseRecord(LogKind::Outgoing, line, ',');
+        ASSERT_EQ(r != nullptr, expected.size() >= 10) << line;
+        if (!r) continue;
+        auto &o = static_cast<COutRecord &>(*r);
+        EXPECT_EQ(o.date(), expected[0]) << line;
+        EXPECT_EQ(o.codeText(), expected[4]) << line;
+        EXPECT_EQ(o.hash(), expected[5]) << line;
+        EXPECT_EQ(o.subject(), expected[7]) << line;
+        EXPECT_EQ(o.attachmentsText(), expected[8]) << line;
+        EXPECT_EQ(o.protectionKind(), expected[9].empty() ? '\0' : expected[9][0]) << line;
+    }
+}
