@@ -124,9 +124,9 @@ const Weights &weights() {
     return w;
 }
 
-uint8_t weightOf(char c) { return weights().of[static_cast<unsigned char>(c)]; }
-
 } // namespace
+
+uint8_t weightOf(char c) { return weights().of[static_cast<unsigned char>(c)]; }
 
 int64_t wholeNumber(std::string_view text) {
     size_t i = 0;
@@ -185,15 +185,11 @@ int compareNoCase(std::string_view a, std::string_view b) {
     return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
 }
 
-namespace {
-// The first eight weights of a text as one big-endian number, so that most
-// comparisons of a text sort are one integer comparison.
 uint64_t textPrefix(std::string_view text) {
     uint64_t key = 0;
     for (size_t i = 0; i < 8; ++i) key = (key << 8) | (i < text.size() ? weightOf(text[i]) : 0);
     return key;
 }
-} // namespace
 
 } // namespace sortkey
 
@@ -225,27 +221,40 @@ void CSortClassEx::sortByNumber(bool ascending, int64_t (*key)(std::string_view)
 }
 
 void CSortClassEx::sortByText(bool ascending) {
+    // Every text is turned into its collation weights once, all of them in
+    // one buffer; a comparison is then one integer comparison of the first
+    // eight weights and, for texts alike that far, one memcmp of the rest.
     struct Keyed {
         uint64_t prefix;
-        std::string_view text;
+        std::size_t offset;
+        uint32_t length;
         uint32_t row;
     };
     std::vector<Keyed> keyed;
     keyed.reserve(m_rows.size());
+    std::size_t total = 0;
+    for (uint32_t row : m_rows) total += m_text(row).size();
+    std::vector<uint8_t> weights(total);
+    std::size_t offset = 0;
     for (uint32_t row : m_rows) {
-        std::string_view text = m_text(row);
-        keyed.push_back({sortkey::textPrefix(text), text, row});
+        const std::string_view text = m_text(row);
+        for (std::size_t i = 0; i < text.size(); ++i) weights[offset + i] = sortkey::weightOf(text[i]);
+        keyed.push_back({sortkey::textPrefix(text), offset, static_cast<uint32_t>(text.size()), row});
+        offset += text.size();
     }
-    auto less = [](const Keyed &a, const Keyed &b) {
+    const uint8_t *base = weights.data();
+    auto less = [base](const Keyed &a, const Keyed &b) {
         if (a.prefix != b.prefix) return a.prefix < b.prefix;
-        if (a.text.size() <= 8 || b.text.size() <= 8) return a.text.size() < b.text.size();
-        return sortkey::compareNoCase(a.text.substr(8), b.text.substr(8)) < 0;
+        if (a.length <= 8 || b.length <= 8) return a.length < b.length;
+        const uint32_t common = std::min(a.length, b.length) - 8;
+        const int c = std::memcmp(base + a.offset + 8, base + b.offset + 8, common);
+        return c != 0 ? c < 0 : a.length < b.length;
     };
     if (ascending)
         std::sort(keyed.begin(), keyed.end(), less);
     else
         std::sort(keyed.begin(), keyed.end(), [&](const Keyed &a, const Keyed &b) { return less(b, a); });
-    for (size_t i = 0; i < keyed.size(); ++i) m_rows[i] = keyed[i].row;
+    for (std::size_t i = 0; i < keyed.size(); ++i) m_rows[i] = keyed[i].row;
 }
 
 } // namespace tarmin::monitor

@@ -57,6 +57,12 @@ int64_t decimal(std::string_view text);
 // Russian reader expects: signs, digits, Latin letters, Cyrillic letters
 // (Ё after Е). Negative, zero or positive.
 int compareNoCase(std::string_view a, std::string_view b);
+// The collation weight of one Windows-1251 byte (equal for both cases).
+uint8_t weightOf(char c);
+// The first eight weights of a text as one big-endian number (zeros after
+// its end), so that most comparisons of a text sort are one integer
+// comparison.
+uint64_t textPrefix(std::string_view text);
 } // namespace sortkey
 
 } // namespace tarmin::monitor

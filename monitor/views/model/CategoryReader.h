@@ -50,6 +50,7 @@ public:
 
 private:
     static uint32_t codeOf(const CGWRecord &record, LogKind kind);
+    static bool passes(const RecordFilter &filter, const CGWRecord &record, LogKind kind);
 
     LogKind m_kind;
     vfiles m_files;

@@ -26,6 +26,18 @@ int RecordList::image(std::size_t row) const { return at(row).ImageIndex(); }
 
 std::size_t RecordList::prepend(std::vector<std::unique_ptr<CGWRecord>> &&pass) {
     std::size_t added = 0;
+    if (m_records.empty() && pass.size() <= m_capacity && pass.size() <= kMaxRows) {
+        // A first reading takes the pass's records as they are.
+        try {
+            m_rows.resize(pass.size());
+            for (std::size_t i = 0; i < m_rows.size(); ++i) m_rows[i] = static_cast<uint32_t>(i);
+            m_records = std::move(pass);
+            pass.clear();
+            return m_records.size();
+        } catch (const std::bad_alloc &) {
+            m_rows.clear();
+        }
+    }
     try {
         const std::size_t room = m_capacity > m_rows.size() ? m_capacity - m_rows.size() : 0;
         const std::size_t wanted = std::min(room, pass.size());

@@ -28,9 +28,12 @@ namespace {
 
 class ListTest : public ::testing::Test {
 protected:
+    // Each test has a profile of its own, so that tests run in one process
+    // do not see each other's settings.
     void SetUp() override {
+        profile = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         logs = std::make_unique<GatewayLogs>(make_temp_dir("gwlogs"));
-        setString("Test", "GWMonGWLogDirectory", logs->dir().string());
+        setString(profile, "GWMonGWLogDirectory", logs->dir().string());
     }
     void TearDown() override {
         if (app) app->ExitInstance();
@@ -38,7 +41,7 @@ protected:
     void start(ReceiptTracking *receipts = nullptr) {
         app = std::make_unique<CMainApp>();
         app->context().receipts = receipts;
-        ASSERT_TRUE(app->InitInstance({"tmngwmon", "/profile=Test"}));
+        ASSERT_TRUE(app->InitInstance({"tmngwmon", "/profile=" + profile}));
         frame = app->mainFrame();
         tree = frame->leftView();
         list = frame->monView();
@@ -62,6 +65,7 @@ protected:
         QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, at);
     }
 
+    std::string profile;
     std::unique_ptr<GatewayLogs> logs;
     MessageRecorder messages;
     DialogScript dialogs;
@@ -219,8 +223,8 @@ TEST_F(ListTest, ColumnsCannotBeDraggedNarrowerThanFiftyPixels) {
 }
 
 TEST_F(ListTest, ListedCodeBeepsOncePerNewRecordTime) {
-    setDword("Test", "ProtectionFlags", 2);
-    setString("Test", "GWMonBeepErrorsList", "0xe0020004, 0xE0030001");
+    setDword(profile, "ProtectionFlags", 2);
+    setString(profile, "GWMonBeepErrorsList", "0xe0020004, 0xE0030001");
     logs->write("tarmin-gw-1.csv", {err("10:00:00", "E0020004"), err("10:00:30", "0")});
     start();
     ASSERT_TRUE(tree->selectCategory(1));
@@ -241,7 +245,7 @@ TEST_F(ListTest, ListedCodeBeepsOncePerNewRecordTime) {
 }
 
 TEST_F(ListTest, NoBeepWhenTheBeepFlagIsOff) {
-    setString("Test", "GWMonBeepErrorsList", "0XE0020004");
+    setString(profile, "GWMonBeepErrorsList", "0XE0020004");
     logs->write("tarmin-gw-1.csv", {err("10:00:00", "E0020004")});
     start();
     ASSERT_TRUE(tree->selectCategory(1));
@@ -260,8 +264,8 @@ TEST_F(ListTest, FullListShowsTheOverflowMessageAndKeepsTheNewest) {
 }
 
 TEST_F(ListTest, DayWindowOfOneDayShowsOnlyToday) {
-    setDword("Test", "PathsFlags", 1);
-    setDword("Test", "AnalyzeNday", 1);
+    setDword(profile, "PathsFlags", 1);
+    setDword(profile, "AnalyzeNday", 1);
     logs->write("tarmin-gw-1.csv", {GatewayLogs::errorLine(dayText(-1), "23:59:59", "smtp", "err", "1", "вчера"),
                                     GatewayLogs::errorLine(dayText(), "00:00:01", "smtp", "err", "1", "сегодня")});
     start();
