@@ -128,8 +128,10 @@ void CListViewEx::setViewStyle(ViewStyle style) {
 void CListViewEx::arrangeIcons() {
     if (!isIconStyle()) return;
     // A fresh layout puts every icon back on its grid place.
+    const int row = selectedRow();
     m_icons->setModel(nullptr);
     m_icons->setModel(m_model);
+    selectRow(row);
 }
 
 int CListViewEx::selectedRow() const {

@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QLineEdit>
+#include <QListView>
 #include <QTableView>
 #include <QTest>
 
@@ -389,4 +390,53 @@ TEST_F(ListTest, TabMovesBetweenThePanes) {
     EXPECT_TRUE(list->reportView()->hasFocus());
     QTest::keyClick(list->reportView(), Qt::Key_Tab);
     EXPECT_TRUE(tree->hasFocus());
+}
+
+TEST_F(ListTest, SelectedRowKeepsTheListColoursAcrossTheWholeRow) {
+    logs->write("tarmin-gw-1.csv", {err("10:00:00"), err("10:01:00")});
+    start();
+    frame->resize(1000, 600);
+    ASSERT_TRUE(tree->selectCategory(1));
+    list->selectRow(0);
+    QTableView *table = list->reportView();
+    const QImage image = table->viewport()->grab().toImage();
+    const QColor base = table->palette().color(QPalette::Base);
+    const QColor highlight = table->palette().color(QPalette::Highlight);
+    // A point inside the last cell of the selected row, right of its text.
+    const QRect cell = table->visualRect(model->index(0, 4));
+    const QColor inside = image.pixelColor(cell.right() - 5, cell.center().y());
+    EXPECT_EQ(inside, base);
+    EXPECT_NE(inside, highlight);
+    EXPECT_EQ(list->selectedBackgroundColour(), base);
+    // The row is marked along its top edge in every column; the row below is not.
+    auto markedTop = [&](int row, int c) {
+        const QRect r = table->visualRect(model->index(row, c));
+        for (int x = r.left() + 2; x < r.right() - 2; ++x)
+            if (image.pixelColor(x, r.top()) != base) return true;
+        return false;
+    };
+    for (int c = 0; c < model->columnCount(); ++c) {
+        EXPECT_TRUE(markedTop(0, c)) << c;
+        EXPECT_FALSE(markedTop(1, c) && c > 0) << c;
+    }
+}
+
+TEST_F(ListTest, ViewStylesShowTheSameRowsAndSelection) {
+    logs->write("tarmin-gw-1.csv", {err("10:00:00"), err("10:01:00"), err("10:02:00")});
+    start();
+    ASSERT_TRUE(tree->selectCategory(1));
+    list->selectRow(1);
+    frame->command(kCmdLargeIcons)->trigger();
+    EXPECT_EQ(list->viewStyle(), ViewStyle::LargeIcons);
+    EXPECT_EQ(list->iconView()->model(), model);
+    EXPECT_EQ(list->iconView()->iconSize(), QSize(32, 32));
+    EXPECT_EQ(list->selectedRow(), 1);
+    frame->command(kCmdArrange)->trigger();
+    EXPECT_EQ(list->iconView()->model(), model);
+    frame->command(kCmdList)->trigger();
+    EXPECT_EQ(list->iconView()->iconSize(), QSize(16, 16));
+    EXPECT_FALSE(frame->command(kCmdArrange)->isEnabled());
+    frame->command(kCmdDetails)->trigger();
+    EXPECT_EQ(list->iconView()->model(), nullptr); // the icon list lets go of the rows
+    EXPECT_EQ(list->selectedRow(), 1);
 }
