@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QStyle>
+#include <QTransform>
 
 #include <array>
 
@@ -147,24 +148,16 @@ void drawTray(QPainter &p) {
 
 void drawArrow(QPainter &p, bool down, const QColor &color) {
     QPainterPath arrow;
-    if (down) {
-        arrow.moveTo(13, 2);
-        arrow.lineTo(19, 2);
-        arrow.lineTo(19, 11);
-        arrow.lineTo(24, 11);
-        arrow.lineTo(16, 20);
-        arrow.lineTo(8, 11);
-        arrow.lineTo(13, 11);
-    } else {
-        arrow.moveTo(13, 20);
-        arrow.lineTo(19, 20);
-        arrow.lineTo(19, 11);
-        arrow.lineTo(24, 11);
-        arrow.lineTo(16, 2);
-        arrow.lineTo(8, 11);
-        arrow.lineTo(13, 11);
-    }
+    arrow.moveTo(13, 2);
+    arrow.lineTo(19, 2);
+    arrow.lineTo(19, 11);
+    arrow.lineTo(24, 11);
+    arrow.lineTo(16, 20);
+    arrow.lineTo(8, 11);
+    arrow.lineTo(13, 11);
     arrow.closeSubpath();
+    // The upward arrow is the downward one mirrored about its middle (y = 11).
+    if (!down) arrow = QTransform(1, 0, 0, -1, 0, 22).map(arrow);
     p.setPen(QPen(color.darker(140), 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     p.setBrush(color);
     p.drawPath(arrow);

@@ -281,3 +281,23 @@ TEST(ReportWindowTest, SummaryModeShowsSummariesAndDetailsOnRequest) {
     EXPECT_TRUE(summary.contains(QStringLiteral("0xE0030015")));
     QZ_Finalize();
 }
+
+TEST(ImageLists, FourteenImagesInBothSizesOwnOnesAllDifferent) {
+    QList<QImage> own;
+    for (int i = 0; i < kImageCount; ++i) {
+        const QPixmap small = MonitorIcons::small(i), large = MonitorIcons::large(i);
+        ASSERT_EQ(small.size(), QSize(16, 16)) << i;
+        ASSERT_EQ(large.size(), QSize(32, 32)) << i;
+        const QImage image = large.toImage();
+        int painted = 0;
+        for (int y = 0; y < 32; ++y)
+            for (int x = 0; x < 32; ++x) painted += qAlpha(image.pixel(x, y)) > 0;
+        EXPECT_GT(painted, 100) << i; // a picture, not an empty square
+        if (i <= 10) own << image;
+    }
+    for (int a = 0; a < own.size(); ++a)
+        for (int b = a + 1; b < own.size(); ++b) EXPECT_NE(own[a], own[b]) << a << " " << b;
+    EXPECT_TRUE(MonitorIcons::icon(-1).isNull());
+    EXPECT_TRUE(MonitorIcons::icon(kImageCount).isNull());
+    EXPECT_FALSE(MonitorIcons::attachment().isNull());
+}
