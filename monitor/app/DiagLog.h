@@ -65,44 +65,45 @@ private:
     static inline std::atomic<uint32_t> s_mask{0};
 };
 
-// Scope object written at the entry of a traced function ("Enter <name>") and
-// at its exit ("Exit <name>"), at level kDiagCalls. Before each return the
+// Scope objects of traced functions: "Enter <name>" at construction, an exit
+// line at destruction, both at level kDiagCalls. Before each return the
 // function updates the line number, so that the exit line names the return.
-class CallTracer {
+class TracerScope {
 public:
-    CallTracer(const char *function, const char *sourceFile, int line)
-        : m_function(function), m_file(sourceFile), m_line(line) {
-        if (DiagLog::enabled(kDiagCalls)) DiagLog::write(kDiagCalls, m_file, m_line, "Enter %s", m_function);
-    }
-    ~CallTracer() {
-        if (DiagLog::enabled(kDiagCalls)) DiagLog::write(kDiagCalls, m_file, m_line, "Exit %s", m_function);
-    }
-    CallTracer(const CallTracer &) = delete;
-    CallTracer &operator=(const CallTracer &) = delete;
-
+    TracerScope(const TracerScope &) = delete;
+    TracerScope &operator=(const TracerScope &) = delete;
     void setLine(int line) { m_line = line; }
 
 protected:
+    TracerScope(const char *function, const char *sourceFile, int line)
+        : m_function(function), m_file(sourceFile), m_line(line) {
+        if (DiagLog::enabled(kDiagCalls)) DiagLog::write(kDiagCalls, m_file, m_line, "Enter %s", m_function);
+    }
+    ~TracerScope() = default;
+
     const char *m_function;
     const char *m_file;
     int m_line;
 };
 
+// Exit line "Exit <name>".
+class CallTracer : public TracerScope {
+public:
+    CallTracer(const char *function, const char *sourceFile, int line) : TracerScope(function, sourceFile, line) {}
+    ~CallTracer() {
+        if (DiagLog::enabled(kDiagCalls)) DiagLog::write(kDiagCalls, m_file, m_line, "Exit %s", m_function);
+    }
+};
+
 // Exit line "Exit <name> (retval 0x%X)" with the numeric result.
-class CallTracerRetval {
+class CallTracerRetval : public TracerScope {
 public:
     CallTracerRetval(const char *function, const char *sourceFile, int line)
-        : m_function(function), m_file(sourceFile), m_line(line) {
-        if (DiagLog::enabled(kDiagCalls)) DiagLog::write(kDiagCalls, m_file, m_line, "Enter %s", m_function);
-    }
+        : TracerScope(function, sourceFile, line) {}
     ~CallTracerRetval() {
         if (DiagLog::enabled(kDiagCalls))
             DiagLog::write(kDiagCalls, m_file, m_line, "Exit %s (retval 0x%X)", m_function, m_retval);
     }
-    CallTracerRetval(const CallTracerRetval &) = delete;
-    CallTracerRetval &operator=(const CallTracerRetval &) = delete;
-
-    void setLine(int line) { m_line = line; }
     // Notes the return line and value; returns the value for `return tr.ret(__LINE__, v);`.
     template <class T> T ret(int line, T value) {
         m_line = line;
@@ -111,27 +112,17 @@ public:
     }
 
 private:
-    const char *m_function;
-    const char *m_file;
-    int m_line;
     unsigned m_retval = 0;
 };
 
 // Exit line "Exit <name> (ret %s)" with the result text.
-class CallTracerRet {
+class CallTracerRet : public TracerScope {
 public:
-    CallTracerRet(const char *function, const char *sourceFile, int line)
-        : m_function(function), m_file(sourceFile), m_line(line) {
-        if (DiagLog::enabled(kDiagCalls)) DiagLog::write(kDiagCalls, m_file, m_line, "Enter %s", m_function);
-    }
+    CallTracerRet(const char *function, const char *sourceFile, int line) : TracerScope(function, sourceFile, line) {}
     ~CallTracerRet() {
         if (DiagLog::enabled(kDiagCalls))
             DiagLog::write(kDiagCalls, m_file, m_line, "Exit %s (ret %s)", m_function, m_result.c_str());
     }
-    CallTracerRet(const CallTracerRet &) = delete;
-    CallTracerRet &operator=(const CallTracerRet &) = delete;
-
-    void setLine(int line) { m_line = line; }
     // Notes the return line and text (copied only while call tracing is on).
     const char *ret(int line, const char *text) {
         m_line = line;
@@ -140,9 +131,6 @@ public:
     }
 
 private:
-    const char *m_function;
-    const char *m_file;
-    int m_line;
     std::string m_result;
 };
 

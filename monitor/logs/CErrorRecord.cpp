@@ -25,10 +25,7 @@ int CErrorRecord::Parse(std::string_view line, char separator) {
 }
 
 bool CErrorRecord::ShowDetails(void *owner) const {
-    RecordDetailsPresenter *p = recordDetailsPresenter();
-    if (!p) return false;
-    p->showError(*this, owner);
-    return true;
+    return presentDetails(&RecordDetailsPresenter::showError, *this, owner);
 }
 
 } // namespace tarmin::monitor

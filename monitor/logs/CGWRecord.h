@@ -110,6 +110,15 @@ protected:
     }
     virtual std::string_view field(std::size_t i) const = 0;
 
+    // Hands the record to the installed presenter; false without one.
+    template <class R>
+    static bool presentDetails(void (RecordDetailsPresenter::*show)(const R &, void *), const R &record, void *owner) {
+        RecordDetailsPresenter *presenter = recordDetailsPresenter();
+        if (!presenter) return false;
+        (presenter->*show)(record, owner);
+        return true;
+    }
+
     // The line: either in the block behind the record (m_inlineCapacity bytes
     // there) or, when m_inlineCapacity is 0, in an array the record owns.
     char *m_text = nullptr;

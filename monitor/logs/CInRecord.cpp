@@ -2,19 +2,8 @@
 
 namespace tarmin::monitor {
 
-int CInRecord::ImageIndex() const { return isError() ? kImageMessageError : protectionImage(protectionKind()); }
-
-int CInRecord::Parse(std::string_view line, char separator) {
-    if (!split(line, separator, kMaxSeparators, m_start, kRequiredFields, kRequiredFields)) return 0;
-    m_code = static_cast<int32_t>(readHexCode(codeText()));
-    return 1;
-}
-
 bool CInRecord::ShowDetails(void *owner) const {
-    RecordDetailsPresenter *p = recordDetailsPresenter();
-    if (!p) return false;
-    p->showInbound(*this, owner);
-    return true;
+    return presentDetails(&RecordDetailsPresenter::showInbound, *this, owner);
 }
 
 } // namespace tarmin::monitor

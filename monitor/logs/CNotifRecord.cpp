@@ -12,10 +12,7 @@ void CNotifRecord::Fill(std::string_view date, std::string_view time, std::strin
 }
 
 bool CNotifRecord::ShowDetails(void *owner) const {
-    RecordDetailsPresenter *p = recordDetailsPresenter();
-    if (!p) return false;
-    p->showNotification(*this, owner);
-    return true;
+    return presentDetails(&RecordDetailsPresenter::showNotification, *this, owner);
 }
 
 } // namespace tarmin::monitor
