@@ -143,6 +143,11 @@ QZ_API int QZ_SetKeyBinary(const char *path, const char *name, const void *data,
  * success. */
 QZ_API int QZ_DeleteKey(const char *path, int flags);
 
+/* Deletes one value. 0 = deleted, 1 = there was none, negative = failure. */
+QZ_API int QZ_DeleteValue(const char *path, const char *name);
+/* 1 when the settings store is open read-only (writers fail), else 0. */
+QZ_API int QZ_IsReadOnly(void);
+
 /* ---- Settings: open keys ---------------------------------------------- */
 
 /* Opens a key. QZ_KEY_READ needs an existing key; the write masks create it
