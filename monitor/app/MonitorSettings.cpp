@@ -1,6 +1,7 @@
 #include "monitor/app/MonitorSettings.h"
 
 #include "common/codepage.h"
+#include "monitor/app/DiagLog.h"
 #include "qzcom.h"
 
 #include <climits>
@@ -90,6 +91,12 @@ StartupSettings readStartupSettings() {
     s.eventDirectory = withTrailingSlash(events);
     s.dbglvl = readNumber("dbglvl", 0);
     return s;
+}
+
+void openDiagnosticLog(const StartupSettings &settings) {
+    if (settings.dbglvl == 0) return;
+    DiagLog::setFile(settings.eventDirectory.c_str(), "oper_events", "txt");
+    DiagLog::setLevel(settings.dbglvl);
 }
 
 int RefreshSettings::timerPeriodMs(bool catchUpPending) const {

@@ -74,6 +74,11 @@ struct StartupSettings {
 // GWMonGWLogDirectory, ProtectionFlags, Separator, Filename, dbglvl in this order.
 StartupSettings readStartupSettings();
 
+// Start-up: with a nonzero dbglvl, opens the diagnostic log in the event
+// directory with base name "oper_events" and extension "txt" at that level
+// (nothing happens when dbglvl is 0).
+void openDiagnosticLog(const StartupSettings &settings);
+
 struct RefreshSettings {
     bool beep = false;                          // ProtectionFlags bit 1
     uint32_t refreshSeconds = kDefaultRefreshTimeout; // GWMonRefreshTimeout

@@ -393,7 +393,11 @@ void vfiles::requeueGrown(LogFile *file) {
 
 bool vfiles::nextChunk(std::size_t limit, std::string_view &chunk, bool &lineFeed) {
     for (;;) {
-        if (m_szCurrentIndex >= m_entries.size()) return false;
+        if (m_szCurrentIndex >= m_entries.size()) {
+            // Every queued file was read to its end (the last one is gone).
+            if (!m_entries.empty()) m_end = true;
+            return false;
+        }
         LogFile *f = m_entries[m_szCurrentIndex].m_fhFile;
         const bool last = m_szCurrentIndex + 1 == m_entries.size();
 

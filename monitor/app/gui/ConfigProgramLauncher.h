@@ -5,7 +5,8 @@
 // window, and its first message on the socket says that it is ready.
 #pragma once
 
-#include <memory>
+#include <QString>
+
 #include <string>
 
 class QWidget;
@@ -32,8 +33,21 @@ public:
     const std::string &lastError() const { return m_lastError; }
     // The program file for an installation directory ("<Path>/tmnmoncfg").
     static std::string programPath(const std::string &installDirectory);
+    // The name of the configuration program's single-instance socket for a
+    // profile (per user); the program listens on it while it runs.
+    static QString socketName(const std::string &profile);
+
+    // Messages on the socket: the program's first message once it takes
+    // input, and the request to raise its window.
+    static constexpr const char *kIdleMessage = "idle\n";
+    static constexpr const char *kRaiseMessage = "raise\n";
+    // How long a started program may take to become ready.
+    static constexpr int kReadyTimeoutMs = 30000;
 
 private:
+    bool activateRunning(const std::string &profile, bool waitForExit, QWidget *window);
+    Outcome startProgram(const std::string &path, const std::string &profile, bool waitForExit, QWidget *window);
+
     std::string m_lastError;
 };
 

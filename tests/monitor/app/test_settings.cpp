@@ -1,11 +1,14 @@
 // The monitor's settings: every value with its default, the reading groups
 // and the beep-list test.
+#include "monitor/app/DiagLog.h"
 #include "monitor/app/MonitorSettings.h"
+#include "common/codepage.h"
 #include "qzcom.h"
 
 #include <gtest/gtest.h>
 
 using namespace tarmin::monitor;
+using namespace tarmin::cp::literals;
 
 namespace {
 
@@ -76,9 +79,10 @@ TEST_F(Settings, StartupGroup) {
 TEST_F(Settings, EmptyLogDirectoryIsAnError) {
     setText("GWMonGWLogDirectory", "");
     EXPECT_FALSE(readStartupSettings().logDirectoryReadable);
-    std::string message = logDirectoryMissingMessage();
-    EXPECT_NE(message.find("(GWMonGWLogDirectory)."), std::string::npos);
-    EXPECT_EQ(message.find("%s"), std::string::npos);
+    EXPECT_EQ(logDirectoryMissingMessage(),
+              std::string("Необходимо запустить программу конфигурации и выполнить настройку каталога с "
+                          "протоколами Шлюза.\nОшибка чтения из системного реестра (параметр "
+                          "GWMonGWLogDirectory)."_w));
 }
 
 TEST_F(Settings, SetupFlagIsClearedAfterUse) {
@@ -159,4 +163,18 @@ TEST_F(Settings, InstallPathAndLastInitDir) {
     ASSERT_EQ(QZ_GetKeyString(key(), "LastInitDir", &text, ""), 0);
     EXPECT_STREQ(text, "/home/op/docs");
     QZ_Free(text);
+}
+
+TEST_F(Settings, DiagnosticLogOpensOnlyWithALevel) {
+    StartupSettings s;
+    s.eventDirectory = "/nonexistent/";
+    s.dbglvl = 0;
+    openDiagnosticLog(s);
+    EXPECT_EQ(DiagLog::level(), 0u);
+    s.dbglvl = 9;
+    openDiagnosticLog(s);
+    EXPECT_EQ(DiagLog::level(), 9u);
+    EXPECT_EQ(DiagLog::basePath(), "/nonexistent/oper_events");
+    EXPECT_EQ(DiagLog::extension(), "txt");
+    DiagLog::setLevel(0);
 }
