@@ -61,6 +61,7 @@ bool LogFile::reopen() {
     struct stat st {};
     if (::fstat(fd, &st) != 0 || st.st_dev != m_dev || st.st_ino != m_ino) {
         ::close(fd);
+        errno = ENOENT; // the path names another file now
         return false;
     }
     m_fd = fd;

@@ -259,7 +259,10 @@ int vfiles::insertChecked(const std::string &path, const struct stat &st) {
         LogFile *f = known->second;
         if (f->device() == probed->device() && f->inode() == probed->inode()) {
             f->setPath(path);
-            if (f->done && static_cast<uint64_t>(st.st_size) > f->position()) requeueGrown(f);
+            // Lines appended after the file was read to its end; when it cannot
+            // be opened now, the next load looks again.
+            if (f->done && static_cast<uint64_t>(st.st_size) > f->position() && !requeueGrown(f))
+                state->size = -1;
         }
         return 0;
     }
@@ -378,8 +381,8 @@ void vfiles::finishFile(LogFile *file) {
     closeFile(file);
 }
 
-void vfiles::requeueGrown(LogFile *file) {
-    if (!ensureOpen(file)) return;
+bool vfiles::requeueGrown(LogFile *file) {
+    if (!ensureOpen(file)) return false;
     file->done = false;
     std::time_t t;
     if (!file->timeAtPosition(m_conv, t)) {
@@ -389,6 +392,7 @@ void vfiles::requeueGrown(LogFile *file) {
     }
     TMN_DLOG(kDiagDetail, "appended: %s", file->path().c_str());
     queue(t, file, insertionFloor());
+    return true;
 }
 
 bool vfiles::nextChunk(std::size_t limit, std::string_view &chunk, bool &lineFeed) {
@@ -402,6 +406,9 @@ bool vfiles::nextChunk(std::size_t limit, std::string_view &chunk, bool &lineFee
         const bool last = m_szCurrentIndex + 1 == m_entries.size();
 
         if (!ensureOpen(f)) {
+            // Out of descriptors or memory for now: the file keeps its place
+            // and the next call tries again.
+            if (errno == EMFILE || errno == ENFILE || errno == ENOMEM) return false;
             // Removed or replaced while it waited without a descriptor:
             // nothing more can be read from it.
             TMN_DLOG(kDiagDetail, "gone: %s", f->path().c_str());

@@ -149,7 +149,7 @@ private:
     void touch(detail::LogFile *file);
     void closeFile(detail::LogFile *file);
     void makeRoomForDescriptor(detail::LogFile *keep);
-    void requeueGrown(detail::LogFile *file);
+    bool requeueGrown(detail::LogFile *file);
     int insertChecked(const std::string &path, const struct stat &st);
     void releaseAll();
     void traceEntries() const;
