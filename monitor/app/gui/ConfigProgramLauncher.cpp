@@ -3,6 +3,7 @@
 #include "monitor/app/MonitorSettings.h"
 #include "qzcom.h"
 
+#include <QCryptographicHash>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QLocalSocket>
@@ -65,11 +66,12 @@ std::string ConfigProgramLauncher::programPath(const std::string &installDirecto
 }
 
 QString ConfigProgramLauncher::socketName(const std::string &profile) {
-    // A profile name may hold any character; its bytes in hexadecimal make a
-    // name that every file system takes.
-    return QStringLiteral("tarmin-tmnmoncfg-%1-%2")
-        .arg(::getuid())
-        .arg(QString::fromLatin1(QByteArray::fromStdString(profile).toHex()));
+    // A profile name may hold any character and be long; a digest of it
+    // makes a short name that every file system takes (socket paths are
+    // limited to about a hundred bytes).
+    const QByteArray digest =
+        QCryptographicHash::hash(QByteArray::fromStdString(profile), QCryptographicHash::Sha1).toHex();
+    return QStringLiteral("tarmin-tmnmoncfg-%1-%2").arg(::getuid()).arg(QString::fromLatin1(digest));
 }
 
 bool ConfigProgramLauncher::activateRunning(const std::string &profile, bool waitForExit, QWidget *window) {

@@ -25,7 +25,7 @@ std::string today(int offset = 0) {
     std::time_t t = std::time(nullptr) + offset * 86400;
     std::tm tm{};
     localtime_r(&t, &tm);
-    char text[16];
+    char text[40];
     std::snprintf(text, sizeof text, "%02d/%02d/%04d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
     return text;
 }
