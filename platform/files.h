@@ -43,7 +43,7 @@ enum OpenFlags : unsigned {
     kDenyWriters = 1u << 7,   // refuse a file held by its writer (32 / 33)
     kPrivate = 1u << 8,       // a created file gets mode 0600 instead of 0666 & ~umask
 };
-inline OpenFlags operator|(OpenFlags a, OpenFlags b) {
+constexpr OpenFlags operator|(OpenFlags a, OpenFlags b) {
     return static_cast<OpenFlags>(static_cast<unsigned>(a) | static_cast<unsigned>(b));
 }
 
@@ -59,6 +59,8 @@ public:
     File &operator=(File &&other) noexcept;
 
     bool open(const std::string &path, OpenFlags flags);
+    // Takes over an open descriptor (closing what was open before).
+    void adopt(int fd, const std::string &path);
     bool is_open() const { return fd_ >= 0; }
     int fd() const { return fd_; }
     const std::string &path() const { return path_; }

@@ -51,7 +51,7 @@ public:
     bool terminate(bool force = false);
 
 private:
-    bool reap(bool block);
+    int reap(bool block);
     void detach();
     int pid_ = -1;
     int pidfd_ = -1;
