@@ -1,5 +1,7 @@
 #include "monitor/app/DiagLog.h"
 
+#include "platform/files.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -22,24 +24,11 @@ constexpr std::size_t kTempPathBuffer = 243;
 
 std::time_t now() { return g_clock ? g_clock() : std::time(nullptr); }
 
-// The user's temporary directory with a trailing "/", as GetTempPath gives it
-// (TMP, then TEMP, then TMPDIR, then /tmp). Empty when it does not fit into the
-// buffer of 243 characters that the logger reads it into.
-// TODO(platform): replace by the platform's temporary-directory function once
-// platform/ publishes it.
+// The user's temporary directory with a trailing "/", read as into the
+// logger's buffer of 243 characters: empty when it does not fit.
 std::string temporaryDirectory() {
-    std::string dir;
-    for (const char *name : {"TMP", "TEMP", "TMPDIR"}) {
-        const char *v = std::getenv(name);
-        if (v && *v) {
-            dir = v;
-            break;
-        }
-    }
-    if (dir.empty()) dir = "/tmp";
-    if (dir.back() != '/') dir += '/';
-    if (dir.size() >= kTempPathBuffer) return {};
-    return dir;
+    std::string dir = platform::temp_directory();
+    return dir.size() >= kTempPathBuffer ? std::string() : dir;
 }
 
 void setFileLocked(const char *directory, const char *baseName, const char *extension) {

@@ -1,10 +1,12 @@
 #include "monitor/logs/LogFile.h"
 
+#include "platform/files.h"
+#include "platform/lasterror.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -251,18 +253,9 @@ bool LogFile::timeAtPosition(LocalTimeConverter &conv, std::time_t &out) {
     return true;
 }
 
-// TODO(platform): replace by the platform's advisory-lock test once platform/
-// publishes it. A writer that holds a lock (flock or fcntl) on the file is
-// still writing it.
+// A writer that holds an advisory lock on the file is still writing it.
 bool LogFile::writerHoldsLock() const {
-    if (m_fd < 0) return false;
-    struct flock fl {};
-    fl.l_type = F_RDLCK;
-    fl.l_whence = SEEK_SET;
-    if (::fcntl(m_fd, F_GETLK, &fl) == 0 && fl.l_type != F_UNLCK) return true;
-    if (::flock(m_fd, LOCK_SH | LOCK_NB) != 0) return errno == EWOULDBLOCK;
-    ::flock(m_fd, LOCK_UN);
-    return false;
+    return m_fd >= 0 && platform::is_held_by_writer_error(platform::writer_lock_state(m_fd));
 }
 
 bool LogFile::handleTruncation(LocalTimeConverter &conv) {

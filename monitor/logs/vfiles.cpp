@@ -2,11 +2,11 @@
 
 #include "monitor/app/DiagLog.h"
 #include "monitor/logs/LogFile.h"
+#include "platform/files.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <dirent.h>
 #include <mutex>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -32,45 +32,8 @@ std::size_t softDescriptorLimit() {
 
 std::size_t budgetForLimit(std::size_t limit) { return std::clamp<std::size_t>(limit / 8, 4, 4096); }
 
-bool iequalsAscii(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z') x += 32;
-        if (y >= 'A' && y <= 'Z') y += 32;
-        if (x != y) return false;
-    }
-    return true;
-}
-
-// Whether a file name matches "<prefix>*.csv" without regard to case.
-bool matchesFamily(std::string_view name, std::string_view prefix) {
-    constexpr std::string_view ext = ".csv";
-    if (name.size() < prefix.size() + ext.size()) return false;
-    return iequalsAscii(name.substr(0, prefix.size()), prefix) &&
-           iequalsAscii(name.substr(name.size() - ext.size()), ext);
-}
-
-// The names in a directory that match "<prefix>*.csv", in name order.
-// TODO(platform): replace by the platform's directory enumeration with masks
-// once platform/ publishes it.
-std::vector<std::string> matchingNames(const std::string &directory, const char *prefix) {
-    std::vector<std::string> names;
-    DIR *d = ::opendir(directory.empty() ? "." : directory.c_str());
-    if (!d) return names;
-    while (struct dirent *e = ::readdir(d)) {
-        if (matchesFamily(e->d_name, prefix ? prefix : "")) names.emplace_back(e->d_name);
-    }
-    ::closedir(d);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::string directoryWithSlash(const char *directory) {
-    std::string dir = directory ? directory : "";
-    if (!dir.empty() && dir.back() == '\\') dir.back() = '/';
-    if (!dir.empty() && dir.back() != '/') dir += '/';
-    return dir;
+    return directory && *directory ? platform::with_trailing_slash(directory) : std::string();
 }
 
 int64_t mtimeNs(const struct stat &st) {
@@ -192,15 +155,16 @@ bool vfiles::CheckNdays(std::time_t lastWrite, unsigned days, std::time_t now) {
 int vfiles::load(const char *directory, const char *prefix, unsigned days) {
     TMN_TRACE_RETVAL(tr, "vfiles::load");
     std::string dir = directoryWithSlash(directory);
-    std::vector<std::string> names = matchingNames(dir, prefix);
-    if (names.empty()) return tr.ret(__LINE__, -1);
+    std::string mask = std::string(prefix ? prefix : "") + "*.csv";
+    auto entries = platform::find_files(dir.empty() ? std::string(".") : dir, mask);
+    if (!entries || entries->empty()) return tr.ret(__LINE__, -1);
 
     std::time_t now = std::time(nullptr);
-    for (const std::string &name : names) {
-        std::string path = dir + name;
+    for (const platform::DirEntry &entry : *entries) {
+        if (entry.is_directory || !CheckNdays(static_cast<std::time_t>(entry.mtime), days, now)) continue;
+        std::string path = dir + entry.name;
         struct stat st {};
         if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
-        if (!CheckNdays(st.st_mtime, days, now)) continue;
         TMN_TRACE_RETVAL(insertTracer, "vfiles::insert");
         insertTracer.ret(__LINE__, insertChecked(path, st));
     }
