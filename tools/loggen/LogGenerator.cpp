@@ -212,10 +212,15 @@ private:
     }
 
     void open(Slot &s, std::time_t t) {
-        char seq[16];
-        std::snprintf(seq, sizeof seq, "%05u", ++m_sequence);
-        s.path = m_options.dir + "/" + m_prefix + "_" + fileStamp(t) + "_" + seq + ".csv";
-        s.fd = ::open(s.path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        // A new name every time: files of an earlier run in the same
+        // directory are never overwritten.
+        for (;;) {
+            char seq[16];
+            std::snprintf(seq, sizeof seq, "%05u", ++m_sequence);
+            s.path = m_options.dir + "/" + m_prefix + "_" + fileStamp(t) + "_" + seq + ".csv";
+            s.fd = ::open(s.path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+            if (s.fd >= 0 || errno != EEXIST) break;
+        }
         if (s.fd < 0) fail("cannot create", s.path);
         if (m_follow && ::flock(s.fd, LOCK_EX) != 0) fail("cannot lock", s.path);
         s.lines = 0;

@@ -251,3 +251,16 @@ TEST(Loggen, FollowModeIsReadLiveWithoutLossOrRepeats) {
     EXPECT_GT(filesOf(dir, "tmnsent").size(), 4u); // rotation in follow mode
     EXPECT_GT(total, 600u);
 }
+
+TEST(Loggen, ASecondRunKeepsTheFilesOfTheFirst) {
+    auto dir = make_temp_dir();
+    std::vector<std::string> args = {"--dir", dir.string(), "--families", "err", "--errors", "10", "--days", "0",
+                                     "--end", "05/03/2024 12:00:00", "--quiet"};
+    ASSERT_EQ(loggen(args), 0);
+    ASSERT_EQ(loggen(args), 0);
+    EXPECT_EQ(filesOf(dir, "tarmin-gw").size(), 2u);
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    // Same content twice: the copy is recognised and not read again.
+    EXPECT_EQ(readAll(set).size(), 10u);
+}
