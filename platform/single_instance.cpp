@@ -175,26 +175,22 @@ bool SingleInstanceServer::listen(const std::string &program, const std::string 
         return false;
     }
     NameLock lock(name);
+    // Look first: listening with access options replaces an existing socket
+    // file instead of failing, so a live instance must be found by asking it.
+    QLocalSocket probe;
+    probe.connectToServer(name);
+    if (probe.waitForConnected(1000)) {
+        probe.disconnectFromServer();
+        set_last_error(kErrorAlreadyRunning);
+        return false;
+    }
+    // Nobody answers: a socket left behind by an instance that died goes.
+    QLocalServer::removeServer(name);
     auto server = std::make_unique<QLocalServer>();
     server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!server->listen(name)) {
-        if (server->serverError() != QAbstractSocket::AddressInUseError) {
-            set_last_error(kErrorLocalSocket);
-            return false;
-        }
-        QLocalSocket probe;
-        probe.connectToServer(name);
-        if (probe.waitForConnected(1000)) {
-            probe.disconnectFromServer();
-            set_last_error(kErrorAlreadyRunning);
-            return false;
-        }
-        // Nobody answers: the socket was left behind by an instance that died.
-        QLocalServer::removeServer(name);
-        if (!server->listen(name)) {
-            set_last_error(kErrorLocalSocket);
-            return false;
-        }
+        set_last_error(kErrorLocalSocket);
+        return false;
     }
     connect(server.get(), &QLocalServer::newConnection, this, [this] { accept_connections(); });
     server_ = std::move(server);

@@ -75,7 +75,7 @@ struct EnvGuard {
 
 // ---- Temporary names and files ---------------------------------------------------------------
 
-TEST(TempNames, TemporaryDirectoryFollowsTmpTempTmpdir) {
+TEST(PlatformTempNames, TemporaryDirectoryFollowsTmpTempTmpdir) {
     EnvGuard env({"TMP", "TEMP", "TMPDIR"});
     ::setenv("TMP", "/a", 1);
     ::setenv("TEMP", "/b/", 1);
@@ -89,7 +89,7 @@ TEST(TempNames, TemporaryDirectoryFollowsTmpTempTmpdir) {
     EXPECT_EQ(temp_directory(), "/tmp/");
 }
 
-TEST(TempNames, CreatesDistinctFilesWithPrefixAndHexNumber) {
+TEST(PlatformTempNames, CreatesDistinctFilesWithPrefixAndHexNumber) {
     fs::path dir = make_temp_dir("tn");
     std::set<std::string> seen;
     for (int i = 0; i < 20; ++i) {
@@ -112,7 +112,7 @@ TEST(TempNames, CreatesDistinctFilesWithPrefixAndHexNumber) {
     EXPECT_EQ(fs::path(*name).parent_path(), dir);
 }
 
-TEST(TempNames, GivenNumberOnlyFormsTheName) {
+TEST(PlatformTempNames, GivenNumberOnlyFormsTheName) {
     fs::path dir = make_temp_dir("tn");
     auto name = temp_file_name(dir.string(), "gw", 0x11A2B);
     ASSERT_TRUE(name);
@@ -120,13 +120,13 @@ TEST(TempNames, GivenNumberOnlyFormsTheName) {
     EXPECT_FALSE(fs::exists(*name));
 }
 
-TEST(TempNames, MissingDirectoryFails) {
+TEST(PlatformTempNames, MissingDirectoryFails) {
     fs::path dir = make_temp_dir("tn") / "missing";
     EXPECT_FALSE(temp_file_name(dir.string(), "gw"));
     EXPECT_EQ(last_error(), static_cast<uint32_t>(ENOENT));
 }
 
-TEST(TempFile, NameIsGoneWhileOpenAndContentReadsBack) {
+TEST(PlatformTempFile, NameIsGoneWhileOpenAndContentReadsBack) {
     fs::path dir = make_temp_dir("tf");
     std::string path = (dir / "TMN0000.TMP").string();
     TempFile f;
@@ -145,7 +145,7 @@ TEST(TempFile, NameIsGoneWhileOpenAndContentReadsBack) {
     EXPECT_TRUE(names_in(dir).empty());
 }
 
-TEST(TempFile, CloseZeroedOverwritesEveryByte) {
+TEST(PlatformTempFile, CloseZeroedOverwritesEveryByte) {
     fs::path dir = make_temp_dir("tf");
     TempFile f;
     ASSERT_TRUE(f.create((dir / "TMB1.TMP").string()));
@@ -164,7 +164,7 @@ TEST(TempFile, CloseZeroedOverwritesEveryByte) {
     EXPECT_TRUE(f.close_zeroed()); // closing twice is harmless
 }
 
-TEST(TempFile, CreateFailures) {
+TEST(PlatformTempFile, CreateFailures) {
     fs::path dir = make_temp_dir("tf");
     TempFile f;
     EXPECT_FALSE(f.create((dir / "missing" / "x.TMP").string()));
@@ -182,7 +182,7 @@ TEST(TempFile, CreateFailures) {
 
 // ---- Opening and writing -----------------------------------------------------------------------
 
-TEST(File, CreationModes) {
+TEST(PlatformFile, CreationModes) {
     fs::path dir = make_temp_dir("f");
     std::string p = (dir / "a.txt").string();
     File f;
@@ -205,7 +205,7 @@ TEST(File, CreationModes) {
     EXPECT_EQ(f.read_all().value_or(""), "new");
 }
 
-TEST(File, FullDeviceReportsDiskFull) {
+TEST(PlatformFile, FullDeviceReportsDiskFull) {
     File f;
     ASSERT_TRUE(f.open("/dev/full", kWrite));
     EXPECT_FALSE(f.write("data"));
@@ -214,7 +214,7 @@ TEST(File, FullDeviceReportsDiskFull) {
     EXPECT_EQ(last_error(), static_cast<uint32_t>(ENOSPC));
 }
 
-TEST(File, NoPermissionWhenNotRoot) {
+TEST(PlatformFile, NoPermissionWhenNotRoot) {
     if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
     fs::path dir = make_temp_dir("f");
     fs::path p = dir / "locked.txt";
@@ -226,7 +226,7 @@ TEST(File, NoPermissionWhenNotRoot) {
     fs::permissions(p, fs::perms::owner_all);
 }
 
-TEST(File, QueriesAndDirectories) {
+TEST(PlatformFile, QueriesAndDirectories) {
     fs::path dir = make_temp_dir("q");
     std::string p = (dir / "s.bin").string();
     tt::write_file(p, std::string(1234, 'z'));
@@ -260,7 +260,7 @@ TEST(File, QueriesAndDirectories) {
     EXPECT_TRUE(remove_directory(sub));
 }
 
-TEST(Paths, SlashesAndNames) {
+TEST(PlatformPaths, SlashesAndNames) {
     EXPECT_EQ(with_trailing_slash(""), "");
     EXPECT_EQ(with_trailing_slash("/a/b"), "/a/b/");
     EXPECT_EQ(with_trailing_slash("/a/b/"), "/a/b/");
@@ -275,7 +275,7 @@ TEST(Paths, SlashesAndNames) {
 
 // ---- Mapping ----------------------------------------------------------------------------------
 
-TEST(MappedFile, MapsTheWholeFile) {
+TEST(PlatformMappedFile, MapsTheWholeFile) {
     fs::path dir = make_temp_dir("m");
     std::string content(300000, '\0');
     for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>(i * 7);
@@ -292,7 +292,7 @@ TEST(MappedFile, MapsTheWholeFile) {
     EXPECT_FALSE(moved.is_open());
 }
 
-TEST(MappedFile, FailuresNameTheirStage) {
+TEST(PlatformMappedFile, FailuresNameTheirStage) {
     fs::path dir = make_temp_dir("m");
     MappedFile m;
     EXPECT_FALSE(m.open((dir / "missing").string()));
@@ -323,7 +323,7 @@ TEST(MappedFile, FailuresNameTheirStage) {
 
 // ---- Copy and move ----------------------------------------------------------------------------
 
-TEST(Copy, CopiesContentModeAndTime) {
+TEST(PlatformCopy, CopiesContentModeAndTime) {
     fs::path dir = make_temp_dir("c");
     fs::path src = dir / "src.bin";
     tt::write_file(src, std::string(200000, 'q') + "tail");
@@ -339,7 +339,7 @@ TEST(Copy, CopiesContentModeAndTime) {
     EXPECT_EQ(st.st_mtim.tv_sec, 1600000123);
 }
 
-TEST(Copy, ExistingTargetAndReplacement) {
+TEST(PlatformCopy, ExistingTargetAndReplacement) {
     fs::path dir = make_temp_dir("c");
     tt::write_file(dir / "src", "new content");
     tt::write_file(dir / "dst", "old");
@@ -355,7 +355,7 @@ TEST(Copy, ExistingTargetAndReplacement) {
     EXPECT_EQ(tt::read_file(dir / "src"), "new content");
 }
 
-TEST(Copy, FailuresLeaveNoPartialTarget) {
+TEST(PlatformCopy, FailuresLeaveNoPartialTarget) {
     fs::path dir = make_temp_dir("c");
     tt::write_file(dir / "src", std::string(100000, 'a'));
     EXPECT_FALSE(copy_file((dir / "none").string(), (dir / "dst").string(), false));
@@ -379,7 +379,7 @@ TEST(Copy, FailuresLeaveNoPartialTarget) {
     EXPECT_EQ(names_in(dir), (std::vector<std::string>{"dst", "src"}));
 }
 
-TEST(Copy, SourceHeldByItsWriterIsRefused) {
+TEST(PlatformCopy, SourceHeldByItsWriterIsRefused) {
     fs::path dir = make_temp_dir("c");
     tt::write_file(dir / "flocked", "a");
     tt::write_file(dir / "ranged", "b");
@@ -399,7 +399,7 @@ TEST(Copy, SourceHeldByItsWriterIsRefused) {
     EXPECT_TRUE(copy_file((dir / "ranged").string(), (dir / "o2").string(), false));
 }
 
-TEST(Move, RenamesWithAndWithoutReplacing) {
+TEST(PlatformMove, RenamesWithAndWithoutReplacing) {
     fs::path dir = make_temp_dir("mv");
     tt::write_file(dir / "a", "A");
     tt::write_file(dir / "b", "B");
@@ -416,7 +416,7 @@ TEST(Move, RenamesWithAndWithoutReplacing) {
     EXPECT_EQ(last_error(), static_cast<uint32_t>(ENOENT));
 }
 
-TEST(Move, SourceHeldByItsWriterStays) {
+TEST(PlatformMove, SourceHeldByItsWriterStays) {
     fs::path dir = make_temp_dir("mv");
     tt::write_file(dir / "held", "x");
     HeldFile writer(dir / "held", WriterLock::Kind::flock);
@@ -428,7 +428,7 @@ TEST(Move, SourceHeldByItsWriterStays) {
     EXPECT_TRUE(fs::exists(dir / "held"));
 }
 
-TEST(Move, AcrossFileSystemsCopiesThenDeletes) {
+TEST(PlatformMove, AcrossFileSystemsCopiesThenDeletes) {
     fs::path here = make_temp_dir("mv");
     fs::path there = "/dev/shm";
     struct stat a {}, b {};
@@ -459,7 +459,7 @@ TEST(Move, AcrossFileSystemsCopiesThenDeletes) {
 
 // ---- Masks and directory search ---------------------------------------------------------------
 
-TEST(Masks, MatchTable) {
+TEST(PlatformMasks, MatchTable) {
     struct Case {
         const char *mask;
         std::string name;
@@ -502,7 +502,7 @@ TEST(Masks, MatchTable) {
     EXPECT_FALSE(mask_matches("ЭЦП.tms"_w, "эцп.TMB"));
 }
 
-TEST(FindFiles, ListsMatchingEntriesInNameOrder) {
+TEST(PlatformFindFiles, ListsMatchingEntriesInNameOrder) {
     fs::path dir = make_temp_dir("ff");
     tt::write_file(dir / "b.CSV", "12345");
     tt::write_file(dir / "a.csv", "1");
@@ -534,7 +534,7 @@ TEST(FindFiles, ListsMatchingEntriesInNameOrder) {
     EXPECT_TRUE(none->empty());
 }
 
-TEST(FindFiles, UnreadableDirectoryFails) {
+TEST(PlatformFindFiles, UnreadableDirectoryFails) {
     fs::path dir = make_temp_dir("ff");
     EXPECT_FALSE(find_files((dir / "missing").string(), "*"));
     EXPECT_EQ(last_error(), static_cast<uint32_t>(ENOENT));
@@ -545,7 +545,7 @@ TEST(FindFiles, UnreadableDirectoryFails) {
 
 // ---- Writer locks ------------------------------------------------------------------------------
 
-TEST(WriterLocks, StatesOfTheTwoKinds) {
+TEST(PlatformWriterLocks, StatesOfTheTwoKinds) {
     fs::path dir = make_temp_dir("wl");
     fs::path p = dir / "log.csv";
     tt::write_file(p, "header\n");
@@ -584,7 +584,7 @@ TEST(WriterLocks, StatesOfTheTwoKinds) {
     EXPECT_FALSE(held_by_writer((dir / "none").string()));
 }
 
-TEST(WriterLocks, LockHeldByAnotherProcess) {
+TEST(PlatformWriterLocks, LockHeldByAnotherProcess) {
     fs::path dir = make_temp_dir("wl");
     fs::path p = dir / "log.csv";
     fs::path ready = dir / "ready";
@@ -608,7 +608,7 @@ TEST(WriterLocks, LockHeldByAnotherProcess) {
 
 // ---- Last error and its text -----------------------------------------------------------------
 
-TEST(LastError, CodesTextsAndThreads) {
+TEST(PlatformLastError, CodesTextsAndThreads) {
     set_last_error(kErrorSharingViolation);
     EXPECT_STREQ(error_text(kErrorSharingViolation).c_str(),
                  "Процесс не может получить доступ к файлу, так как этот файл занят другим процессом."_w);
@@ -636,7 +636,7 @@ TEST(LastError, CodesTextsAndThreads) {
     EXPECT_EQ(last_error(), 7u);
 }
 
-TEST(TickCount, MonotonicMillisecondsWrappingAt32Bits) {
+TEST(PlatformTickCount, MonotonicMillisecondsWrappingAt32Bits) {
     uint64_t a64 = tick_count64();
     uint32_t a32 = tick_count();
     EXPECT_LE(static_cast<uint32_t>(a32 - static_cast<uint32_t>(a64)), 5u);
@@ -648,7 +648,7 @@ TEST(TickCount, MonotonicMillisecondsWrappingAt32Bits) {
 
 // ---- Fault injection --------------------------------------------------------------------------
 
-TEST(Faults, NextWritesAndCreatesFailWithTheChosenError) {
+TEST(PlatformFaults, NextWritesAndCreatesFailWithTheChosenError) {
     fs::path dir = make_temp_dir("fi");
     File f;
     ASSERT_TRUE(f.open((dir / "a").string(), kWrite | kCreateAlways));
@@ -680,7 +680,7 @@ TEST(Faults, NextWritesAndCreatesFailWithTheChosenError) {
     EXPECT_TRUE(create_directory((dir / "d2").string()));
 }
 
-TEST(Faults, EveryKindReachesItsOperation) {
+TEST(PlatformFaults, EveryKindReachesItsOperation) {
     fs::path dir = make_temp_dir("fi");
     tt::write_file(dir / "src", "data");
     tt::write_file(dir / "other", "o");
