@@ -25,9 +25,18 @@ function(tarmin_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
+  # Discovery passes the properties on as one flat list: an empty LABELS would
+  # take ENVIRONMENT as its value, and the ";" between the variables must be
+  # escaped for each of the four times the list is expanded on its way into
+  # the discovered tests' script (eight backslashes).
+  set(props TIMEOUT ${T_TIMEOUT})
+  if(T_LABELS)
+    list(APPEND props LABELS "${T_LABELS}")
+  endif()
+  string(REPLACE ";" [[\\\\\\\\;]] test_env "${TARMIN_TEST_ENV}")
   gtest_discover_tests(${name}
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}" ENVIRONMENT "${TARMIN_TEST_ENV}")
+    PROPERTIES ${props} ENVIRONMENT "${test_env}")
 endfunction()
 
 # tarmin_module_tests(PREFIX LIBS ... [QT]) : every test_*.cpp of the calling
