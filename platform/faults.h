@@ -10,7 +10,7 @@
 //   create  File::open with a creation flag, temp_file_name (unique 0),
 //           TempFile::create, create_directory, copy_file's target
 //   write   File::write, TempFile::write, write_file, copy_file's data
-//   open    File::open without creation, MappedFile::open
+//   open    File::open without creation, MappedFile::open, copy_file's source
 //   map     MappedFile::open, at the mapping step
 //   rename  move_file, copy_file's final rename
 //   remove  remove_file, remove_directory
