@@ -252,8 +252,10 @@ std::optional<std::vector<DirEntry>> find_files(const std::string &dir_and_mask)
 
 // 0 when no other open file holds a write lock on the file; otherwise
 // kErrorSharingViolation (an exclusive flock) or kErrorLockViolation (an fcntl
-// write lock). The test never disturbs the caller's own locks. A file that
-// cannot be opened gives its errno code (with the last error set).
+// write lock). The test never disturbs the caller's own locks; it takes a
+// shared flock for an instant, so a writer should lock with waiting rather
+// than give up at once. A file that cannot be opened gives its errno code
+// (with the last error set).
 uint32_t writer_lock_state(const std::string &path);
 // The same for an open descriptor (the test reopens the file by itself).
 uint32_t writer_lock_state(int fd);
