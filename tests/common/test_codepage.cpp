@@ -57,7 +57,9 @@ TEST(CodePageKoi8r, BoxDrawingBecomesDefaultCharacter) {
 TEST(CodePageTables, ReverseLookupsInvertTheTables) {
     for (int b = 0; b < 256; ++b) {
         auto byte = static_cast<unsigned char>(b);
-        if (b != 0x98) EXPECT_EQ(to_cp1251(from_cp1251(byte)), b) << b;
+        if (b != 0x98) {
+            EXPECT_EQ(to_cp1251(from_cp1251(byte)), b) << b;
+        }
         EXPECT_EQ(to_koi8r(from_koi8r(byte)), b) << b;
     }
     EXPECT_EQ(from_cp1251(0x98), U'\uFFFD');
