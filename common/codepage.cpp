@@ -114,6 +114,24 @@ long decode_utf8(std::string_view text, std::size_t pos, std::size_t &length) {
 
 } // namespace
 
+namespace {
+
+// Recodes the bytes of 0x80 and above from one single-byte code page to
+// another through their Unicode characters; bytes below 0x80 are copied.
+std::string recode_high(std::string_view text, char32_t (*from)(unsigned char), int (*to)(char32_t),
+                        char replacement) {
+    std::string out(text);
+    for (char &ch : out) {
+        auto b = static_cast<unsigned char>(ch);
+        if (b < 0x80) continue;
+        int code = to(from(b));
+        ch = code < 0 ? replacement : static_cast<char>(code);
+    }
+    return out;
+}
+
+} // namespace
+
 char32_t from_cp1251(unsigned char b) { return b < 0x80 ? b : kCp1251High[b - 0x80]; }
 
 char32_t from_koi8r(unsigned char b) { return b < 0x80 ? b : kKoi8rHigh[b - 0x80]; }
@@ -188,27 +206,9 @@ bool try_cp1251_to_utf8(std::string_view text, std::string &out) {
     return true;
 }
 
-std::string cp1251_to_koi8r(std::string_view text) {
-    std::string out(text);
-    for (char &ch : out) {
-        auto b = static_cast<unsigned char>(ch);
-        if (b < 0x80) continue;
-        int k = to_koi8r(from_cp1251(b));
-        ch = k < 0 ? 'E' : static_cast<char>(k);
-    }
-    return out;
-}
+std::string cp1251_to_koi8r(std::string_view text) { return recode_high(text, from_cp1251, to_koi8r, 'E'); }
 
-std::string koi8r_to_cp1251(std::string_view text) {
-    std::string out(text);
-    for (char &ch : out) {
-        auto b = static_cast<unsigned char>(ch);
-        if (b < 0x80) continue;
-        int w = to_cp1251(from_koi8r(b));
-        ch = w < 0 ? '?' : static_cast<char>(w);
-    }
-    return out;
-}
+std::string koi8r_to_cp1251(std::string_view text) { return recode_high(text, from_koi8r, to_cp1251, '?'); }
 
 char upper_1251(char c) { return static_cast<char>(kUpper1251[static_cast<unsigned char>(c)]); }
 
