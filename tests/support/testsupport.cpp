@@ -36,6 +36,10 @@ void init_home() {
     if (!dir) throw std::runtime_error("cannot create a test home directory");
     g_home = dir;
     ::setenv("TARMIN_HOME", dir, 1);
+    // Event files and temporary files of the code under test stay in the home.
+    fs::path tmp = g_home / "tmp";
+    fs::create_directories(tmp);
+    for (const char *name : {"TEMP", "TMP"}) ::setenv(name, tmp.c_str(), 1);
 }
 
 void remove_home() {
