@@ -1,0 +1,654 @@
+#include "platform/crypto/store.h"
+
+#include "common/codepage.h"
+#include "platform/crypto/crypto_error.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <unordered_map>
+
+namespace fs = std::filesystem;
+
+namespace tarmin::crypto {
+
+namespace {
+
+constexpr const char *kIndexName = ".index";
+constexpr const char *kIndexHeader = "tarmin-certstore-index 1";
+const char *kStandardStores[] = {"MY", "Root", "CA", "AddressBook"};
+
+std::string hex_of(std::string_view s) {
+    static const char *hex = "0123456789abcdef";
+    std::string out;
+    out.reserve(s.size() * 2);
+    for (unsigned char c : s) {
+        out += hex[c >> 4];
+        out += hex[c & 15];
+    }
+    return out;
+}
+
+std::string unhex(std::string_view s) {
+    auto val = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+    std::string out;
+    for (size_t i = 0; i + 1 < s.size(); i += 2) out += static_cast<char>(val(s[i]) << 4 | val(s[i + 1]));
+    return out;
+}
+
+std::string lower(std::string_view s) { return cp::lower_1251(s); }
+
+// Search keys of a certificate: issuer and serial, mail name, e-mail
+// attributes and other names.
+std::string serial_key(const Bytes &issuer, Bytes serial) {
+    while (serial.size() > 1 && serial.back() == 0) serial.pop_back();
+    return "s" + std::string(issuer.begin(), issuer.end()) + ":" + std::string(serial.begin(), serial.end());
+}
+std::string mail_key(std::string_view a) { return "e" + lower(a); }
+std::string attr_key(std::string_view a) { return "a" + std::string(a); }
+std::string other_key(std::string_view oid, std::string_view v) { return "o" + std::string(oid) + "=" + lower(v); }
+
+std::vector<std::string> keys_of(const Certificate &c) {
+    std::vector<std::string> keys;
+    keys.push_back(serial_key(c.issuer_der(), c.serial_le()));
+    std::string mail = c.mail_name();
+    if (!mail.empty()) keys.push_back(mail_key(mail));
+    for (const auto &a : c.subject_attributes(kOidEmailAttribute)) keys.push_back(attr_key(a));
+    for (const auto &o : c.other_names())
+        if (o.decoded) keys.push_back(other_key(o.oid, o.value));
+    return keys;
+}
+
+bool valid_part(std::string_view s) {
+    return !s.empty() && s != "." && s != ".." && s.find('/') == std::string_view::npos &&
+           s.find('\\') == std::string_view::npos && s.find('\0') == std::string_view::npos;
+}
+
+std::optional<std::string> read_whole(const fs::path &p) {
+    std::ifstream in(p, std::ios::binary);
+    if (!in) {
+        set_last_error_from_errno(errno ? errno : ENOENT);
+        return std::nullopt;
+    }
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+// Writes a file whole under a temporary name, then renames it into place.
+bool write_atomic(const fs::path &p, const void *data, size_t n, mode_t mode) {
+    std::string tmp = p.string() + ".tmp" + std::to_string(::getpid());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0) {
+        set_last_error_from_errno(errno);
+        return false;
+    }
+    ::fchmod(fd, mode);
+    const char *q = static_cast<const char *>(data);
+    size_t left = n;
+    while (left) {
+        ssize_t w = ::write(fd, q, left);
+        if (w <= 0) {
+            int e = w < 0 ? errno : ENOSPC;
+            ::close(fd);
+            ::unlink(tmp.c_str());
+            set_last_error_from_errno(e);
+            return false;
+        }
+        q += w;
+        left -= static_cast<size_t>(w);
+    }
+    if (::close(fd) != 0 || ::rename(tmp.c_str(), p.c_str()) != 0) {
+        int e = errno;
+        ::unlink(tmp.c_str());
+        set_last_error_from_errno(e);
+        return false;
+    }
+    return true;
+}
+
+bool same_time(const timespec &a, const timespec &b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+} // namespace
+
+struct CertStore::Data {
+    struct Record {
+        std::vector<std::string> keys;
+        CertPtr cert; // loaded on demand for disk stores
+    };
+
+    std::mutex m;
+    bool memory = false;
+    fs::path dir;
+    std::string name;
+    bool loaded = false;
+    timespec mtime{};
+    std::map<std::string, Record> certs;                   // by thumbprint
+    std::vector<std::string> order;                        // memory stores: order of adding
+    std::unordered_multimap<std::string, std::string> index; // search key -> thumbprint
+    std::map<std::string, CrlPtr> crls;
+    std::vector<std::string> crl_order;
+    size_t index_lines = 0; // lines in the index file (live or stale)
+
+    void add_record(const std::string &thumb, Record rec) {
+        for (const auto &k : rec.keys) index.emplace(k, thumb);
+        certs[thumb] = std::move(rec);
+    }
+    void drop_record(const std::string &thumb) {
+        auto it = certs.find(thumb);
+        if (it == certs.end()) return;
+        for (const auto &k : it->second.keys) {
+            auto range = index.equal_range(k);
+            for (auto i = range.first; i != range.second;)
+                i = i->second == thumb ? index.erase(i) : std::next(i);
+        }
+        certs.erase(it);
+        order.erase(std::remove(order.begin(), order.end(), thumb), order.end());
+    }
+
+    fs::path file_of(const std::string &thumb, const char *ext) const { return dir / (thumb + ext); }
+
+    CertPtr load(const std::string &thumb, Record &rec) {
+        if (rec.cert || memory) return rec.cert;
+        auto bytes = read_whole(file_of(thumb, ".cer"));
+        if (!bytes) return nullptr;
+        rec.cert = Certificate::from_der(bytes->data(), bytes->size());
+        return rec.cert;
+    }
+
+    static std::string index_line(const std::string &thumb, const Record &rec) {
+        std::string line = thumb;
+        for (const auto &k : rec.keys) line += "\t" + hex_of(k);
+        return line + "\n";
+    }
+
+    void append_index(const std::string &lines, size_t count) {
+        fs::path p = dir / kIndexName;
+        int fd = ::open(p.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        if (fd < 0) return rewrite_index();
+        ssize_t ignored = ::write(fd, lines.data(), lines.size());
+        (void)ignored;
+        ::close(fd);
+        index_lines += count;
+    }
+
+    // The index is a cache: a failure to write it costs speed, nothing else.
+    void rewrite_index() {
+        std::string text = std::string(kIndexHeader) + "\n";
+        for (const auto &[thumb, rec] : certs) text += index_line(thumb, rec);
+        int saved = static_cast<int>(last_error());
+        if (write_atomic(dir / kIndexName, text.data(), text.size(), 0644)) index_lines = certs.size();
+        set_last_error(static_cast<uint32_t>(saved));
+    }
+
+    // Reads the index file into records for the thumbprints present.
+    std::map<std::string, Record> read_index(const std::set<std::string> &present) {
+        std::map<std::string, Record> out;
+        std::ifstream in(dir / kIndexName, std::ios::binary);
+        std::string line;
+        if (!in || !std::getline(in, line) || line != kIndexHeader) return out;
+        size_t lines = 0;
+        while (std::getline(in, line)) {
+            ++lines;
+            size_t tab = line.find('\t');
+            std::string thumb = line.substr(0, tab);
+            if (!present.count(thumb)) continue;
+            Record rec;
+            while (tab != std::string::npos) {
+                size_t next = line.find('\t', tab + 1);
+                rec.keys.push_back(unhex(std::string_view(line).substr(tab + 1, next == std::string::npos
+                                                                                     ? std::string::npos
+                                                                                     : next - tab - 1)));
+                tab = next;
+            }
+            out[thumb] = std::move(rec); // a later line of a thumbprint wins
+        }
+        index_lines = lines;
+        return out;
+    }
+
+    // Brings the cache in line with the directory. Caller holds m.
+    void refresh() {
+        if (memory) return;
+        struct stat st {};
+        if (::stat(dir.c_str(), &st) != 0) {
+            certs.clear();
+            index.clear();
+            crls.clear();
+            crl_order.clear();
+            loaded = false;
+            return;
+        }
+        if (loaded && same_time(st.st_mtim, mtime)) return;
+        std::set<std::string> cer, crl;
+        std::error_code ec;
+        for (const auto &e : fs::directory_iterator(dir, ec)) {
+            std::string n = e.path().filename().string();
+            if (n.size() == 44 && n.compare(40, 4, ".cer") == 0) cer.insert(n.substr(0, 40));
+            else if (n.size() == 44 && n.compare(40, 4, ".crl") == 0) crl.insert(n.substr(0, 40));
+        }
+        // Certificates: keep what is known, take the rest from the index file,
+        // parse only what neither knows.
+        for (auto it = certs.begin(); it != certs.end();) {
+            if (cer.count(it->first)) {
+                ++it;
+                continue;
+            }
+            std::string gone = it->first;
+            ++it;
+            drop_record(gone);
+        }
+        std::map<std::string, Record> from_index;
+        if (certs.size() < cer.size()) from_index = read_index(cer);
+        std::string appended;
+        size_t appended_count = 0;
+        for (const auto &thumb : cer) {
+            if (certs.count(thumb)) continue;
+            auto fi = from_index.find(thumb);
+            if (fi != from_index.end()) {
+                add_record(thumb, std::move(fi->second));
+                continue;
+            }
+            Record rec;
+            if (!load(thumb, rec)) continue; // unreadable or not a certificate: not part of the store
+            rec.keys = keys_of(*rec.cert);
+            appended += index_line(thumb, rec);
+            ++appended_count;
+            add_record(thumb, std::move(rec));
+        }
+        // Revocation lists are few: keep them parsed.
+        for (auto it = crls.begin(); it != crls.end();)
+            it = crl.count(it->first) ? std::next(it) : crls.erase(it);
+        for (const auto &thumb : crl) {
+            if (crls.count(thumb)) continue;
+            auto bytes = read_whole(file_of(thumb, ".crl"));
+            if (!bytes) continue;
+            if (auto c = Crl::from_der(bytes->data(), bytes->size())) crls[thumb] = c;
+        }
+        crl_order.assign(crl.begin(), crl.end());
+        int saved = static_cast<int>(last_error());
+        if (index_lines > 2 * certs.size() + 64 || (appended_count && !fs::exists(dir / kIndexName)))
+            rewrite_index();
+        else if (appended_count)
+            append_index(appended, appended_count);
+        set_last_error(static_cast<uint32_t>(saved));
+        loaded = true;
+        if (::stat(dir.c_str(), &st) == 0) mtime = st.st_mtim;
+    }
+
+    void note_changed() {
+        struct stat st {};
+        if (!memory && ::stat(dir.c_str(), &st) == 0) mtime = st.st_mtim;
+    }
+
+    std::vector<CertPtr> find_key(const std::string &key) {
+        std::vector<CertPtr> out;
+        auto range = index.equal_range(key);
+        std::vector<std::string> thumbs;
+        for (auto i = range.first; i != range.second; ++i) thumbs.push_back(i->second);
+        std::sort(thumbs.begin(), thumbs.end());
+        thumbs.erase(std::unique(thumbs.begin(), thumbs.end()), thumbs.end());
+        if (memory) {
+            // Keep the order of adding.
+            std::sort(thumbs.begin(), thumbs.end(), [&](const std::string &a, const std::string &b) {
+                return std::find(order.begin(), order.end(), a) < std::find(order.begin(), order.end(), b);
+            });
+        }
+        for (const auto &t : thumbs) {
+            auto it = certs.find(t);
+            if (it == certs.end()) continue;
+            if (auto c = load(t, it->second)) out.push_back(c);
+        }
+        return out;
+    }
+};
+
+namespace {
+std::mutex g_cache_mutex;
+// Never destroyed: the cached certificates hold OpenSSL objects, and OpenSSL
+// cleans up at exit before the destructors of statics would run.
+auto &g_cache = *new std::map<std::string, std::shared_ptr<CertStore::Data>>();
+} // namespace
+
+fs::path certstores_root() {
+    const char *home = std::getenv("TARMIN_HOME");
+    if (home && *home) return fs::path(home) / "certstores";
+    const char *xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && *xdg) return fs::path(xdg) / "tarmin" / "certstores";
+    const char *user = std::getenv("HOME");
+    return fs::path(user ? user : "/tmp") / ".local/share/tarmin/certstores";
+}
+
+const char *location_name(StoreLocation loc) {
+    return loc == StoreLocation::CurrentUser ? "CurrentUser" : "LocalMachine";
+}
+
+std::optional<StoreLocation> location_from_name(std::string_view name) {
+    if (cp::iequals_1251(name, "CurrentUser")) return StoreLocation::CurrentUser;
+    if (cp::iequals_1251(name, "LocalMachine")) return StoreLocation::LocalMachine;
+    return std::nullopt;
+}
+
+std::vector<StoreLocation> store_locations() { return {StoreLocation::CurrentUser, StoreLocation::LocalMachine}; }
+
+std::vector<std::string> system_stores(StoreLocation loc) {
+    std::vector<std::string> out(std::begin(kStandardStores), std::end(kStandardStores));
+    std::set<std::string> extra;
+    std::error_code ec;
+    for (const auto &e : fs::directory_iterator(certstores_root() / location_name(loc), ec)) {
+        std::string n = e.path().filename().string();
+        if (!e.is_directory(ec)) continue;
+        bool standard = false;
+        for (const auto &s : out) standard = standard || cp::iequals_1251(s, n);
+        if (!standard) extra.insert(n);
+    }
+    out.insert(out.end(), extra.begin(), extra.end());
+    return out;
+}
+
+std::vector<std::string> physical_stores(StoreLocation loc, std::string_view system) {
+    std::vector<std::string> out{kDefaultPhysical};
+    std::set<std::string> extra;
+    std::error_code ec;
+    for (const auto &e : fs::directory_iterator(certstores_root() / location_name(loc) / std::string(system), ec)) {
+        std::string n = e.path().filename().string();
+        if (e.is_directory(ec) && n != kDefaultPhysical) extra.insert(n);
+    }
+    out.insert(out.end(), extra.begin(), extra.end());
+    return out;
+}
+
+void forget_store_cache() {
+    std::lock_guard lock(g_cache_mutex);
+    g_cache.clear();
+}
+
+CertStore::CertStore(std::shared_ptr<Data> data) : data_(std::move(data)) {}
+CertStore::~CertStore() = default;
+
+std::shared_ptr<CertStore> CertStore::open_memory() {
+    auto d = std::make_shared<Data>();
+    d->memory = true;
+    d->name = "TMP_MEMORY";
+    d->loaded = true;
+    return std::make_shared<CertStore>(d);
+}
+
+std::shared_ptr<CertStore> CertStore::open(StoreLocation loc, std::string_view system, std::string_view physical,
+                                           bool create) {
+    if (!valid_part(system) || !valid_part(physical)) {
+        set_last_error(kErrInvalidArg);
+        return nullptr;
+    }
+    // System store names compare without regard to case: use the spelling on disk.
+    fs::path locdir = certstores_root() / location_name(loc);
+    std::string sys(system);
+    std::error_code ec;
+    for (const auto &e : fs::directory_iterator(locdir, ec))
+        if (cp::iequals_1251(e.path().filename().string(), sys)) sys = e.path().filename().string();
+    fs::path dir = locdir / sys / std::string(physical);
+    if (!fs::is_directory(dir, ec)) {
+        if (!create) {
+            set_last_error(kErrNotFound);
+            return nullptr;
+        }
+        fs::create_directories(dir, ec);
+        if (ec) {
+            set_last_error_from_errno(ec.value());
+            return nullptr;
+        }
+        // Private keys live in "MY": only the owner may look into it.
+        if (cp::iequals_1251(sys, "MY")) ::chmod((locdir / sys).c_str(), 0700), ::chmod(dir.c_str(), 0700);
+    }
+    std::string key = dir.string();
+    std::shared_ptr<Data> d;
+    {
+        std::lock_guard lock(g_cache_mutex);
+        auto &slot = g_cache[key];
+        if (!slot) {
+            slot = std::make_shared<Data>();
+            slot->dir = dir;
+            slot->name = sys + "\\" + std::string(physical);
+        }
+        d = slot;
+    }
+    return std::make_shared<CertStore>(d);
+}
+
+bool CertStore::is_memory() const { return data_->memory; }
+std::string CertStore::name() const { return data_->name; }
+
+std::vector<CertPtr> CertStore::certificates() const {
+    std::lock_guard lock(data_->m);
+    data_->refresh();
+    std::vector<CertPtr> out;
+    if (data_->memory) {
+        for (const auto &t : data_->order) out.push_back(data_->certs[t].cert);
+        return out;
+    }
+    for (auto &[thumb, rec] : data_->certs)
+        if (auto c = data_->load(thumb, rec)) out.push_back(c);
+    return out;
+}
+
+size_t CertStore::count() const {
+    std::lock_guard lock(data_->m);
+    data_->refresh();
+    return data_->certs.size();
+}
+
+CertPtr CertStore::find_by_thumbprint(std::string_view thumbprint) const {
+    std::lock_guard lock(data_->m);
+    data_->refresh();
+    std::string t = cp::upper_1251(thumbprint);
+    auto it = data_->certs.find(t);
+    CertPtr c = it == data_->certs.end() ? nullptr : data_->load(t, it->second);
+    if (!c) set_last_error(kErrNotFound);
+    return c;
+}
+
+CertPtr CertStore::find_by_issuer_serial(const Bytes &issuer_der, const Bytes &serial_le) const {
+    std::lock_guard lock(data_->m);
+    data_->refresh();
+    for (const auto &c : data_->find_key(serial_key(issuer_der, serial_le)))
+        if (c->same_issuer_serial(issuer_der, serial_le)) return c;
+    set_last_error(kErrNotFound);
+    return nullptr;
+}
+
+std::vector<CertPtr> CertStore::find_by_subject_email(std::string_view value) const {
+    std::lock_guard lock(data_->m);
+    data_->refresh();
+    std::vector<CertPtr> out;
+    for (const auto &c : data_->find_key(attr_key(value))) {
+        auto attrs = c->subject_attributes(kOidEmailAttribute);
+        if (std::find(attrs.begin(), attrs.end(), value) != attrs.end()) out.push_back(c);
+    }
+    return out;
+}
+
+std::vector<CertPtr> CertStore::find_by_mail_name(std::string_view address) const {
+    std::lock_guard lock(data_->m);
+    data_->refresh();
+    std::vector<CertPtr> out;
+    for (const auto &c : data_->find_key(mail_key(address)))
+        if (cp::iequals_1251(c->mail_name(), address)) out.push_back(c);
+    return out;
+}
+
+std::vector<CertPtr> CertStore::find_by_other_name(std::string_view oid, std::string_view value) const {
+    std::lock_guard lock(data_->m);
+    data_->refresh();
+    std::vector<CertPtr> out;
+    for (const auto &c : data_->find_key(other_key(oid, value))) {
+        for (const auto &o : c->other_names())
+            if (o.decoded && o.oid == oid && cp::iequals_1251(o.value, value)) {
+                out.push_back(c);
+                break;
+            }
+    }
+    return out;
+}
+
+CertPtr CertStore::add(const CertPtr &cert, AddDisposition disposition) {
+    if (!cert) {
+        set_last_error(kErrInvalidArg);
+        return nullptr;
+    }
+    std::lock_guard lock(data_->m);
+    Data &d = *data_;
+    d.refresh();
+    const std::string &thumb = cert->thumbprint();
+    auto it = d.certs.find(thumb);
+    if (it != d.certs.end()) {
+        if (disposition == AddDisposition::New) {
+            set_last_error(kErrExists);
+            return nullptr;
+        }
+        if (disposition == AddDisposition::UseExisting) {
+            CertPtr existing = d.load(thumb, it->second);
+            if (existing) return existing;
+        }
+    }
+    Data::Record rec;
+    rec.keys = keys_of(*cert);
+    rec.cert = cert;
+    if (!d.memory) {
+        if (!write_atomic(d.file_of(thumb, ".cer"), cert->der().data(), cert->der().size(), 0644)) return nullptr;
+        d.append_index(Data::index_line(thumb, rec), 1);
+    }
+    bool fresh = it == d.certs.end();
+    d.drop_record(thumb);
+    d.add_record(thumb, std::move(rec));
+    if (fresh || d.memory) d.order.push_back(thumb);
+    d.note_changed();
+    return cert;
+}
+
+bool CertStore::remove(const Certificate &cert) {
+    std::lock_guard lock(data_->m);
+    Data &d = *data_;
+    d.refresh();
+    const std::string &thumb = cert.thumbprint();
+    if (!d.certs.count(thumb)) {
+        set_last_error(kErrNotFound);
+        return false;
+    }
+    if (!d.memory) {
+        if (::unlink(d.file_of(thumb, ".cer").c_str()) != 0 && errno != ENOENT) {
+            set_last_error_from_errno(errno);
+            return false;
+        }
+        ::unlink(d.file_of(thumb, ".key").c_str());
+        ::unlink(d.file_of(thumb, ".kpi").c_str());
+    }
+    d.drop_record(thumb);
+    d.note_changed();
+    return true;
+}
+
+std::vector<CrlPtr> CertStore::crls() const {
+    std::lock_guard lock(data_->m);
+    data_->refresh();
+    std::vector<CrlPtr> out;
+    for (const auto &t : data_->crl_order)
+        if (auto it = data_->crls.find(t); it != data_->crls.end()) out.push_back(it->second);
+    return out;
+}
+
+bool CertStore::add_crl(const CrlPtr &crl, AddDisposition disposition) {
+    if (!crl) {
+        set_last_error(kErrInvalidArg);
+        return false;
+    }
+    std::lock_guard lock(data_->m);
+    Data &d = *data_;
+    d.refresh();
+    const std::string &thumb = crl->thumbprint();
+    bool present = d.crls.count(thumb) != 0;
+    if (present && disposition == AddDisposition::New) {
+        set_last_error(kErrExists);
+        return false;
+    }
+    if (present && disposition == AddDisposition::UseExisting) return true;
+    if (!d.memory && !write_atomic(d.file_of(thumb, ".crl"), crl->der().data(), crl->der().size(), 0644))
+        return false;
+    d.crls[thumb] = crl;
+    if (!present) d.crl_order.push_back(thumb);
+    d.note_changed();
+    return true;
+}
+
+bool CertStore::remove_crl(const Crl &crl) {
+    std::lock_guard lock(data_->m);
+    Data &d = *data_;
+    d.refresh();
+    const std::string &thumb = crl.thumbprint();
+    if (!d.crls.count(thumb)) {
+        set_last_error(kErrNotFound);
+        return false;
+    }
+    if (!d.memory && ::unlink(d.file_of(thumb, ".crl").c_str()) != 0) {
+        set_last_error_from_errno(errno);
+        return false;
+    }
+    d.crls.erase(thumb);
+    d.crl_order.erase(std::remove(d.crl_order.begin(), d.crl_order.end(), thumb), d.crl_order.end());
+    d.note_changed();
+    return true;
+}
+
+bool CertStore::set_private_key(const Certificate &cert, EVP_PKEY *key, std::string_view provider_name) {
+    if (data_->memory || !key) {
+        set_last_error(kErrInvalidArg);
+        return false;
+    }
+    auto pem = private_key_to_pem(key);
+    if (!pem) return false;
+    std::lock_guard lock(data_->m);
+    std::string prov(provider_name);
+    bool ok = write_atomic(data_->file_of(cert.thumbprint(), ".key"), pem->data(), pem->size(), 0600) &&
+              write_atomic(data_->file_of(cert.thumbprint(), ".kpi"), prov.data(), prov.size(), 0600);
+    OPENSSL_cleanse(pem->data(), pem->size());
+    data_->note_changed();
+    return ok;
+}
+
+bool CertStore::has_private_key(const Certificate &cert) const {
+    return !data_->memory && ::access(data_->file_of(cert.thumbprint(), ".key").c_str(), F_OK) == 0;
+}
+
+EvpPkeyPtr CertStore::private_key(const Certificate &cert, std::string *provider_name) const {
+    if (data_->memory || !has_private_key(cert)) {
+        set_last_error(kErrNoKey);
+        return nullptr;
+    }
+    auto pem = read_whole(data_->file_of(cert.thumbprint(), ".key"));
+    if (!pem) {
+        set_last_error(kErrBadKeyset);
+        return nullptr;
+    }
+    EvpPkeyPtr key = private_key_from_pem(*pem);
+    OPENSSL_cleanse(pem->data(), pem->size());
+    if (!key) return nullptr;
+    // The key must be the one of the certificate.
+    if (EVP_PKEY_eq(key.get(), X509_get0_pubkey(cert.x509())) != 1) {
+        set_last_error(kErrBadKeyset);
+        return nullptr;
+    }
+    if (provider_name) {
+        auto prov = read_whole(data_->file_of(cert.thumbprint(), ".kpi"));
+        *provider_name = prov ? *prov : std::string(kProviderName);
+    }
+    return key;
+}
+
+} // namespace tarmin::crypto

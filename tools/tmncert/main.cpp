@@ -1,0 +1,586 @@
+// tmncert: manages the GOST certificate stores of the suite.
+//
+//   tmncert pki --out DIR                 create the test PKI in the stores
+//   tmncert create --subject S [options]  create one certificate
+//   tmncert import [--store S] FILE       DER, PEM or PKCS #12 (certificates, keys, CRLs)
+//   tmncert export --store S --format der|pem|p12 --out FILE THUMBPRINT
+//   tmncert list [--store S]              stores, or the certificates of one
+//   tmncert delete --store S THUMBPRINT
+//   tmncert addcrl --store S FILE
+//   tmncert revoke --ca THUMBPRINT THUMBPRINT...   a new CRL of a test CA
+//   tmncert setmy [--profile P] THUMBPRINT         remember the own certificate
+// Common options: --location CurrentUser|LocalMachine, --physical NAME.
+// Texts on the terminal are UTF-8; exit status 0 on success, 1 on failure,
+// 2 for a usage error.
+#include "common/codepage.h"
+#include "include/qzcom.h"
+#include "platform/crypto/chain.h"
+#include "platform/crypto/crypto_error.h"
+#include "platform/crypto/message.h"
+#include "platform/crypto/store.h"
+#include "tools/tmncert/issuer.h"
+
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/pkcs12.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using namespace tarmin;
+using namespace tarmin::crypto;
+using namespace tarmin::tmncert;
+
+namespace {
+
+struct Args {
+    std::string command;
+    std::map<std::string, std::vector<std::string>> options;
+    std::vector<std::string> positional;
+
+    bool has(const std::string &k) const { return options.count(k) != 0; }
+    std::string get(const std::string &k, const std::string &def = {}) const {
+        auto it = options.find(k);
+        return it == options.end() || it->second.empty() ? def : it->second.back();
+    }
+    std::vector<std::string> all(const std::string &k) const {
+        auto it = options.find(k);
+        return it == options.end() ? std::vector<std::string>{} : it->second;
+    }
+};
+
+// Options without a value.
+const char *kFlags[] = {"ca", "expired", "help"};
+
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+struct Failure : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+Args parse_args(int argc, char **argv) {
+    Args a;
+    for (int i = 1; i < argc; ++i) {
+        std::string s = argv[i];
+        if (s.rfind("--", 0) == 0) {
+            std::string key = s.substr(2);
+            bool flag = false;
+            for (const char *f : kFlags) flag = flag || key == f;
+            if (flag) {
+                a.options[key].push_back("1");
+            } else {
+                if (i + 1 >= argc) throw UsageError("option --" + key + " needs a value");
+                a.options[key].push_back(argv[++i]);
+            }
+        } else if (a.command.empty()) {
+            a.command = s;
+        } else {
+            a.positional.push_back(s);
+        }
+    }
+    return a;
+}
+
+std::string utf8(const std::string &cp1251) { return cp::cp1251_to_utf8(cp1251); }
+
+std::string why() {
+    std::string d = last_error_detail();
+    char code[32];
+    std::snprintf(code, sizeof code, "0x%X", last_error());
+    std::string text = utf8(error_message(last_error(), 0x0409));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return std::string(code) + (text.empty() ? "" : " " + text) + (d.empty() ? "" : " (" + d + ")");
+}
+
+StoreLocation location_of(const Args &a) {
+    auto loc = location_from_name(a.get("location", "CurrentUser"));
+    if (!loc) throw UsageError("unknown location " + a.get("location"));
+    return *loc;
+}
+
+StorePtr open_store(const Args &a, const std::string &def = {}, bool create = true) {
+    std::string name = a.get("store", def);
+    if (name.empty()) throw UsageError("--store is needed");
+    auto s = CertStore::open(location_of(a), name, a.get("physical", kDefaultPhysical), create);
+    if (!s) throw Failure("cannot open the store " + name + ": " + why());
+    return s;
+}
+
+std::string read_file(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw Failure("cannot read " + path + ": " + std::strerror(errno));
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+void write_file(const fs::path &path, const std::string &bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    out.close();
+    if (!out) throw Failure("cannot write " + path.string());
+}
+
+std::string pem_of(const Certificate &c) {
+    BIO *b = BIO_new(BIO_s_mem());
+    PEM_write_bio_X509(b, c.x509());
+    char *p = nullptr;
+    long n = BIO_get_mem_data(b, &p);
+    std::string s(p, static_cast<size_t>(n));
+    BIO_free(b);
+    return s;
+}
+
+CertPtr find_in(const CertStore &store, const std::string &thumb) {
+    auto c = store.find_by_thumbprint(thumb);
+    if (!c) throw Failure("no certificate " + thumb + " in the store " + store.name());
+    return c;
+}
+
+// A certificate anywhere in the stores, by thumbprint.
+CertPtr find_anywhere(const std::string &thumb) {
+    CertPtr found;
+    for_each_physical_store([&](const CertStore &s, StoreLocation, const std::string &, const std::string &) {
+        found = s.find_by_thumbprint(thumb);
+        return !found;
+    });
+    if (!found) throw Failure("no certificate " + thumb + " in any store");
+    return found;
+}
+
+std::optional<uint8_t> parse_usage(const std::string &text) {
+    if (text.empty()) return std::nullopt;
+    uint8_t ku = 0;
+    std::stringstream ss(text);
+    std::string part;
+    while (std::getline(ss, part, ',')) {
+        if (part == "sign") ku |= kKuDigitalSignature | kKuNonRepudiation;
+        else if (part == "encrypt") ku |= kKuKeyEncipherment | kKuDataEncipherment | kKuKeyAgreement;
+        else if (part == "ca") ku |= kKuKeyCertSign | kKuCrlSign | kKuDigitalSignature;
+        else if (part == "none") ku |= 0;
+        else throw UsageError("unknown key usage " + part + " (sign, encrypt, ca, none)");
+    }
+    return ku;
+}
+
+KeyAlg parse_alg(const std::string &text) {
+    if (text == "gost2001") return KeyAlg::Gost2001;
+    if (text == "gost2012_256" || text.empty()) return KeyAlg::Gost2012_256;
+    if (text == "gost2012_512") return KeyAlg::Gost2012_512;
+    throw UsageError("unknown algorithm " + text + " (gost2001, gost2012_256, gost2012_512)");
+}
+
+void print_cert(const Certificate &c, const CertStore *store) {
+    std::cout << c.thumbprint() << "  " << c.serial_hex() << " " << utf8(c.subject_name());
+    std::string mail = c.mail_name();
+    if (!mail.empty()) std::cout << "  <" << utf8(mail) << ">";
+    if (store && store->has_private_key(c)) std::cout << "  [key]";
+    std::cout << "\n";
+}
+
+// Stores a new certificate (and its key in "MY") and writes its files.
+void keep(const Issued &is, const std::string &store_name, StoreLocation loc, const fs::path &out_dir,
+          const std::string &base) {
+    auto store = CertStore::open(loc, store_name);
+    if (!store || !store->add(is.cert, AddDisposition::ReplaceExisting))
+        throw Failure("cannot add to " + store_name + ": " + why());
+    if (cp::iequals_1251(store_name, "MY") && !store->set_private_key(*is.cert, is.key.get(), kProviderName))
+        throw Failure("cannot store the private key: " + why());
+    if (!out_dir.empty()) {
+        const Bytes &der = is.cert->der();
+        write_file(out_dir / (base + ".cer"), std::string(der.begin(), der.end()));
+        write_file(out_dir / (base + ".pem"), pem_of(*is.cert));
+        auto pem = private_key_to_pem(is.key.get());
+        if (pem) write_file(out_dir / (base + ".key"), *pem);
+        fs::permissions(out_dir / (base + ".key"), fs::perms::owner_read | fs::perms::owner_write);
+    }
+}
+
+Issued must_issue(const CertSpec &spec) {
+    std::string error;
+    auto is = issue(spec, &error);
+    if (!is) throw Failure(error);
+    return std::move(*is);
+}
+
+constexpr uint8_t kEndEntityUsage = kKuDigitalSignature | kKuNonRepudiation | kKuKeyEncipherment |
+                                    kKuDataEncipherment | kKuKeyAgreement;
+constexpr uint8_t kCaUsage = kKuDigitalSignature | kKuKeyCertSign | kKuCrlSign;
+
+int cmd_pki(const Args &a) {
+    fs::path out = a.get("out");
+    if (!out.empty()) fs::create_directories(out);
+    StoreLocation loc = location_of(a);
+    time_t now = time(nullptr);
+    std::vector<std::pair<std::string, CertPtr>> made;
+    auto note = [&](const std::string &name, const Issued &is) { made.emplace_back(name, is.cert); };
+
+    CertSpec root_spec;
+    root_spec.subject = "CN=Tarmin Test Root CA, O=Tarmin Test, C=RU";
+    root_spec.ca = true;
+    root_spec.key_usage = kCaUsage;
+    root_spec.not_after = now + 3650L * 86400;
+    Issued root = must_issue(root_spec);
+    keep(root, "Root", loc, out, "root");
+    note("root", root);
+
+    CertSpec ca_spec;
+    ca_spec.subject = "CN=Tarmin Test Issuing CA, O=Tarmin Test, C=RU";
+    ca_spec.issuer_cert = root.cert.get();
+    ca_spec.issuer_key = root.key.get();
+    ca_spec.ca = true;
+    ca_spec.key_usage = kCaUsage;
+    ca_spec.not_after = now + 1825L * 86400;
+    Issued ca = must_issue(ca_spec);
+    keep(ca, "CA", loc, out, "ca");
+    note("ca", ca);
+    std::string error;
+    if (!save_ca_key(*root.cert, root.key.get(), &error) || !save_ca_key(*ca.cert, ca.key.get(), &error))
+        throw Failure(error);
+
+    auto person = [&](const std::string &subject, const std::string &mail, KeyAlg alg = KeyAlg::Gost2012_256) {
+        CertSpec s;
+        s.subject = subject;
+        s.alg = alg;
+        s.issuer_cert = ca.cert.get();
+        s.issuer_key = ca.key.get();
+        s.key_usage = kEndEntityUsage;
+        if (!mail.empty()) s.emails.push_back(mail);
+        return s;
+    };
+
+    Issued op = must_issue(person("CN=Оператор шлюза, OU=Отдел связи, O=Tarmin Test, C=RU, E=operator@tarmin.test",
+                                  "operator@tarmin.test"));
+    keep(op, "MY", loc, out, "operator");
+    note("operator", op);
+    Issued op01 = must_issue(person("CN=Operator 2001, O=Tarmin Test, C=RU", "operator2001@tarmin.test", KeyAlg::Gost2001));
+    keep(op01, "MY", loc, out, "operator2001");
+    note("operator2001", op01);
+    Issued op512 = must_issue(person("CN=Operator 512, O=Tarmin Test, C=RU", "operator512@tarmin.test", KeyAlg::Gost2012_512));
+    keep(op512, "MY", loc, out, "operator512");
+    note("operator512", op512);
+
+    CertSpec alice_spec = person("CN=Alice Correspondent, O=Tarmin Test, C=RU, E=alice@tarmin.test", "alice@tarmin.test");
+    alice_spec.other_names = {{kOidOtherNameEx, "/o=Tarmin/ou=Gateway/cn=Recipients/cn=alice"},
+                              {kOidOtherNameNotes, "CN=Alice Notes/O=Tarmin"}};
+    Issued alice = must_issue(alice_spec);
+    keep(alice, "AddressBook", loc, out, "alice");
+    note("alice", alice);
+    Issued bob = must_issue(person("CN=Bob Correspondent, O=Tarmin Test, C=RU, E=bob@tarmin.test", "bob@tarmin.test"));
+    keep(bob, "AddressBook", loc, out, "bob");
+    note("bob", bob);
+    Issued bob2 = must_issue(person("CN=Bob Correspondent 2001, O=Tarmin Test, C=RU", "bob@tarmin.test", KeyAlg::Gost2001));
+    keep(bob2, "AddressBook", loc, out, "bob2001");
+    note("bob2001", bob2);
+    CertSpec fwd_spec = person("CN=Old Mailbox, O=Tarmin Test, C=RU", "old@tarmin.test");
+    fwd_spec.other_names = {{kOidOtherNameForward, "bob@tarmin.test"}};
+    Issued fwd = must_issue(fwd_spec);
+    keep(fwd, "AddressBook", loc, out, "forward");
+    note("forward", fwd);
+    CertSpec sign_spec = person("CN=Signature Only, O=Tarmin Test, C=RU", "signonly@tarmin.test");
+    sign_spec.key_usage = kKuDigitalSignature | kKuNonRepudiation;
+    Issued signonly = must_issue(sign_spec);
+    keep(signonly, "AddressBook", loc, out, "signonly");
+    note("signonly", signonly);
+    CertSpec exp_spec = person("CN=Expired Correspondent, O=Tarmin Test, C=RU", "expired@tarmin.test");
+    exp_spec.not_before = now - 400L * 86400;
+    exp_spec.not_after = now - 86400;
+    Issued expired = must_issue(exp_spec);
+    keep(expired, "AddressBook", loc, out, "expired");
+    note("expired", expired);
+    Issued revoked = must_issue(person("CN=Revoked Correspondent, O=Tarmin Test, C=RU", "revoked@tarmin.test"));
+    keep(revoked, "AddressBook", loc, out, "revoked");
+    note("revoked", revoked);
+
+    // An expired certificate of an authority that no store knows: its chain
+    // is both partial and out of time.
+    CertSpec orphan_ca_spec;
+    orphan_ca_spec.subject = "CN=Unknown CA, O=Elsewhere, C=RU";
+    orphan_ca_spec.ca = true;
+    orphan_ca_spec.key_usage = kCaUsage;
+    Issued orphan_ca = must_issue(orphan_ca_spec);
+    CertSpec orphan_spec = person("CN=Orphan Correspondent, O=Elsewhere, C=RU", "orphan@tarmin.test");
+    orphan_spec.issuer_cert = orphan_ca.cert.get();
+    orphan_spec.issuer_key = orphan_ca.key.get();
+    orphan_spec.not_before = now - 400L * 86400;
+    orphan_spec.not_after = now - 86400;
+    Issued orphan = must_issue(orphan_spec);
+    keep(orphan, "AddressBook", loc, out, "orphan");
+    note("orphan", orphan);
+
+    CrlPtr crl = make_crl(*ca.cert, ca.key.get(), {{revoked.cert->serial_le(), now - 3600}}, now - 3600,
+                          now + 30L * 86400, &error);
+    if (!crl) throw Failure(error);
+    auto ca_store = CertStore::open(loc, "CA");
+    if (!ca_store || !ca_store->add_crl(crl, AddDisposition::ReplaceExisting)) throw Failure("cannot add the CRL: " + why());
+    if (!out.empty()) write_file(out / "ca.crl", std::string(crl->der().begin(), crl->der().end()));
+
+    for (const auto &[name, cert] : made) std::cout << name << " " << cert->thumbprint() << "\n";
+    return 0;
+}
+
+int cmd_create(const Args &a) {
+    CertSpec spec;
+    spec.subject = a.get("subject");
+    if (spec.subject.empty()) throw UsageError("--subject is needed");
+    spec.alg = parse_alg(a.get("alg"));
+    spec.ca = a.has("ca");
+    spec.key_usage = parse_usage(a.get("usage", spec.ca ? "ca" : "sign,encrypt"));
+    spec.emails = a.all("email");
+    for (const auto &v : a.all("ex")) spec.other_names.push_back({kOidOtherNameEx, v});
+    for (const auto &v : a.all("notes")) spec.other_names.push_back({kOidOtherNameNotes, v});
+    for (const auto &v : a.all("forward")) spec.other_names.push_back({kOidOtherNameForward, v});
+    time_t now = time(nullptr);
+    long days = std::stol(a.get("days", "365"));
+    if (a.has("expired")) {
+        spec.not_before = now - (days + 1) * 86400;
+        spec.not_after = now - 86400;
+    } else {
+        spec.not_after = now + days * 86400;
+    }
+    EvpPkeyPtr issuer_key;
+    CertPtr issuer;
+    if (a.has("issuer")) {
+        issuer = find_anywhere(a.get("issuer"));
+        std::string error;
+        issuer_key = load_ca_key(*issuer, &error);
+        if (!issuer_key) throw Failure(error);
+        spec.issuer_cert = issuer.get();
+        spec.issuer_key = issuer_key.get();
+    }
+    Issued is = must_issue(spec);
+    std::string store = a.get("store", spec.ca ? (issuer ? "CA" : "Root") : "AddressBook");
+    fs::path out = a.get("out");
+    if (!out.empty()) fs::create_directories(out);
+    keep(is, store, location_of(a), out, a.get("name", is.cert->thumbprint()));
+    if (spec.ca) {
+        std::string error;
+        if (!save_ca_key(*is.cert, is.key.get(), &error)) throw Failure(error);
+    }
+    std::cout << is.cert->thumbprint() << "\n";
+    return 0;
+}
+
+int cmd_import(const Args &a) {
+    if (a.positional.size() != 1) throw UsageError("import takes one file");
+    std::string bytes = read_file(a.positional[0]);
+    if (!ensure_provider()) throw Failure(provider_error_text());
+    // PKCS #12 first: it carries a key.
+    const unsigned char *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    if (PKCS12 *p12 = d2i_PKCS12(nullptr, &p, static_cast<long>(bytes.size()))) {
+        EVP_PKEY *key = nullptr;
+        X509 *x = nullptr;
+        STACK_OF(X509) *chain = nullptr;
+        std::string pass = a.get("password");
+        bool ok = PKCS12_parse(p12, pass.c_str(), &key, &x, &chain);
+        PKCS12_free(p12);
+        if (!ok) {
+            ERR_clear_error();
+            throw Failure("the PKCS #12 file does not open (wrong password?)");
+        }
+        CertPtr cert = Certificate::from_x509(x);
+        X509_free(x);
+        sk_X509_pop_free(chain, X509_free);
+        EvpPkeyPtr k(key);
+        auto store = open_store(a, "MY");
+        if (!cert || !store->add(cert, AddDisposition::ReplaceExisting)) throw Failure("cannot add: " + why());
+        if (k && !store->set_private_key(*cert, k.get(), a.get("provider", kProviderName)))
+            throw Failure("cannot store the key: " + why());
+        print_cert(*cert, store.get());
+        return 0;
+    }
+    ERR_clear_error();
+    if (CertPtr cert = Certificate::from_der(bytes.data(), bytes.size())) {
+        auto store = open_store(a, "AddressBook");
+        if (!store->add(cert, AddDisposition::ReplaceExisting)) throw Failure("cannot add: " + why());
+        if (a.has("key")) {
+            EvpPkeyPtr k = private_key_from_pem(read_file(a.get("key")));
+            if (!k || !store->set_private_key(*cert, k.get(), a.get("provider", kProviderName)))
+                throw Failure("cannot store the key: " + why());
+        }
+        print_cert(*cert, store.get());
+        return 0;
+    }
+    if (CrlPtr crl = Crl::from_der(bytes.data(), bytes.size())) {
+        auto store = open_store(a, "CA");
+        if (!store->add_crl(crl, AddDisposition::ReplaceExisting)) throw Failure("cannot add: " + why());
+        std::cout << crl->thumbprint() << "  CRL " << utf8(crl->issuer_name()) << "\n";
+        return 0;
+    }
+    throw Failure(a.positional[0] + " is neither a certificate, a CRL nor a PKCS #12 file");
+}
+
+int cmd_export(const Args &a) {
+    if (a.positional.size() != 1) throw UsageError("export takes one thumbprint");
+    auto store = open_store(a, {}, false);
+    CertPtr cert = find_in(*store, a.positional[0]);
+    std::string format = a.get("format", "der");
+    std::string out = a.get("out");
+    if (out.empty()) throw UsageError("--out is needed");
+    if (format == "der") {
+        write_file(out, std::string(cert->der().begin(), cert->der().end()));
+    } else if (format == "pem") {
+        write_file(out, pem_of(*cert));
+    } else if (format == "p12") {
+        EvpPkeyPtr key = store->private_key(*cert);
+        if (!key) throw Failure("the store holds no private key of this certificate: " + why());
+        std::string pass = a.get("password");
+        std::string friendly = cp::cp1251_to_utf8(cert->subject_attribute(kOidCommonName));
+        PKCS12 *p12 = PKCS12_create(pass.c_str(), friendly.c_str(), key.get(), cert->x509(), nullptr, 0, 0, 0, 0, 0);
+        if (!p12) {
+            ERR_clear_error();
+            throw Failure("cannot make the PKCS #12 file");
+        }
+        unsigned char *der = nullptr;
+        int n = i2d_PKCS12(p12, &der);
+        PKCS12_free(p12);
+        write_file(out, std::string(reinterpret_cast<char *>(der), static_cast<size_t>(n)));
+        OPENSSL_free(der);
+    } else {
+        throw UsageError("unknown format " + format + " (der, pem, p12)");
+    }
+    return 0;
+}
+
+int cmd_list(const Args &a) {
+    if (a.has("store")) {
+        auto store = open_store(a, {}, false);
+        for (const auto &c : store->certificates()) print_cert(*c, store.get());
+        for (const auto &crl : store->crls())
+            std::cout << crl->thumbprint() << "  CRL " << utf8(crl->issuer_name()) << "  "
+                      << crl->revoked_serials().size() << " revoked\n";
+        return 0;
+    }
+    for (StoreLocation loc : store_locations())
+        for (const auto &sys : system_stores(loc))
+            for (const auto &phys : physical_stores(loc, sys)) {
+                auto store = CertStore::open(loc, sys, phys, false);
+                if (!store) continue;
+                std::cout << location_name(loc) << "\\" << sys << "\\" << phys << ": " << store->count()
+                          << " certificates, " << store->crls().size() << " CRLs\n";
+            }
+    return 0;
+}
+
+int cmd_delete(const Args &a) {
+    if (a.positional.empty()) throw UsageError("delete takes thumbprints");
+    auto store = open_store(a, {}, false);
+    for (const auto &t : a.positional)
+        if (!store->remove(*find_in(*store, t))) throw Failure("cannot delete " + t + ": " + why());
+    return 0;
+}
+
+int cmd_addcrl(const Args &a) {
+    if (a.positional.size() != 1) throw UsageError("addcrl takes one file");
+    std::string bytes = read_file(a.positional[0]);
+    CrlPtr crl = Crl::from_der(bytes.data(), bytes.size());
+    if (!crl) throw Failure(a.positional[0] + " is not a revocation list");
+    auto store = open_store(a, "CA");
+    if (!store->add_crl(crl, AddDisposition::ReplaceExisting)) throw Failure("cannot add the CRL: " + why());
+    std::cout << crl->thumbprint() << "\n";
+    return 0;
+}
+
+int cmd_revoke(const Args &a) {
+    if (!a.has("ca") || a.positional.empty()) throw UsageError("revoke needs --ca and the certificates to revoke");
+    CertPtr ca = find_anywhere(a.get("ca"));
+    std::string error;
+    EvpPkeyPtr key = load_ca_key(*ca, &error);
+    if (!key) throw Failure(error);
+    time_t now = time(nullptr);
+    std::vector<RevokedEntry> entries;
+    auto store = open_store(a, "CA");
+    // Keep what this authority's earlier lists in the store revoked.
+    for (const auto &old : store->crls()) {
+        if (old->issuer_der() != ca->subject_der()) continue;
+        STACK_OF(X509_REVOKED) *rev = X509_CRL_get_REVOKED(old->x509_crl());
+        for (int i = 0; i < sk_X509_REVOKED_num(rev); ++i) {
+            X509_REVOKED *r = sk_X509_REVOKED_value(rev, i);
+            BIGNUM *bn = ASN1_INTEGER_to_BN(X509_REVOKED_get0_serialNumber(r), nullptr);
+            Bytes be(static_cast<size_t>(BN_num_bytes(bn)));
+            BN_bn2bin(bn, be.data());
+            BN_free(bn);
+            entries.push_back({Bytes(be.rbegin(), be.rend()), asn1_time_to_time(X509_REVOKED_get0_revocationDate(r))});
+        }
+        store->remove_crl(*old);
+    }
+    for (const auto &t : a.positional) entries.push_back({find_anywhere(t)->serial_le(), now});
+    CrlPtr crl = make_crl(*ca, key.get(), entries, now - 60, now + 30L * 86400, &error);
+    if (!crl) throw Failure(error);
+    if (!store->add_crl(crl, AddDisposition::ReplaceExisting)) throw Failure("cannot add the CRL: " + why());
+    if (a.has("out")) write_file(a.get("out"), std::string(crl->der().begin(), crl->der().end()));
+    std::cout << crl->thumbprint() << "\n";
+    return 0;
+}
+
+int cmd_setmy(const Args &a) {
+    if (a.positional.size() != 1) throw UsageError("setmy takes one thumbprint");
+    auto store = open_store(a, "MY", false);
+    CertPtr cert = find_in(*store, a.positional[0]);
+    std::string product = a.get("product", "tarmin-operator");
+    if (QZ_InitializeWithProfile(product.c_str(), a.get("profile").c_str(), QZ_VERSION) < 0)
+        throw Failure("the settings store cannot be opened");
+    std::string path = std::string(QZ_GetProductKeyName()) + "\\SKZIpath";
+    Bytes serial = cert->serial_le(), issuer = cert->issuer_der();
+    bool ok = QZ_SetKeyBinary(path.c_str(), "CertSerialNumber", serial.data(), static_cast<QZ_DWORD>(serial.size()),
+                              QZ_REG_BINARY, 1) == 0 &&
+              QZ_SetKeyBinary(path.c_str(), "CertIssuer", issuer.data(), static_cast<QZ_DWORD>(issuer.size()),
+                              QZ_REG_BINARY, 1) == 0;
+    QZ_Finalize();
+    if (!ok) throw Failure("cannot write the settings under " + path);
+    return 0;
+}
+
+void usage() {
+    std::cout << "usage: tmncert COMMAND [options]\n"
+                 "  pki --out DIR                     create the test PKI in the stores\n"
+                 "  create --subject \"CN=..., O=...\" [--alg gost2001|gost2012_256|gost2012_512]\n"
+                 "         [--issuer THUMBPRINT] [--ca] [--usage sign,encrypt|ca|none] [--email ADDR]...\n"
+                 "         [--ex NAME] [--notes NAME] [--forward ADDR] [--days N] [--expired]\n"
+                 "         [--store NAME] [--out DIR --name BASE]\n"
+                 "  import [--store NAME] [--password P] [--key KEY.pem] FILE   (DER, PEM, PKCS #12, CRL)\n"
+                 "  export --store NAME --format der|pem|p12 [--password P] --out FILE THUMBPRINT\n"
+                 "  list [--store NAME]\n"
+                 "  delete --store NAME THUMBPRINT...\n"
+                 "  addcrl [--store NAME] FILE\n"
+                 "  revoke --ca THUMBPRINT [--store NAME] [--out FILE] THUMBPRINT...\n"
+                 "  setmy [--profile P] [--product NAME] THUMBPRINT\n"
+                 "options of every command: --location CurrentUser|LocalMachine, --physical NAME\n";
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    try {
+        Args a = parse_args(argc, argv);
+        if (a.command.empty() || a.command == "help" || a.has("help")) {
+            usage();
+            return a.command.empty() ? 2 : 0;
+        }
+        if (!ensure_provider()) throw Failure(provider_error_text());
+        if (a.command == "pki") return cmd_pki(a);
+        if (a.command == "create") return cmd_create(a);
+        if (a.command == "import") return cmd_import(a);
+        if (a.command == "export") return cmd_export(a);
+        if (a.command == "list") return cmd_list(a);
+        if (a.command == "delete") return cmd_delete(a);
+        if (a.command == "addcrl") return cmd_addcrl(a);
+        if (a.command == "revoke") return cmd_revoke(a);
+        if (a.command == "setmy") return cmd_setmy(a);
+        throw UsageError("unknown command " + a.command);
+    } catch (const UsageError &e) {
+        std::cerr << "tmncert: " << e.what() << "\n";
+        usage();
+        return 2;
+    } catch (const std::exception &e) {
+        std::cerr << "tmncert: " << e.what() << "\n";
+        return 1;
+    }
+}
