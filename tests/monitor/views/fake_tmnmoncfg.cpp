@@ -1,19 +1,17 @@
 // A stand-in for the configuration program in the monitor's tests. It takes
-// the configuration program's single-instance socket for its profile, says
-// "idle" to every connection, notes in a log file what it was started with
+// the configuration program's single-instance socket for its profile (which
+// says "idle" to every connection), notes in a log file what it was started with
 // and what it was asked, may write the gateway log directory setting as an
 // operator would, and exits after a given time.
 //
 // Environment: FAKE_TMNMONCFG_LOG (log file), FAKE_TMNMONCFG_LIFETIME (ms,
 // default 500), FAKE_TMNMONCFG_LOGDIR (value written to GWMonGWLogDirectory
 // of the profile just before exiting).
-#include "monitor/app/gui/ConfigProgramLauncher.h"
+#include "platform/single_instance.h"
 #include "qzcom.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QLocalServer>
-#include <QLocalSocket>
 #include <QTimer>
 
 #include <string>
@@ -38,23 +36,12 @@ int main(int argc, char **argv) {
     }
     note(started);
 
-    using tarmin::monitor::ConfigProgramLauncher;
-    const QString name = ConfigProgramLauncher::socketName(profile);
-    QLocalServer::removeServer(name);
-    QLocalServer server;
-    if (!server.listen(name)) {
+    tarmin::platform::SingleInstanceServer server;
+    if (!server.listen("tmnmoncfg", profile)) {
         note("listen failed");
         return 2;
     }
-    QObject::connect(&server, &QLocalServer::newConnection, [&] {
-        while (QLocalSocket *socket = server.nextPendingConnection()) {
-            socket->write(ConfigProgramLauncher::kIdleMessage);
-            socket->flush();
-            QObject::connect(socket, &QLocalSocket::readyRead, socket, [socket] {
-                if (socket->readAll().contains("raise")) note("raise");
-            });
-        }
-    });
+    QObject::connect(&server, &tarmin::platform::SingleInstanceServer::raise_requested, [] { note("raise"); });
     const int lifetime = qEnvironmentVariableIsSet("FAKE_TMNMONCFG_LIFETIME")
                              ? qEnvironmentVariableIntValue("FAKE_TMNMONCFG_LIFETIME")
                              : 500;

@@ -8,12 +8,11 @@
 
 #include "monitor/app/gui/CMainApp.h"
 #include "monitor/app/gui/CMainFrame.h"
-#include "monitor/app/gui/ConfigProgramLauncher.h"
+#include "platform/single_instance.h"
 #include "qzcom.h"
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QTest>
 
@@ -79,11 +78,8 @@ protected:
         background.start();
         ASSERT_TRUE(background.waitForStarted());
         // Ready once its socket takes connections.
-        ASSERT_TRUE(QTest::qWaitFor([&] {
-            QLocalSocket probe;
-            probe.connectToServer(ConfigProgramLauncher::socketName(profile));
-            return probe.waitForConnected(50);
-        }, 5000));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return tarmin::platform::SingleInstanceClient::instance_running("tmnmoncfg", profile, 50); }, 5000));
     }
 
     std::string profile;
@@ -172,6 +168,6 @@ TEST_F(ConfigTest, ProgramMissingFromPathShowsTheMessageWithTheReason) {
     app->mainFrame()->command(kCmdConfiguration)->trigger();
     ASSERT_EQ(messages.messages.size(), 1u);
     EXPECT_TRUE(messages.messages[0].text.startsWith(kStartFailed));
-    EXPECT_TRUE(messages.messages[0].text.contains(QStringLiteral("nowhere/tmnmoncfg")));
+    EXPECT_TRUE(messages.messages[0].text.contains(QStringLiteral("nowhere/tmnmoncfg"))) << messages.messages[0].text.toStdString();
     EXPECT_FALSE(fs::exists(noteFile));
 }
