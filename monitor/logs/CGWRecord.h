@@ -17,6 +17,8 @@
 //   int image = rec->ImageIndex();
 #pragma once
 
+#include "monitor/logs/RecordArena.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -73,8 +75,8 @@ public:
 
     // Records are allocated through their class, so that create() can put a
     // record and its line into one block.
-    static void *operator new(std::size_t size) { return ::operator new(size); }
-    static void operator delete(void *p) { ::operator delete(p); }
+    static void *operator new(std::size_t size) { return detail::allocateRecord(size); }
+    static void operator delete(void *p) { detail::releaseRecord(p); }
 
     // A new record of class R with room for a line of `lineLength` bytes in
     // the same allocation (what the list views create for every line).
@@ -129,8 +131,8 @@ private:
     struct Trailing {
         std::size_t bytes;
     };
-    static void *operator new(std::size_t size, Trailing t) { return ::operator new(size + t.bytes); }
-    static void operator delete(void *p, Trailing) { ::operator delete(p); }
+    static void *operator new(std::size_t size, Trailing t) { return detail::allocateRecord(size + t.bytes); }
+    static void operator delete(void *p, Trailing) { detail::releaseRecord(p); }
     void releaseText();
 };
 
