@@ -3,6 +3,7 @@
 #include "monitor/logs/GWRecords.h"
 
 #include <algorithm>
+#include <numeric>
 #include <new>
 
 namespace tarmin::monitor {
@@ -113,8 +114,12 @@ std::string_view cellText(const CGWRecord &record, Category category, int column
 void RecordList::sort(int column, bool ascending) {
     const std::span<const ColumnInfo> columns = columnsOf(m_category);
     if (column < 0 || column >= static_cast<int>(columns.size())) return;
-    // CSortClassEx orders the rows top first; the list keeps them bottom first.
-    std::vector<uint32_t> top(m_rows.rbegin(), m_rows.rend());
+    // The sort starts from the records in reading order, which reads their
+    // texts from memory in sequence; the order before the sort does not
+    // matter, since equal keys keep no particular order anyway. CSortClassEx
+    // orders the rows top first; the list keeps them bottom first.
+    std::vector<uint32_t> top(m_rows.size());
+    std::iota(top.begin(), top.end(), 0u);
     CSortClassEx sorter(
         top, [this, column](uint32_t index) { return cellText(*m_records[index], m_category, column); },
         columns[column].sortKind);
