@@ -1,6 +1,5 @@
 #include "monitor/app/gui/CMainApp.h"
 
-#include "monitor/app/DiagLog.h"
 #include "monitor/app/gui/CMainFrame.h"
 #include "monitor/app/gui/ConfigProgramLauncher.h"
 #include "monitor/resources/MonitorIcons.h"
@@ -95,10 +94,7 @@ bool CMainApp::readStartupSettings() {
     }
     m_context.logDirectory = m_startup.logDirectory;
     m_context.separator = m_startup.separator;
-    if (m_startup.dbglvl != 0) {
-        DiagLog::setFile(m_startup.eventDirectory.c_str(), "oper_events", "txt");
-        DiagLog::setLevel(m_startup.dbglvl);
-    }
+    openDiagnosticLog(m_startup);
     return true;
 }
 

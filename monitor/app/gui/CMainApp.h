@@ -61,7 +61,8 @@ public:
     CMainFrame *mainFrame() const { return m_frame.get(); }
     ConfigProgramLauncher &configLauncher() { return *m_launcher; }
 
-    // The last directory chosen in a file dialog (stored at exit).
+    // The last directory chosen in a file dialog (Windows-1251; stored at
+    // exit as LastInitDir).
     std::string lastInitDir;
 
     // The running application (null before construction or after destruction).

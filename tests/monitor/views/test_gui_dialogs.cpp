@@ -12,6 +12,7 @@
 #include "monitor/views/CInRecordDlg.h"
 #include "monitor/views/CMonView.h"
 #include "monitor/views/COutRecordDlg.h"
+#include "monitor/views/FolderBrowser.h"
 #include "monitor/views/ReportWindow.h"
 #include "qzcom.h"
 
@@ -19,6 +20,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QDateEdit>
+#include <QFileDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -300,4 +302,28 @@ TEST(ImageLists, FourteenImagesInBothSizesOwnOnesAllDifferent) {
     EXPECT_TRUE(MonitorIcons::icon(-1).isNull());
     EXPECT_TRUE(MonitorIcons::icon(kImageCount).isNull());
     EXPECT_FALSE(MonitorIcons::attachment().isNull());
+}
+
+TEST(FolderBrowser, ChosenDirectoryGoesIntoTheEditAndCancelKeepsIt) {
+    installFolderBrowser();
+    DialogScript dialogs;
+    const auto chosen = make_temp_dir("chosen");
+    QString startedIn;
+    dialogs.on(QStringLiteral("FolderBrowser"), [&](QDialog &d) {
+        auto &browser = static_cast<QFileDialog &>(d);
+        startedIn = browser.directory().absolutePath();
+        browser.setDirectory(QString::fromStdString(chosen.string()));
+        browser.selectFile(QString::fromStdString(chosen.string()));
+        return QDialog::Accepted;
+    });
+    QLineEdit edit(QString::fromStdString(home().string()));
+    EXPECT_EQ(QZ_BrowseForFolder(&edit, nullptr), 0);
+    EXPECT_EQ(startedIn, QString::fromStdString(home().string()));
+    EXPECT_EQ(edit.text(), QString::fromStdString(chosen.string()));
+    dialogs.on(QStringLiteral("FolderBrowser"), [](QDialog &) { return QDialog::Rejected; });
+    QLineEdit other(QStringLiteral("/nonexistent"));
+    DialogScript cancelling;
+    cancelling.on(QStringLiteral("FolderBrowser"), [](QDialog &) { return QDialog::Rejected; });
+    EXPECT_NE(QZ_BrowseForFolder(&other, nullptr), 0);
+    EXPECT_EQ(other.text(), QStringLiteral("/nonexistent"));
 }

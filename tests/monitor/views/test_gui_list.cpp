@@ -15,10 +15,13 @@
 #include "monitor/views/RecordTableModel.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QListView>
 #include <QTableView>
 #include <QTest>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -439,4 +442,21 @@ TEST_F(ListTest, ViewStylesShowTheSameRowsAndSelection) {
     frame->command(kCmdDetails)->trigger();
     EXPECT_EQ(list->iconView()->model(), nullptr); // the icon list lets go of the rows
     EXPECT_EQ(list->selectedRow(), 1);
+}
+
+TEST_F(ListTest, CutOffCellsShowTheirWholeTextAsToolTip) {
+    const std::string longInfo(120, 'x');
+    logs->write("tarmin-gw-1.csv", {err("10:00:00", "1", "smtp", longInfo)});
+    start();
+    frame->resize(1000, 600);
+    ASSERT_TRUE(tree->selectCategory(1));
+    QTableView *table = list->reportView();
+    auto tipAt = [&](int column) {
+        const QRect rect = table->visualRect(model->index(0, column));
+        QHelpEvent help(QEvent::ToolTip, rect.center(), table->viewport()->mapToGlobal(rect.center()));
+        QApplication::sendEvent(table->viewport(), &help);
+        return QToolTip::isVisible() ? QToolTip::text() : QString();
+    };
+    EXPECT_EQ(tipAt(2), QString());                        // "smtp" fits: no tip
+    EXPECT_EQ(tipAt(4), QString::fromStdString(longInfo)); // 350 pixels are too few
 }

@@ -85,6 +85,52 @@ TEST_F(StartupTest, TitleWithoutProfileIsTheFrameTitle) {
     EXPECT_EQ(app->mainFrame()->windowTitle(), QStringLiteral("АРМ Оператора Тармин-Шлюз"));
 }
 
+TEST_F(StartupTest, InitialisationIsTracedWithTheProfile) {
+    const auto trace = home() / "trace.txt";
+    setString("", "GWMonGWLogDirectory", logs.string());
+    qputenv("TARMIN_TRACE", QByteArray::fromStdString(trace.string()));
+    auto withProfile = startMonitor({"/profile=Test"});
+    ASSERT_TRUE(withProfile);
+    withProfile->ExitInstance();
+    withProfile.reset();
+    auto without = startMonitor({});
+    ASSERT_TRUE(without);
+    without->ExitInstance();
+    qunsetenv("TARMIN_TRACE");
+    const std::string text = read_file(trace);
+    const size_t first = text.find("QZ_InitializeWithProfile (Test)\n");
+    const size_t second = text.find("QZ_Initialize\n");
+    EXPECT_NE(first, std::string::npos) << text;
+    EXPECT_NE(second, std::string::npos) << text;
+    EXPECT_LT(first, second);
+}
+
+TEST_F(StartupTest, ExitStoresTheLastDialogDirectoryAndFinalises) {
+    app = startMonitor({"/profile=Test"});
+    ASSERT_TRUE(app);
+    app->lastInitDir = w("/home/operator/Документы");
+    app->mainFrame()->close();
+    app->ExitInstance();
+    EXPECT_EQ(app->stage(), CMainApp::kStageNone);
+    EXPECT_EQ(QZ_GetProductKeyName(), nullptr); // the common services are finalised
+    app.reset();
+    EXPECT_EQ(getString(productKey("Test"), "LastInitDir"), "/home/operator/Документы");
+}
+
+TEST_F(StartupTest, DiagnosticLevelOpensTheLogInTheEventDirectory) {
+    const auto events = make_temp_dir("events");
+    setString("Test", "Filename", events.string());
+    setDword("Test", "dbglvl", 9);
+    write_file(logs / "tarmin-gw1.csv", "header\n01/01/2024,10:00:00,smtp,err,1,x\n");
+    app = startMonitor({"/profile=Test"});
+    ASSERT_TRUE(app);
+    ASSERT_TRUE(app->mainFrame()->leftView()->selectCategory(1));
+    std::string written;
+    for (const auto &entry : std::filesystem::directory_iterator(events))
+        if (entry.path().filename().string().rfind("oper_events.", 0) == 0) written += read_file(entry.path());
+    EXPECT_NE(written.find("Enter vfiles::load"), std::string::npos) << written;
+}
+
 TEST_F(StartupTest, MissingLogDirectoryShowsTheMessageAndEnds) {
     bool started = true;
     // The profile "Empty" has no GWMonGWLogDirectory; an empty value is the same case.
