@@ -7,12 +7,16 @@
 
 #include "monitor/app/gui/CMainApp.h"
 #include "monitor/app/gui/CMainFrame.h"
+#include "monitor/logs/CErrorRecord.h"
 #include "monitor/logs/CNotifRecord.h"
 #include "monitor/views/CFilterDlg.h"
 #include "monitor/views/CHeaderCtrlEx.h"
 #include "monitor/views/CLeftView.h"
 #include "monitor/views/CMonView.h"
 #include "monitor/views/RecordTableModel.h"
+#include "monitor/views/ReportWindow.h"
+#include "monitor/views/model/MonitorContext.h"
+#include "qzcom.h"
 
 #include <QAction>
 #include <QApplication>
@@ -42,9 +46,10 @@ protected:
     void TearDown() override {
         if (app) app->ExitInstance();
     }
-    void start(ReceiptTracking *receipts = nullptr) {
+    void start(ReceiptTracking *receipts = nullptr, ErrorStatisticsSink *statistics = nullptr) {
         app = std::make_unique<CMainApp>();
         app->context().receipts = receipts;
+        app->context().errorStatistics = statistics;
         ASSERT_TRUE(app->InitInstance({"tmngwmon", "/profile=" + profile}));
         frame = app->mainFrame();
         tree = frame->leftView();
@@ -459,4 +464,51 @@ TEST_F(ListTest, CutOffCellsShowTheirWholeTextAsToolTip) {
     };
     EXPECT_EQ(tipAt(2), QString());                        // "smtp" fits: no tip
     EXPECT_EQ(tipAt(4), QString::fromStdString(longInfo)); // 350 pixels are too few
+}
+
+namespace {
+// Error statistics that raise an event for every counted record, as the
+// numerous-error alert does.
+class ReportingStatistics : public ErrorStatisticsSink {
+public:
+    void resetForPass() override { ++resets; }
+    void count(const CErrorRecord &record, const ErrorsReadingSettings &settings) override {
+        ++counted;
+        threshold = settings.maxErrorRepeat;
+        QZ_ReportEvent(QZ_LEVEL_DETAIL, 0x600E0005u, record.codeNumber(), settings.maxErrorRepeat,
+                       std::string(record.date()).c_str(), std::string(record.time()).c_str());
+    }
+    int resets = 0, counted = 0;
+    uint32_t threshold = 0;
+};
+} // namespace
+
+TEST_F(ListTest, ErrorsPassCountsRecordsAndShowsTheReportsItCollected) {
+    setDword(profile, "KVITFlags", 8);
+    setDword(profile, "MaxErrorRepeat", 3);
+    logs->write("tarmin-gw-1.csv", {err("10:00:00", "E0030015"), err("10:01:00", "E0030015")});
+    ReportingStatistics statistics;
+    QStringList shownReports;
+    dialogs.on(QStringLiteral("ReportWindow"), [&](QDialog &d) {
+        shownReports << static_cast<ReportWindow &>(d).plainText();
+        return QDialog::Accepted;
+    });
+    start(nullptr, &statistics);
+    ASSERT_TRUE(tree->selectCategory(1));
+    EXPECT_EQ(statistics.resets, 1);
+    EXPECT_EQ(statistics.counted, 2);
+    EXPECT_EQ(statistics.threshold, 3u);
+    ASSERT_EQ(shownReports.size(), 1);
+    EXPECT_EQ(shownReports[0].count(QStringLiteral("0x600E0005")), 2);
+    EXPECT_EQ(QZ_GetReportCount(), 0u);
+    // A refresh without new records counts nothing and shows nothing.
+    refresh();
+    EXPECT_EQ(statistics.resets, 2);
+    EXPECT_EQ(statistics.counted, 2);
+    EXPECT_EQ(shownReports.size(), 1);
+    // With counting off the records are not counted.
+    setDword(profile, "KVITFlags", 0);
+    logs->append("tarmin-gw-1.csv", {err("10:02:00", "E0030015")});
+    refresh();
+    EXPECT_EQ(statistics.counted, 2);
 }
