@@ -163,6 +163,7 @@ void CMonView::readLogCategory(Category category) {
         categoryReader.restart();
     }
 
+    const RecordFilter filter = preparedFilter(category);
     ReadingPass pass;
     {
         ReadingScope scope(this);
@@ -180,7 +181,7 @@ void CMonView::readLogCategory(Category category) {
         } else {
             options.dayLimit = readDayLimit();
         }
-        pass = categoryReader.read(m_context.logDirectory, preparedFilter(category), options);
+        pass = categoryReader.read(m_context.logDirectory, filter, options);
         beepIfListed(category, pass);
         insertPass(pass);
     }
@@ -198,9 +199,9 @@ void CMonView::readNotifications() {
             selectedHash.assign(record->hash());
     // The notifications list is rebuilt at every reading.
     showCategory(Category::Notifications);
+    const RecordFilter filter = preparedFilter(Category::Notifications);
     {
         ReadingScope scope(this);
-        const RecordFilter filter = preparedFilter(Category::Notifications);
         ReadingPass pass;
         for (std::unique_ptr<CNotifRecord> &message : receipts.pendingMessages()) {
             if (!filter.accepts(*message)) continue;

@@ -15,6 +15,8 @@
 #include <QAction>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QStatusBar>
+#include <QToolBar>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -164,6 +166,23 @@ TEST_F(StartupTest, PlacementIsSavedOnCloseAndRestoredAtTheNextStart) {
     app = startMonitor({"/profile=Test"});
     ASSERT_TRUE(app);
     EXPECT_EQ(app->mainFrame()->geometry(), QRect(120, 90, 700, 500));
+}
+
+TEST_F(StartupTest, BarStateIsSavedOnCloseAndRestored) {
+    app = startMonitor({"/profile=Test"});
+    ASSERT_TRUE(app);
+    app->mainFrame()->command(kCmdToolBar)->trigger();
+    app->mainFrame()->command(kCmdStatusBar)->trigger();
+    EXPECT_TRUE(app->mainFrame()->statusBar()->isHidden());
+    app->mainFrame()->close();
+    app->ExitInstance();
+    app.reset();
+    app = startMonitor({"/profile=Test"});
+    ASSERT_TRUE(app);
+    EXPECT_TRUE(app->mainFrame()->findChild<QToolBar *>(QStringLiteral("toolBar128"))->isHidden());
+    EXPECT_FALSE(app->mainFrame()->command(kCmdToolBar)->isChecked());
+    EXPECT_TRUE(app->mainFrame()->statusBar()->isHidden());
+    EXPECT_FALSE(app->mainFrame()->command(kCmdStatusBar)->isChecked());
 }
 
 TEST_F(StartupTest, MaximisedPlacementIsRestoredMaximised) {
