@@ -67,9 +67,9 @@ std::optional<HashAlg> hash_alg_from_id(uint32_t alg_id);
 //       16    8  UKM              random, diversifies the KEK
 //       24   32  encrypted key    GOST 28147-89 ECB under KEK(UKM)
 //       56    4  MAC              imitation insert of the key under KEK(UKM), start vector UKM
-//       60   13  parameter set    DER SEQUENCE { OID 1.2.643.2.2.31.1 }
-// 73 bytes in all. The vector of the session key is not part of the blob.
-inline constexpr size_t kSimpleBlobSize = 73;
+//       60   11  parameter set    DER SEQUENCE { OID 1.2.643.2.2.31.1 }
+// 71 bytes in all. The vector of the session key is not part of the blob.
+inline constexpr size_t kSimpleBlobSize = 71;
 inline constexpr uint32_t kSimpleBlobMagic = 0x374A51FD;
 
 class SymmetricKey;
