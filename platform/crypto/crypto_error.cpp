@@ -1,4 +1,5 @@
 #include "platform/crypto/crypto_error.h"
+#include "platform/crypto/symmetric.h" // kErrBadKey, kErrBadLength, kErrBadKeyState
 
 #include "common/codepage.h"
 
@@ -42,7 +43,10 @@ struct Message {
 const Message kMessages[] = {
     {kErrInvalidArg, "Параметр задан неверно."_w, "The parameter is incorrect."},
     {kErrOutOfMemory, "Недостаточно памяти для обработки команды."_w, "Not enough memory resources are available."},
+    {kErrBadKey, "Неправильный ключ."_w, "Bad Key."},
+    {kErrBadLength, "Неправильная длина."_w, "Bad Length."},
     {kErrBadData, "Неправильные данные."_w, "Bad Data."},
+    {kErrBadKeyState, "Ключ не может быть использован в указанном состоянии."_w, "Key not valid for use in specified state."},
     {kErrBadSignature, "Неправильная подпись."_w, "Invalid Signature."},
     {kErrBadAlgorithm, "Указан неправильный алгоритм."_w, "Invalid algorithm specified."},
     {kErrNoKey, "Ключ не существует."_w, "Key does not exist."},

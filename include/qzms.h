@@ -1,0 +1,226 @@
+/*
+ * qzms.h - the CryptoAPI interface library of the Tarmin suite (GOST).
+ *
+ * A caller creates a context, optionally sets flags, initialises it (which
+ * opens the personal store "MY", selects the own certificate, loads its
+ * private key, fixes the algorithms and proves the key with a test
+ * signature), then signs, checks, hashes and looks up certificates with it,
+ * and finally releases it:
+ *
+ *     CapiContext *ctx;
+ *     CCA_create_context(&ctx);
+ *     if (CCA_init(ctx) != 0) { report CCA_get_text_error(ctx); ... }
+ *     CCA_sign_mem_sep(ctx, &data, NULL, &sig);  ...  CCA_free(ctx, sig.pbData);
+ *     CCA_final(ctx);
+ *     CCA_close_context(ctx);
+ *
+ * Conventions
+ *   - Every function returns a signed 32-bit status: 0 success, -1 failure,
+ *     unless told otherwise. After a failure the context keeps the error:
+ *     CCA_get_code_error, CCA_get_text_error (operator text) and
+ *     CCA_get_debug_error (trace text). A successful call does not clear it.
+ *   - Output parameters are set to empty at entry; on failure nothing is
+ *     handed out.
+ *   - Everything the library hands out is released through it: blocks and
+ *     texts with CCA_free, certificates with CCA_cert_free, issuer-and-serial
+ *     records with CCA_serial_free.
+ *   - Output blocks have 8 zero bytes after their length, so texts are
+ *     zero-terminated. Texts are Windows-1251.
+ *   - A context is used by one thread at a time; different contexts may be
+ *     used in parallel. No C++ exception leaves the library.
+ *
+ * Provider and stores: OpenSSL 3 with the GOST engine, certificate stores
+ * under $TARMIN_HOME/certstores (see tools/tmncert for managing them).
+ */
+#ifndef TARMIN_QZMS_H
+#define TARMIN_QZMS_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define QZMS_API __attribute__((visibility("default")))
+
+/* A data block: pointer, then length. */
+typedef struct CapiBlob {
+    unsigned char *pbData;
+    uint32_t cbData;
+} CapiBlob;
+
+/* A byte blob of the certificate structures: length, then pointer. */
+typedef struct CRYPT_DATA_BLOB {
+    uint32_t cbData;
+    unsigned char *pbData;
+} CRYPT_INTEGER_BLOB, CERT_NAME_BLOB;
+
+typedef struct QZMS_FILETIME {
+    uint32_t dwLowDateTime;
+    uint32_t dwHighDateTime;
+} QZMS_FILETIME;
+
+/* The parts of a certificate that callers read. SerialNumber holds the
+ * serial's bytes least significant first; Issuer and Subject are DER names. */
+typedef struct CERT_INFO {
+    uint32_t dwVersion;
+    CRYPT_INTEGER_BLOB SerialNumber;
+    CERT_NAME_BLOB Issuer;
+    QZMS_FILETIME NotBefore;
+    QZMS_FILETIME NotAfter;
+    CERT_NAME_BLOB Subject;
+} CERT_INFO;
+
+/* An issuer-and-serial record: a CERT_INFO, all zero but SerialNumber and
+ * Issuer (private copies). Released with CCA_serial_free. */
+typedef CERT_INFO SignerSerial;
+
+/* A certificate reference; owned by the receiver, released with CCA_cert_free. */
+typedef struct CERT_CONTEXT {
+    uint32_t dwCertEncodingType; /* X509_ASN_ENCODING | PKCS_7_ASN_ENCODING */
+    unsigned char *pbCertEncoded; /* DER */
+    uint32_t cbCertEncoded;
+    CERT_INFO *pCertInfo;
+    void *hCertStore; /* always null */
+} CERT_CONTEXT;
+typedef const CERT_CONTEXT *PCCERT_CONTEXT;
+
+/* The opaque context. */
+typedef struct CapiContext CapiContext;
+
+/* Result of a signature check. */
+#define CCD_CORRECT 0
+typedef struct CheckResult {
+    int32_t Status;          /* CCD_CORRECT when correct; 4 until then */
+    PCCERT_CONTEXT SignerCert; /* owned by the caller (CCA_cert_free) */
+    int64_t SignTime;        /* seconds since 1970-01-01 UTC */
+} CheckResult;
+
+/* Flags of CCA_set_flag. */
+#define CCA_FLAG_INCLUDE_CERT 0x01u  /* signatures carry the signer's certificate */
+#define CCA_FLAG_ADDRESS_BOOK 0x02u  /* CCA_put_cert also stores new certificates in "AddressBook" */
+#define CCA_FLAG_COLLECT_ALL 0x08u   /* searches collect up to 64 matches (always set) */
+#define CCA_FLAG_VERIFY_ONLY 0x10u   /* CCA_init loads no own certificate or key */
+
+/* Flags of CCA_test_check_signature. */
+#define CCD_NOT_CERT 0x01u   /* no certificate given: fails with 0x404E */
+#define CCD_CHECK_ONLY 0x02u /* no protocol */
+#define CCD_SHORT_DUMP 0x04u /* the document's middle lines dumped as dots */
+
+/* Address types of CCA_find_cert_by_address. */
+#define CCA_ADDRESS_EX 0u
+#define CCA_ADDRESS_SMTP 1u
+#define CCA_ADDRESS_NOTES 2u
+
+#define CCA_MAX_CERTS 64
+
+/* ---- Context (creation, initialisation, release) ----------------------- */
+
+/* Sets *ctx to null, then to a new zero-filled context. -1 when memory is
+ * exhausted. */
+QZMS_API int32_t CCA_create_context(CapiContext **ctx);
+/* Flags = flags | CCA_FLAG_COLLECT_ALL. Returns 0 (-1 for a null context). */
+QZMS_API int32_t CCA_set_flag(CapiContext *ctx, uint32_t flags);
+/* Keeps a value for the caller; the library never reads it. */
+QZMS_API void CCA_set_email_to_context(CapiContext *ctx, void *value);
+/* Initialises the context. 0 success; 4 the personal store cannot be opened
+ * or the own certificate is not found or not chosen (the operator chooses it
+ * in a list prompt when none is remembered, and the choice is remembered in
+ * the settings under the product key + "\SKZIpath"); 1 the private key cannot
+ * be loaded; -1 any other failure. A failed call leaves the context as it
+ * was after creation. With CCA_FLAG_VERIFY_ONLY only the in-memory store of
+ * learned certificates is opened. */
+QZMS_API int32_t CCA_init(CapiContext *ctx);
+/* A new reference to the own certificate and its issuer-and-serial record.
+ * 0x4059 when the context has no own certificate. */
+QZMS_API int32_t CCA_get_my_cert(CapiContext *ctx, PCCERT_CONTEXT *cert, SignerSerial **serial);
+/* Releases what CCA_init acquired; harmless twice or before CCA_init. Returns 0. */
+QZMS_API int32_t CCA_final(CapiContext *ctx);
+/* Frees the context (null allowed); call CCA_final first. Returns 0. */
+QZMS_API int32_t CCA_close_context(CapiContext *ctx);
+/* Release functions (null allowed); return 0. */
+QZMS_API int32_t CCA_free(CapiContext *ctx, void *p);
+QZMS_API int32_t CCA_cert_free(CapiContext *ctx, PCCERT_CONTEXT cert);
+QZMS_API int32_t CCA_serial_free(CapiContext *ctx, SignerSerial *serial);
+/* Session control of other tool kits: do nothing, return 0. */
+QZMS_API int32_t CCA_init_vcert_for_load_key_only(void *params);
+QZMS_API int32_t CCA_final_vcert_for_load_key_only(void *params);
+QZMS_API int32_t CCA_ctrl_session(void *params);
+
+/* Lets the operator choose the own certificate from "MY" (the remembered one
+ * preselected) and remembers the choice. 1 when chosen and remembered, else 0. */
+QZMS_API int QZMS_SetMyCert(void);
+
+/* ---- Signing, verification, hashing ------------------------------------ */
+
+/* Detached signature of data with cert (null: the own certificate). The
+ * signature carries the signing time; the hash follows the key's generation
+ * (GOST R 34.11-2012 for 2012 keys, 34.11-94 otherwise). */
+QZMS_API int32_t CCA_sign_mem_sep(CapiContext *ctx, const CapiBlob *data, PCCERT_CONTEXT cert, CapiBlob *signature);
+/* Checks a detached signature against the given certificate. The signing
+ * time must be present (0x4021). */
+QZMS_API int32_t CCA_check_mem_sep(CapiContext *ctx, const CapiBlob *data, const CapiBlob *signature,
+                                   PCCERT_CONTEXT cert, CheckResult *result);
+/* Checks a signed message holding its content and hands the content out. */
+QZMS_API int32_t CCA_check_mem_attach(CapiContext *ctx, const CapiBlob *message, CapiBlob *content,
+                                      PCCERT_CONTEXT cert, CheckResult *result);
+/* Reads the signer and the signing time (a FILETIME in UTC in a 64-bit slot)
+ * of a detached signature without checking it; carried certificates are
+ * learned (CCA_put_cert). 0x4023 when it has not exactly one signer. */
+QZMS_API int32_t CCA_sender_signed_data(CapiContext *ctx, const CapiBlob *signature, SignerSerial **serial,
+                                        int64_t *sign_time);
+QZMS_API int32_t CCA_sender_signed_data_attach(CapiContext *ctx, const CapiBlob *message, SignerSerial **serial,
+                                               int64_t *sign_time);
+/* Hash of data with the context's hash algorithm (GOST R 34.11-94); empty
+ * data gives 32 zero bytes. */
+QZMS_API int32_t CCA_hash_mem(CapiContext *ctx, const CapiBlob *data, CapiBlob *hash);
+/* Fills buffer with length random bytes. */
+QZMS_API int32_t CCA_get_random(CapiContext *ctx, uint32_t length, void *buffer);
+/* Checks a detached signature with a DER certificate, without a context, and
+ * writes the readable protocol (unless CCD_CHECK_ONLY). Returns 0 when the
+ * signature is correct, else the error code; then *text gets the operator
+ * text (CCA_free(NULL, *text)). */
+QZMS_API int32_t CCA_test_check_signature(uint32_t flags, const CapiBlob *document, const CapiBlob *signature,
+                                          const CapiBlob *certificate, CapiBlob *protocol, char **text);
+
+/* ---- Certificate lookup, information, CRL ------------------------------ */
+
+QZMS_API int32_t CCA_find_cert_by_serial(CapiContext *ctx, uint32_t unused, const SignerSerial *serial,
+                                         PCCERT_CONTEXT *cert);
+/* Certificates for an address (type CCA_ADDRESS_*), at most CCA_MAX_CERTS
+ * into certs, their number into *count. Redirections and aliases of the
+ * installation's "extadr.cfg" and forwarding addresses are followed. */
+QZMS_API int32_t CCA_find_cert_by_address(CapiContext *ctx, uint32_t unused, uint32_t type, const char *address,
+                                          PCCERT_CONTEXT *certs, uint32_t *count);
+QZMS_API int32_t CCA_is_address_in_cert(CapiContext *ctx, const char *email, PCCERT_CONTEXT cert, int32_t *flag);
+QZMS_API int32_t CCA_get_name_cert(CapiContext *ctx, PCCERT_CONTEXT cert, char **name);
+QZMS_API int32_t CCA_get_auten_name(CapiContext *ctx, PCCERT_CONTEXT cert, char **name, int32_t *flag);
+QZMS_API int32_t CCA_get_cert(CapiContext *ctx, PCCERT_CONTEXT cert, unsigned char **der, uint32_t *length);
+/* Makes a certificate from DER, checks its chain and revocation, learns it. */
+QZMS_API int32_t CCA_put_cert(CapiContext *ctx, const unsigned char *der, uint32_t length, PCCERT_CONTEXT *cert);
+/* *result 0 when both records name the same issuer and serial, else 1. */
+QZMS_API int32_t CCA_compare_serial(CapiContext *ctx, const SignerSerial *a, const SignerSerial *b, int32_t *result);
+/* Forgets the own certificate and the learned certificates that a
+ * revocation list of any store names. */
+QZMS_API int32_t CCA_update_crl(CapiContext *ctx);
+/* Viewers (dialogs of the crypto UI library). */
+QZMS_API int32_t CCA_view_cert(CapiContext *ctx, PCCERT_CONTEXT cert);
+QZMS_API int32_t CCA_show_cert(CapiContext *ctx, const unsigned char *der, uint32_t length);
+QZMS_API int32_t CCA_show_crl(CapiContext *ctx, const unsigned char *der, uint32_t length);
+/* Not supported: records 0x404C and returns -1. */
+QZMS_API int32_t CCA_struct_cert(CapiContext *ctx);
+
+/* ---- Errors ------------------------------------------------------------ */
+
+/* The last error code of the context; -1 for a null context. */
+QZMS_API int32_t CCA_get_code_error(CapiContext *ctx);
+/* The operator text / trace text of the last error (into the context; valid
+ * until the next failure or closing); "" for a null context. */
+QZMS_API const char *CCA_get_text_error(CapiContext *ctx);
+QZMS_API const char *CCA_get_debug_error(CapiContext *ctx);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TARMIN_QZMS_H */
