@@ -69,6 +69,122 @@ CmsPtr decode_enveloped(const void *data, size_t length) {
     return cms;
 }
 
+// ---- Checks before the engine sees a message ------------------------------
+//
+// The engine trusts the shape of what it decodes: content parameters that are
+// not the GOST sequence, or a key transport without its parameters or with
+// fields of other lengths, crash it or abort the process. Enveloped data is
+// outside input, so those parts are checked here, on the DER re-encoding of
+// the decoded message (definite lengths whatever the sender wrote).
+
+struct DerItem {
+    uint8_t tag = 0;
+    const uint8_t *content = nullptr;
+    size_t length = 0;
+    const uint8_t *end = nullptr;
+};
+
+bool read_item(const uint8_t *p, const uint8_t *limit, DerItem *item) {
+    if (p >= limit || limit - p < 2) return false;
+    item->tag = p[0];
+    size_t len = p[1];
+    const uint8_t *q = p + 2;
+    if (len & 0x80) {
+        size_t n = len & 0x7F;
+        if (n == 0 || n > sizeof(size_t) || static_cast<size_t>(limit - q) < n) return false;
+        len = 0;
+        for (size_t i = 0; i < n; ++i) len = len << 8 | *q++;
+    }
+    if (static_cast<size_t>(limit - q) < len) return false;
+    item->content = q;
+    item->length = len;
+    item->end = q + len;
+    return true;
+}
+
+std::vector<DerItem> items_in(const DerItem &outer) {
+    std::vector<DerItem> out;
+    for (const uint8_t *p = outer.content; p < outer.end;) {
+        DerItem item;
+        if (!read_item(p, outer.end, &item)) return {};
+        out.push_back(item);
+        p = item.end;
+    }
+    return out;
+}
+
+constexpr uint8_t kTagOctetString = 0x04;
+constexpr uint8_t kTagOid = 0x06;
+constexpr uint8_t kTagSequence = 0x30;
+constexpr uint8_t kTagSet = 0x31;
+constexpr uint8_t kTagContext0 = 0xA0;
+
+bool is_gost_cipher_paramset(const DerItem &oid) {
+    if (oid.tag != kTagOid) return false;
+    const unsigned char *p = oid.content - 2;
+    ASN1_OBJECT *obj = d2i_ASN1_OBJECT(nullptr, &p, static_cast<long>(oid.end - (oid.content - 2)));
+    int nid = obj ? OBJ_obj2nid(obj) : NID_undef;
+    ASN1_OBJECT_free(obj);
+    switch (nid) {
+    case NID_id_Gost28147_89_CryptoPro_A_ParamSet:
+    case NID_id_Gost28147_89_CryptoPro_B_ParamSet:
+    case NID_id_Gost28147_89_CryptoPro_C_ParamSet:
+    case NID_id_Gost28147_89_CryptoPro_D_ParamSet:
+    case NID_id_tc26_gost_28147_param_Z:
+    case NID_id_Gost28147_89_TestParamSet: return true;
+    default: return false;
+    }
+}
+
+// Gost28147-89-Parameters ::= SEQUENCE { iv OCTET STRING (8), paramSet OID }
+bool content_parameters_ok(const DerItem &algorithm) {
+    auto parts = items_in(algorithm);
+    if (parts.size() != 2 || parts[0].tag != kTagOid || parts[1].tag != kTagSequence) return false;
+    auto params = items_in(parts[1]);
+    return params.size() == 2 && params[0].tag == kTagOctetString && params[0].length == kGostIvSize &&
+           is_gost_cipher_paramset(params[1]);
+}
+
+// GostR3410-KeyTransport ::= SEQUENCE {
+//   SEQUENCE { encryptedKey OCTET STRING (32), maskKey [0] OPTIONAL, macKey OCTET STRING (4) },
+//   [0] IMPLICIT SEQUENCE { encryptionParamSet OID, ephemeralPublicKey [0] OPTIONAL, ukm OCTET STRING (8) } }
+bool key_transport_ok(const DerItem &encrypted_key) {
+    DerItem transport;
+    if (encrypted_key.tag != kTagOctetString ||
+        !read_item(encrypted_key.content, encrypted_key.end, &transport) || transport.end != encrypted_key.end ||
+        transport.tag != kTagSequence)
+        return false;
+    auto parts = items_in(transport);
+    if (parts.size() != 2 || parts[0].tag != kTagSequence || parts[1].tag != kTagContext0) return false;
+    auto key = items_in(parts[0]);
+    if (key.size() < 2 || key.front().tag != kTagOctetString || key.front().length != kGostKeySize ||
+        key.back().tag != kTagOctetString || key.back().length != kGostMacSize)
+        return false;
+    auto params = items_in(parts[1]);
+    return params.size() >= 2 && is_gost_cipher_paramset(params.front()) && params.back().tag == kTagOctetString &&
+           params.back().length == kGostIvSize;
+}
+
+// The content parameters and the key transport of recipient number index.
+bool message_shape_ok(const Bytes &der, int index) {
+    DerItem ci;
+    if (!read_item(der.data(), der.data() + der.size(), &ci)) return false;
+    auto ci_parts = items_in(ci);
+    if (ci_parts.size() != 2 || ci_parts[1].tag != kTagContext0) return false;
+    auto inner = items_in(ci_parts[1]);
+    if (inner.size() != 1 || inner[0].tag != kTagSequence) return false;
+    auto fields = items_in(inner[0]);
+    size_t i = 1; // after the version
+    if (i < fields.size() && fields[i].tag == kTagContext0) ++i; // originatorInfo
+    if (i + 1 >= fields.size() || fields[i].tag != kTagSet || fields[i + 1].tag != kTagSequence) return false;
+    auto recipients = items_in(fields[i]);
+    auto content = items_in(fields[i + 1]);
+    if (content.size() < 2 || content[1].tag != kTagSequence || !content_parameters_ok(content[1])) return false;
+    if (index < 0 || static_cast<size_t>(index) >= recipients.size()) return false;
+    auto ktri = items_in(recipients[static_cast<size_t>(index)]);
+    return !ktri.empty() && key_transport_ok(ktri.back());
+}
+
 // Makes the content encryption GOST 28147-89 for a key-transport recipient:
 // the engine reads the cipher from the recipient's key context.
 bool set_recipient_cipher(CMS_RecipientInfo *ri) {
@@ -120,25 +236,24 @@ std::optional<Bytes> envelope_decrypt(const void *data, size_t length, const Cer
     // Find the recipient information of this certificate first, so that
     // "not a recipient" and "cannot open" are told apart.
     STACK_OF(CMS_RecipientInfo) *infos = CMS_get0_RecipientInfos(cms.get());
-    CMS_RecipientInfo *mine = nullptr;
-    for (int i = 0; i < sk_CMS_RecipientInfo_num(infos); ++i) {
+    int mine = -1;
+    for (int i = 0; i < sk_CMS_RecipientInfo_num(infos) && mine < 0; ++i) {
         CMS_RecipientInfo *ri = sk_CMS_RecipientInfo_value(infos, i);
         if (CMS_RecipientInfo_type(ri) == CMS_RECIPINFO_TRANS &&
-            CMS_RecipientInfo_ktri_cert_cmp(ri, recipient.x509()) == 0) {
-            mine = ri;
-            break;
-        }
+            CMS_RecipientInfo_ktri_cert_cmp(ri, recipient.x509()) == 0)
+            mine = i;
     }
     ERR_clear_error();
-    if (!mine) return fail<std::optional<Bytes>>(kErrNotFound);
-    // Takes its own reference to the key for the time of the key transport.
-    if (!CMS_decrypt_set1_pkey(cms.get(), key, recipient.x509())) return fail_openssl<std::optional<Bytes>>(kErrBadData);
+    if (mine < 0) return fail<std::optional<Bytes>>(kErrNotFound);
+    if (!message_shape_ok(to_der(cms.get(), i2d_CMS_ContentInfo), mine)) return fail<std::optional<Bytes>>(kErrBadData);
 
     BioPtr out(BIO_new(BIO_s_mem()));
     if (!out) return fail<std::optional<Bytes>>(kErrOutOfMemory);
-    // With the content key already set, CMS_decrypt needs neither key nor
-    // certificate.
-    if (!CMS_decrypt(cms.get(), nullptr, nullptr, nullptr, out.get(), CMS_BINARY))
+    // CMS_DEBUG_DECRYPT: a key that does not open the key transport is an
+    // error, not (as OpenSSL does by default against padding oracles) a
+    // random content key that yields garbage. The GOST key wrap carries a
+    // MAC, and the caller must learn that the message did not open.
+    if (!CMS_decrypt(cms.get(), key, recipient.x509(), nullptr, out.get(), CMS_BINARY | CMS_DEBUG_DECRYPT))
         return fail_openssl<std::optional<Bytes>>(kErrBadData);
     char *p = nullptr;
     long n = BIO_get_mem_data(out.get(), &p);
