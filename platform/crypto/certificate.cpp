@@ -239,6 +239,9 @@ std::string x500_name_string(const Bytes &der) {
 // ---- Certificate ----------------------------------------------------------
 
 CertPtr Certificate::from_der(const void *data, size_t length) {
+    // GOST public keys decode only with the engine loaded: load it before
+    // the first certificate is parsed.
+    if (!ensure_provider()) return nullptr;
     if (!data || length == 0) {
         set_last_error(kErrInvalidArg);
         return nullptr;
@@ -263,6 +266,7 @@ CertPtr Certificate::from_der(const void *data, size_t length) {
 }
 
 CertPtr Certificate::from_x509(X509 *x509) {
+    if (!ensure_provider()) return nullptr;
     if (!x509) {
         set_last_error(kErrInvalidArg);
         return nullptr;
@@ -369,6 +373,7 @@ bool Certificate::same_issuer_serial(const Bytes &issuer, const Bytes &serial) c
 // ---- Crl ------------------------------------------------------------------
 
 CrlPtr Crl::from_der(const void *data, size_t length) {
+    if (!ensure_provider()) return nullptr;
     if (!data || length == 0) {
         set_last_error(kErrInvalidArg);
         return nullptr;

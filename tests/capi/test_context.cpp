@@ -1,0 +1,293 @@
+// Context life cycle: initialisation with the own certificate (remembered,
+// chosen in the prompt, refused pairs), return values and error records,
+// provider names, the extended address file, verification-only contexts.
+#include "capi_test_support.h"
+#include "common/codepage.h"
+#include "dialog_answers.h"
+#include "platform/crypto/store.h"
+
+#include <QDialog>
+
+#include <fstream>
+
+using namespace tarmin::test;
+using namespace tarmin::cp::literals;
+namespace crypto = tarmin::crypto;
+
+namespace {
+
+class Context : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ::setenv("LANG", "ru_RU.UTF-8", 1);
+        pki_ = new Pki(make_pki());
+        install_ = init_product();
+    }
+    void SetUp() override {
+        ::setenv("LANG", "ru_RU.UTF-8", 1);
+        forget_my();
+    }
+    static Pki *pki_;
+    static std::filesystem::path install_;
+
+    // Index of a "MY" certificate in the prompt's list (the store's order).
+    static int position_of(const std::string &name) {
+        auto my = crypto::CertStore::open(crypto::StoreLocation::CurrentUser, "MY");
+        auto certs = my->certificates();
+        for (size_t i = 0; i < certs.size(); ++i)
+            if (certs[i]->thumbprint() == pki_->thumb.at(name)) return static_cast<int>(i);
+        return -1;
+    }
+    static bool remembered() {
+        unsigned char buf[8192];
+        QZ_DWORD len = sizeof buf;
+        return QZ_GetKeyBinary(skzi_key().c_str(), "CertSerialNumber", buf, &len, 1) == 0;
+    }
+};
+Pki *Context::pki_ = nullptr;
+std::filesystem::path Context::install_;
+
+TEST_F(Context, RememberedCertificateInitialisesWithoutPrompt) {
+    set_my(*pki_, "operator");
+    Ctx ctx;
+    ASSERT_EQ(CCA_init(ctx), 0) << tarmin::cp::cp1251_to_utf8(ctx.text());
+    PCCERT_CONTEXT cert = nullptr;
+    SignerSerial *serial = nullptr;
+    ASSERT_EQ(CCA_get_my_cert(ctx, &cert, &serial), 0);
+    std::string der = pki_->der("operator");
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(cert->pbCertEncoded), cert->cbCertEncoded), der);
+    EXPECT_EQ(serial->SerialNumber.cbData, cert->pCertInfo->SerialNumber.cbData);
+    int32_t same = -1;
+    CCA_compare_serial(ctx, serial, serial, &same);
+    EXPECT_EQ(same, 0);
+    char *name = nullptr;
+    ASSERT_EQ(CCA_get_name_cert(ctx, cert, &name), 0);
+    // The subject read back in the system's reverse order is the text tmncert was given.
+    EXPECT_STREQ(name, "CN=Оператор шлюза, OU=Отдел связи, O=Tarmin Test, C=RU, E=operator@tarmin.test"_w);
+    CCA_free(ctx, name);
+    CCA_serial_free(ctx, serial);
+    CCA_cert_free(ctx, cert);
+}
+
+TEST_F(Context, RememberedCertificateDeletedFromMyGivesFourWithoutPrompt) {
+    // A certificate of its own, so that the shared PKI stays whole.
+    std::string thumb = run_tmncert({"create", "--subject", "CN=Short-lived operator", "--issuer",
+                                     pki_->thumb.at("ca"), "--store", "MY", "--email", "gone@tarmin.test"});
+    thumb.erase(thumb.find_last_not_of("\n") + 1);
+    run_tmncert({"setmy", thumb});
+    run_tmncert({"delete", "--store", "MY", thumb});
+    DialogAnswers answers;
+    answers.then(cancel());
+    Ctx ctx;
+    EXPECT_EQ(CCA_init(ctx), 4);
+    EXPECT_EQ(ctx.code(), 0x4003u);
+    EXPECT_EQ(answers.pending(), 1u) << "no prompt may be shown";
+    EXPECT_EQ(ctx.text().rfind("Ошибка получения сертификата (CertInfo) в хранилище (MY). [0x80092004 "_w, 0), 0u)
+        << ctx.text();
+    EXPECT_EQ(ctx.debug().rfind("Ошибка в функции CertGetSubjectCertificateFromStore(). Вызывающая функция: CCA_init()."_w, 0), 0u);
+    PCCERT_CONTEXT cert = nullptr;
+    SignerSerial *serial = nullptr;
+    EXPECT_EQ(CCA_get_my_cert(ctx, &cert, &serial), -1);
+    EXPECT_EQ(ctx.code(), 0x4059u);
+}
+
+TEST_F(Context, CancelledPromptGivesFourAndWritesNothing) {
+    DialogAnswers answers;
+    answers.then(cancel());
+    Ctx ctx;
+    EXPECT_EQ(CCA_init(ctx), 4);
+    EXPECT_EQ(ctx.code(), 0x4005u);
+    EXPECT_EQ(ctx.text(), "Ошибка установки личного сертификата () в хранилище (MY)."_w);
+    EXPECT_FALSE(remembered());
+    ASSERT_EQ(answers.seen().size(), 1u);
+    EXPECT_EQ(answers.seen()[0], QStringLiteral("CReaderPromt"));
+}
+
+TEST_F(Context, ChoiceInPromptIsRememberedAndUsedNextTime) {
+    DialogAnswers answers;
+    QString caption, prompt, details;
+    int pos = position_of("operator");
+    answers.then([&](QWidget *w) {
+        caption = w->windowTitle();
+        prompt = w->findChild<QLabel *>(QStringLiteral("1002"))->text();
+        choose(pos)(w);
+    });
+    {
+        Ctx ctx;
+        ASSERT_EQ(CCA_init(ctx), 0) << ctx.text();
+    }
+    EXPECT_EQ(caption, QStringLiteral("Выбор личного сертификата"));
+    EXPECT_EQ(prompt, QStringLiteral("Используемый сертификат:"));
+    EXPECT_TRUE(remembered());
+    Ctx again;
+    EXPECT_EQ(CCA_init(again), 0);
+    EXPECT_EQ(answers.seen().size(), 1u);
+}
+
+TEST_F(Context, DisallowedAlgorithmPairShowsMessageAndPromptsAgain) {
+    DialogAnswers answers;
+    QString box_text, box_title, first_list, second_list;
+    auto list_of = [](QWidget *w) {
+        QString all;
+        auto *list = w->findChild<QComboBox *>(QStringLiteral("1000"));
+        for (int i = 0; i < list->count(); ++i) all += list->itemText(i) + "|";
+        return all;
+    };
+    answers.then([&](QWidget *w) {
+        first_list = list_of(w);
+        choose(position_of("operator512"))(w);
+    });
+    answers.then(read_box(&box_text, &box_title));
+    answers.then([&](QWidget *w) {
+        second_list = list_of(w);
+        cancel()(w);
+    });
+    Ctx ctx;
+    EXPECT_EQ(CCA_init(ctx), 4);
+    EXPECT_EQ(box_text, QStringLiteral("Сертификат содержит неподдерживаемый алгоритм открытого ключа или алгоритм подписи"));
+    EXPECT_EQ(box_title, QStringLiteral("Выбор личного сертификата"));
+    EXPECT_FALSE(first_list.isEmpty());
+    EXPECT_EQ(first_list, second_list);
+    EXPECT_FALSE(remembered());
+}
+
+TEST_F(Context, PromptDetailsDescribeTheCertificate) {
+    DialogAnswers answers;
+    QString details;
+    answers.then([&](QWidget *w) {
+        auto *list = w->findChild<QComboBox *>(QStringLiteral("1000"));
+        list->setCurrentIndex(position_of("operator"));
+        details = w->findChild<QLabel *>(QStringLiteral("1003"))->text();
+        cancel()(w);
+    });
+    Ctx ctx;
+    EXPECT_EQ(CCA_init(ctx), 4);
+    auto cert = crypto::Certificate::from_der(pki_->der("operator").data(), pki_->der("operator").size());
+    QString serial = QString::fromStdString(cert->serial_hex());
+    EXPECT_TRUE(details.startsWith(QStringLiteral("Серийный номер: ") + serial + "\nПоставщик: CN=Tarmin Test Issuing CA, O=Tarmin Test, C=RU\nДействителен с: "))
+        << details.toStdString();
+    EXPECT_TRUE(details.endsWith(QStringLiteral("\nАлгоритм ключа: 1.2.643.7.1.1.1.1\nАлгоритм подписи: 1.2.643.7.1.1.3.2\n")))
+        << details.toStdString();
+}
+
+TEST_F(Context, ProviderNameOutsideTheKnownPrefixesGivesAlgorithmError) {
+    set_my(*pki_, "operator2001");
+    auto my = crypto::CertStore::open(crypto::StoreLocation::CurrentUser, "MY");
+    std::filesystem::path kpi = crypto::certstores_root() / "CurrentUser/MY/.Default" / (pki_->thumb.at("operator2001") + ".kpi");
+    std::string saved = read_file(kpi);
+    write_file(kpi, "Other GOST CSP");
+    Ctx ctx;
+    EXPECT_EQ(CCA_init(ctx), -1);
+    EXPECT_EQ(ctx.code(), 0x4013u);
+    EXPECT_EQ(ctx.text(), "Для криптопровайдера (Other GOST CSP) отсутствует значение алгоритма (HashAlgOid). Установите необходимые параметры системного реестра."_w);
+    // Either known prefix qualifies, compared without regard to case.
+    write_file(kpi, "CRYPTO-PRO GOST R 34.10-2012 Cryptographic Service Provider");
+    Ctx pro;
+    EXPECT_EQ(CCA_init(pro), 0) << pro.text();
+    write_file(kpi, saved);
+}
+
+TEST_F(Context, MissingExtendedAddressFileStillInitialises) {
+    set_my(*pki_, "operator");
+    std::filesystem::remove(install_ / "extadr.cfg");
+    Ctx ctx;
+    EXPECT_EQ(CCA_init(ctx), 0);
+    // The tolerated failure stays on record.
+    EXPECT_EQ(ctx.code(), 0x4047u);
+    EXPECT_NE(ctx.text().find("extadr.cfg) в режиме (GENERIC_READ)."_w), std::string::npos) << ctx.text();
+}
+
+TEST_F(Context, MissingInstallationPathFails) {
+    set_my(*pki_, "operator");
+    QZ_DeleteValue(QZ_GetProductKeyName(), "Path");
+    Ctx ctx;
+    EXPECT_EQ(CCA_init(ctx), -1);
+    EXPECT_EQ(ctx.code(), 0x404Fu);
+    QZ_SetKeyString(QZ_GetProductKeyName(), "Path", install_.c_str(), 1);
+    // The failed context can be initialised again.
+    EXPECT_EQ(CCA_init(ctx), 0) << ctx.text();
+}
+
+TEST_F(Context, VerificationOnlyContextHasNoOwnCertificate) {
+    Ctx ctx;
+    CCA_set_flag(ctx, CCA_FLAG_VERIFY_ONLY);
+    DialogAnswers answers;
+    answers.then(cancel());
+    EXPECT_EQ(CCA_init(ctx), 0);
+    EXPECT_EQ(answers.pending(), 1u);
+    PCCERT_CONTEXT cert = nullptr;
+    SignerSerial *serial = nullptr;
+    EXPECT_EQ(CCA_get_my_cert(ctx, &cert, &serial), -1);
+    EXPECT_EQ(ctx.code(), 0x4059u);
+    EXPECT_EQ(cert, nullptr);
+    EXPECT_EQ(serial, nullptr);
+    // Learning certificates works without an own one.
+    std::string der = pki_->der("alice");
+    PCCERT_CONTEXT learned = nullptr;
+    EXPECT_EQ(CCA_put_cert(ctx, reinterpret_cast<const unsigned char *>(der.data()), static_cast<uint32_t>(der.size()), &learned), 0)
+        << ctx.text();
+    CCA_cert_free(ctx, learned);
+}
+
+TEST_F(Context, PrivateKeyMissingGivesOne) {
+    std::string thumb = run_tmncert({"create", "--subject", "CN=Keyless operator", "--issuer", pki_->thumb.at("ca"),
+                                     "--store", "MY", "--email", "keyless@tarmin.test"});
+    thumb.erase(thumb.find_last_not_of("\n") + 1);
+    std::filesystem::remove(crypto::certstores_root() / "CurrentUser/MY/.Default" / (thumb + ".key"));
+    run_tmncert({"setmy", thumb});
+    Ctx ctx;
+    EXPECT_EQ(CCA_init(ctx), 1);
+    EXPECT_EQ(ctx.code(), 0x400Du);
+    EXPECT_EQ(ctx.text(), "Ошибка загрузки личного ключа пользователя. [0x8009000D Ключ не существует.]"_w);
+    run_tmncert({"delete", "--store", "MY", thumb});
+}
+
+TEST_F(Context, FinalIsHarmlessTwiceAndBeforeInit) {
+    Ctx fresh;
+    EXPECT_EQ(CCA_final(fresh), 0);
+    EXPECT_EQ(CCA_final(fresh), 0);
+    set_my(*pki_, "operator");
+    Ctx ctx;
+    ASSERT_EQ(CCA_init(ctx), 0);
+    EXPECT_EQ(CCA_final(ctx), 0);
+    EXPECT_EQ(CCA_final(ctx), 0);
+    CapiBlob data = blob_of("x"), sig{};
+    EXPECT_EQ(CCA_sign_mem_sep(ctx, &data, nullptr, &sig), -1);
+    EXPECT_EQ(ctx.code(), 0x4059u);
+    EXPECT_EQ(CCA_close_context(nullptr), 0);
+}
+
+TEST_F(Context, SetMyCertRemembersTheChoiceWithPreselection) {
+    set_my(*pki_, "operator2001");
+    DialogAnswers answers;
+    int preselected = -2;
+    answers.then([&](QWidget *w) {
+        preselected = w->findChild<QComboBox *>(QStringLiteral("1000"))->currentIndex();
+        choose(position_of("operator"))(w);
+    });
+    EXPECT_EQ(QZMS_SetMyCert(), 1);
+    EXPECT_EQ(preselected, position_of("operator2001"));
+    Ctx ctx;
+    ASSERT_EQ(CCA_init(ctx), 0);
+    PCCERT_CONTEXT cert = nullptr;
+    SignerSerial *serial = nullptr;
+    ASSERT_EQ(CCA_get_my_cert(ctx, &cert, &serial), 0);
+    auto c = crypto::Certificate::from_der(cert->pbCertEncoded, cert->cbCertEncoded);
+    EXPECT_EQ(c->thumbprint(), pki_->thumb.at("operator"));
+    CCA_cert_free(ctx, cert);
+    CCA_serial_free(ctx, serial);
+    answers.then(cancel());
+    EXPECT_EQ(QZMS_SetMyCert(), 0);
+}
+
+TEST_F(Context, NoOpSessionFunctionsAndNullContext) {
+    EXPECT_EQ(CCA_init_vcert_for_load_key_only(nullptr), 0);
+    EXPECT_EQ(CCA_final_vcert_for_load_key_only(nullptr), 0);
+    EXPECT_EQ(CCA_ctrl_session(nullptr), 0);
+    EXPECT_EQ(CCA_init(nullptr), -1);
+    EXPECT_EQ(CCA_get_code_error(nullptr), -1);
+    EXPECT_STREQ(CCA_get_text_error(nullptr), "");
+    EXPECT_STREQ(CCA_get_debug_error(nullptr), "");
+}
+
+} // namespace
