@@ -84,7 +84,9 @@ std::unique_ptr<SignedMessage> SignedMessage::decode(const void *data, size_t le
     }
     const unsigned char *p = static_cast<const unsigned char *>(data);
     CMS_ContentInfo *cms = d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(length));
-    if (!cms) {
+    // Bytes after the message are not part of it: such a block is malformed.
+    if (!cms || p != static_cast<const unsigned char *>(data) + length) {
+        CMS_ContentInfo_free(cms);
         set_last_error_openssl(kErrBadEncoding);
         return nullptr;
     }
