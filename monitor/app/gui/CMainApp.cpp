@@ -53,8 +53,11 @@ bool CMainApp::InitInstance(const std::vector<std::string> &args) {
     }
     if (!readStartupSettings()) return false;
 
-    // The cryptographic context of the operator (ProtectionFlags bit 0) is
-    // opened here once the signing support is part of the program.
+    // The operator's cryptographic context (ProtectionFlags bit 0) serves
+    // only the signing and distribution wizards, which this program does not
+    // have yet; it is not opened.
+    if (m_startup.protectionFlags & kProtectionOpenContext)
+        QZ_Trace("ProtectionFlags: the cryptographic context is not opened by this version\n");
     ReadRefreshSettings();
     m_frame->startRefreshTimer();
     if (m_context.receipts) {
