@@ -219,6 +219,80 @@ QZMS_API int32_t CCA_get_code_error(CapiContext *ctx);
 QZMS_API const char *CCA_get_text_error(CapiContext *ctx);
 QZMS_API const char *CCA_get_debug_error(CapiContext *ctx);
 
+/* ---- Encryption and decryption ----------------------------------------- */
+
+/* A session key of the provider: GOST 28147-89 with its vector (KP_IV).
+ * Owned by the caller and released with CCA_session_free. */
+typedef struct CapiKey *HCRYPTKEY;
+
+/* Enveloped data (PKCS #7, DER) of data for the recipients, content
+ * encryption GOST 28147-89 ("1.2.643.2.2.21"). The own certificate (null:
+ * the context's) and every recipient must be valid now and allow encipherment
+ * or key agreement (0x4057 otherwise) before anything is encrypted; the own
+ * certificate is not a recipient unless it is listed. */
+QZMS_API int32_t CCA_encrypt_mem(CapiContext *ctx, const CapiBlob *data, PCCERT_CONTEXT own,
+                                 const PCCERT_CONTEXT *recipients, uint32_t count, CapiBlob *enveloped);
+/* The content of enveloped data, opened with the private key of cert (null:
+ * the own certificate), found in "MY". The fourth argument is not used. */
+QZMS_API int32_t CCA_decrypt_mem(CapiContext *ctx, const CapiBlob *enveloped, PCCERT_CONTEXT cert,
+                                 PCCERT_CONTEXT unused, CapiBlob *content);
+/* 0 when the issuer-and-serial record names a recipient of the enveloped
+ * data; 0x4030 when it has no recipients, 0x4031 when it is not one of them. */
+QZMS_API int32_t CCA_is_recipient_encrypted_data(CapiContext *ctx, const CapiBlob *enveloped,
+                                                 const SignerSerial *serial);
+/* Enveloped data names no sender: *serial = null, returns 0. */
+QZMS_API int32_t CCA_sender_encrypted_data(CapiContext *ctx, const CapiBlob *enveloped, SignerSerial **serial);
+/* File container of data: ciphertext under a fresh session key, that key
+ * wrapped under key (a SIMPLEBLOB, see below), the vector, the MAC of the
+ * plaintext. key becomes a key-export key (KP_ALGID 0x661F). Empty data is
+ * refused (0x4041): its container could not be opened. */
+QZMS_API int32_t CCA_encrypt_file(CapiContext *ctx, const CapiBlob *data, HCRYPTKEY key, CapiBlob *container);
+/* The plaintext of a file container made with the same key. 0x4044 for a
+ * container of the wrong shape, 0x403D when the wrapped key does not open
+ * under key, 0x4043 when the MAC does not match; no plaintext then. */
+QZMS_API int32_t CCA_decrypt_file(CapiContext *ctx, const CapiBlob *container, HCRYPTKEY key, CapiBlob *data);
+
+/*
+ * File container, all lengths unsigned 32-bit little-endian, read from the end:
+ *     ciphertext (>= 1 byte) | wrapped key (K <= 1024) | K | vector (V <= 256) | V |
+ *     MAC (M <= 256) | M
+ * The wrapped key is a SIMPLEBLOB of 71 bytes: 01 20 00 00, 0x661E, magic
+ * 0x374A51FD, 0x661E, UKM (8), the key wrapped with the CryptoPro key wrap of
+ * RFC 4357 (32), its MAC (4), DER of the parameter set 1.2.643.2.2.31.1 (11).
+ * Vectors are 8 bytes, MACs 4 bytes (the GOST 28147-89 imitation insert).
+ */
+
+/* ---- Session keys ------------------------------------------------------ */
+
+/* A fresh exportable session key. */
+QZMS_API int32_t CCA_create_session(CapiContext *ctx, HCRYPTKEY *key);
+/* Destroys a session key unless it is null or the context's file key.
+ * Returns 0. */
+QZMS_API int32_t CCA_session_free(CapiContext *ctx, HCRYPTKEY key);
+/* The session blob of key: V (4 bytes, little-endian), the vector (V bytes),
+ * the key exported as a SIMPLEBLOB under the session-wrapping key that every
+ * party derives from the library's constant. Freed with CCA_free. */
+QZMS_API int32_t CCA_get_session(CapiContext *ctx, HCRYPTKEY key, unsigned char **blob, uint32_t *length);
+/* The session key of a session blob (0x403F for a blob whose vector length
+ * does not fit, 0x403D when the key does not unwrap). */
+QZMS_API int32_t CCA_put_session(CapiContext *ctx, const unsigned char *blob, uint32_t length, HCRYPTKEY *key);
+/* A new key derived from the hash of both keys' values (the order matters),
+ * with key1's vector. */
+QZMS_API int32_t CCA_xor_session(CapiContext *ctx, HCRYPTKEY key1, HCRYPTKEY key2, HCRYPTKEY *key);
+/* Session container of data under key: ciphertext (>= 1 byte) | vector (V) |
+ * V | MAC (M) | M, lengths 32-bit little-endian. Every container gets a
+ * fresh vector; the key's own vector is left as it is. Empty data is refused
+ * (0x4041). The fourth argument is not used. */
+QZMS_API int32_t CCA_encrypt_session(CapiContext *ctx, const CapiBlob *data, HCRYPTKEY key, void *unused,
+                                     CapiBlob *container);
+/* The plaintext of a session container; the container's vector becomes the
+ * key's. 0x4044 wrong shape, 0x4043 MAC mismatch; no plaintext then. */
+QZMS_API int32_t CCA_decrypt_session(CapiContext *ctx, const CapiBlob *container, HCRYPTKEY key, void *unused,
+                                     CapiBlob *data);
+/* The context's file key (not a copy: CCA_session_free leaves it alone);
+ * 0x4045 when the context has none. */
+QZMS_API int32_t CCA_file_session(CapiContext *ctx, HCRYPTKEY *key);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,0 +1,80 @@
+// Session key handles handed out by the library, and what encryption with
+// a session key shares between the file containers and the session
+// containers: the MAC of a plaintext and the trailer of length-prefixed
+// fields read from the end.
+#pragma once
+
+#include "capi/capi_internal.h"
+#include "platform/crypto/symmetric.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+// The record behind HCRYPTKEY.
+struct CapiKey {
+    uint32_t magic;
+    tarmin::crypto::SymmetricKeyPtr key;
+};
+
+namespace tarmin::qzms {
+
+// A handle owning key; null when memory is exhausted.
+HCRYPTKEY make_key_handle(crypto::SymmetricKeyPtr key);
+// The key behind a handle; null for null or a pointer that is not a live
+// handle of this library.
+crypto::SymmetricKey *key_of(HCRYPTKEY handle);
+// Destroys a handle and wipes its key (null allowed).
+void destroy_key_handle(HCRYPTKEY handle);
+// Destroys the context's file key and resets the field.
+void destroy_file_key(CapiContext *ctx);
+
+// Limits of the trailer fields.
+inline constexpr uint32_t kMaxWrappedKey = 1024;
+inline constexpr uint32_t kMaxVector = 256;
+inline constexpr uint32_t kMaxMac = 256;
+
+// The MAC of a plaintext keyed with key (a hash object of ImitAlgNumber).
+// Records 0x4035 / 0x4036 / 0x4037 with caller "impr_data()".
+std::optional<Bytes> impr_data(CapiContext *ctx, const crypto::SymmetricKey &key, const void *data, size_t length);
+
+// Reads the fields of a container from its end: each field is preceded, in
+// reading order, by its 32-bit little-endian length that follows it in the
+// container. take() hands out the next field (null when the length does not
+// fit in what is left or exceeds limit); rest() is what lies in front.
+class TrailerReader {
+public:
+    TrailerReader(const uint8_t *data, size_t length) : data_(data), left_(data ? length : 0) {}
+    const uint8_t *take(uint32_t limit, uint32_t *length);
+    const uint8_t *rest() const { return data_; }
+    size_t rest_length() const { return left_; }
+
+private:
+    const uint8_t *data_;
+    size_t left_;
+};
+
+// Appends a field and its 32-bit little-endian length.
+void append_field(Bytes &out, const void *data, size_t length);
+
+// Overwrites a buffer with zeros before it is released.
+void wipe(Bytes &b);
+
+// One exit path for an exported function: an exception inside (memory
+// exhausted) is recorded as 0x4009 and returns -1.
+template <typename F> int32_t guarded(CapiContext *ctx, const char *caller, F &&body) {
+    try {
+        return body();
+    } catch (...) {
+        record_error(ctx, false, 0x4009, "", "", "malloc", caller);
+        return -1;
+    }
+}
+
+// Empties an output block before anything can fail.
+void reset_blob(CapiBlob *b);
+// Hands out head followed by tail as one block; false when memory is
+// exhausted or the whole would not fit a 32-bit length.
+bool hand_out_joined(CapiBlob *out, const Bytes &head, const Bytes &tail);
+
+} // namespace tarmin::qzms
