@@ -63,9 +63,12 @@ inline void set_my(const Pki &pki, const std::string &name) { run_tmncert({"setm
 
 inline void forget_my() { QZ_DeleteKey(skzi_key().c_str(), 1); }
 
+// A blob over a string that outlives it (a temporary would leave it dangling).
 inline CapiBlob blob_of(const std::string &s) {
     return CapiBlob{reinterpret_cast<unsigned char *>(const_cast<char *>(s.data())), static_cast<uint32_t>(s.size())};
 }
+CapiBlob blob_of(std::string &&) = delete;
+CapiBlob blob_of(const char *) = delete;
 inline std::string text_of(const CapiBlob &b) { return std::string(reinterpret_cast<char *>(b.pbData), b.cbData); }
 
 // A context that frees itself.

@@ -251,7 +251,8 @@ TEST_F(Context, FinalIsHarmlessTwiceAndBeforeInit) {
     ASSERT_EQ(CCA_init(ctx), 0);
     EXPECT_EQ(CCA_final(ctx), 0);
     EXPECT_EQ(CCA_final(ctx), 0);
-    CapiBlob data = blob_of("x"), sig{};
+    std::string x = "x";
+    CapiBlob data = blob_of(x), sig{};
     EXPECT_EQ(CCA_sign_mem_sep(ctx, &data, nullptr, &sig), -1);
     EXPECT_EQ(ctx.code(), 0x4059u);
     EXPECT_EQ(CCA_close_context(nullptr), 0);

@@ -218,9 +218,8 @@ TEST_F(Sign, SignatureWithoutSigningTimeIsRefused) {
     EXPECT_EQ(ctx->debug(), "Ошибка в функции (!SignTime). Вызывающая функция: CCA_check_mem_sep()."_w);
     EXPECT_EQ(r.Status, 4);
     EXPECT_EQ(r.SignerCert, nullptr);
-    CapiBlob s = blob_of(read_file(sig_path));
     std::string sig_bytes = read_file(sig_path);
-    s = blob_of(sig_bytes);
+    CapiBlob s = blob_of(sig_bytes);
     SignerSerial *serial = nullptr;
     int64_t when = -1;
     EXPECT_EQ(CCA_sender_signed_data(*ctx, &s, &serial, &when), -1);

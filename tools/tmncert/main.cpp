@@ -7,7 +7,7 @@
 //   tmncert list [--store S]              stores, or the certificates of one
 //   tmncert delete --store S THUMBPRINT
 //   tmncert addcrl --store S FILE
-//   tmncert revoke --ca THUMBPRINT THUMBPRINT...   a new CRL of a test CA
+//   tmncert revoke --issuer THUMBPRINT THUMBPRINT... a new CRL of a test CA
 //   tmncert setmy [--profile P] THUMBPRINT         remember the own certificate
 // Common options: --location CurrentUser|LocalMachine, --physical NAME.
 // Texts on the terminal are UTF-8; exit status 0 on success, 1 on failure,
@@ -489,8 +489,9 @@ int cmd_addcrl(const Args &a) {
 }
 
 int cmd_revoke(const Args &a) {
-    if (!a.has("ca") || a.positional.empty()) throw UsageError("revoke needs --ca and the certificates to revoke");
-    CertPtr ca = find_anywhere(a.get("ca"));
+    if (!a.has("issuer") || a.positional.empty())
+        throw UsageError("revoke needs --issuer and the certificates to revoke");
+    CertPtr ca = find_anywhere(a.get("issuer"));
     std::string error;
     EvpPkeyPtr key = load_ca_key(*ca, &error);
     if (!key) throw Failure(error);
@@ -550,7 +551,7 @@ void usage() {
                  "  list [--store NAME]\n"
                  "  delete --store NAME THUMBPRINT...\n"
                  "  addcrl [--store NAME] FILE\n"
-                 "  revoke --ca THUMBPRINT [--store NAME] [--out FILE] THUMBPRINT...\n"
+                 "  revoke --issuer THUMBPRINT [--store NAME] [--out FILE] THUMBPRINT...\n"
                  "  setmy [--profile P] [--product NAME] THUMBPRINT\n"
                  "options of every command: --location CurrentUser|LocalMachine, --physical NAME\n";
 }
