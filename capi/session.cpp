@@ -137,16 +137,19 @@ int32_t decrypt_session(CapiContext *ctx, const CapiBlob *container, HCRYPTKEY h
     }
     crypto::SymmetricKey *key = usable_key(ctx, handle, 0x403B, "KP_IV", "CryptSetKeyParam()", caller);
     if (!key) return -1;
-    if (!key->set_iv(iv, iv_length)) {
+    // The container's vector goes on a copy: a container that fails to open
+    // must not change the caller's key.
+    crypto::SymmetricKeyPtr working = key->duplicate();
+    if (!working->set_iv(iv, iv_length)) {
         record_error(ctx, true, 0x403B, "KP_IV", "", "CryptSetKeyParam()", caller);
         return -1;
     }
-    std::optional<Bytes> plain = key->decrypt(reader.rest(), reader.rest_length());
+    std::optional<Bytes> plain = working->decrypt(reader.rest(), reader.rest_length());
     if (!plain) {
         record_error(ctx, true, 0x4042, "", "", "CryptDecrypt()", caller);
         return -1;
     }
-    std::optional<Bytes> computed = impr_data(ctx, *key, plain->data(), plain->size());
+    std::optional<Bytes> computed = impr_data(ctx, *working, plain->data(), plain->size());
     if (!computed || computed->size() != mac_length || CRYPTO_memcmp(computed->data(), mac, mac_length) != 0) {
         wipe(*plain);
         if (computed) record_error(ctx, false, 0x4043, "", "", "memcmp(impr_r,impr,len_impr)", caller);

@@ -285,8 +285,9 @@ QZMS_API int32_t CCA_xor_session(CapiContext *ctx, HCRYPTKEY key1, HCRYPTKEY key
  * (0x4041). The fourth argument is not used. */
 QZMS_API int32_t CCA_encrypt_session(CapiContext *ctx, const CapiBlob *data, HCRYPTKEY key, void *unused,
                                      CapiBlob *container);
-/* The plaintext of a session container; the container's vector becomes the
- * key's. 0x4044 wrong shape, 0x4043 MAC mismatch; no plaintext then. */
+/* The plaintext of a session container, decrypted with the container's
+ * vector; the key itself is left as it is. 0x4044 wrong shape, 0x4043 MAC
+ * mismatch; no plaintext then. */
 QZMS_API int32_t CCA_decrypt_session(CapiContext *ctx, const CapiBlob *container, HCRYPTKEY key, void *unused,
                                      CapiBlob *data);
 /* The context's file key (not a copy: CCA_session_free leaves it alone);
