@@ -14,7 +14,10 @@
 #include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <cstring>
+#include <dirent.h>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace fs = std::filesystem;
 
@@ -23,25 +26,38 @@ namespace tarmin::crypto {
 namespace {
 
 constexpr const char *kIndexName = ".index";
-constexpr const char *kIndexHeader = "tarmin-certstore-index 1";
+constexpr const char *kIndexHeader = "tarmin-certstore-index 2";
 const char *kStandardStores[] = {"MY", "Root", "CA", "AddressBook"};
 
-std::string hex_of(std::string_view s) {
-    static const char *hex = "0123456789abcdef";
-    std::string out;
-    out.reserve(s.size() * 2);
+// Search keys are kept as 64-bit FNV-1a hashes: small in memory and in the
+// index file; a hit is always confirmed on the certificate itself.
+using KeyHash = uint64_t;
+
+KeyHash key_hash(std::string_view s) {
+    uint64_t h = 1469598103934665603ULL;
     for (unsigned char c : s) {
-        out += hex[c >> 4];
-        out += hex[c & 15];
+        h ^= c;
+        h *= 1099511628211ULL;
     }
-    return out;
+    return h;
 }
 
-std::string unhex(std::string_view s) {
-    auto val = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
-    std::string out;
-    for (size_t i = 0; i + 1 < s.size(); i += 2) out += static_cast<char>(val(s[i]) << 4 | val(s[i + 1]));
-    return out;
+void append_hex16(std::string &out, uint64_t v) {
+    static const char *hex = "0123456789abcdef";
+    for (int shift = 60; shift >= 0; shift -= 4) out += hex[(v >> shift) & 15];
+}
+
+bool parse_hex16(const char *p, const char *end, uint64_t *out) {
+    if (end - p < 16) return false;
+    uint64_t v = 0;
+    for (int i = 0; i < 16; ++i) {
+        char c = p[i];
+        int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+        if (d < 0) return false;
+        v = v << 4 | static_cast<uint64_t>(d);
+    }
+    *out = v;
+    return true;
 }
 
 std::string lower(std::string_view s) { return cp::lower_1251(s); }
@@ -56,14 +72,14 @@ std::string mail_key(std::string_view a) { return "e" + lower(a); }
 std::string attr_key(std::string_view a) { return "a" + std::string(a); }
 std::string other_key(std::string_view oid, std::string_view v) { return "o" + std::string(oid) + "=" + lower(v); }
 
-std::vector<std::string> keys_of(const Certificate &c) {
-    std::vector<std::string> keys;
-    keys.push_back(serial_key(c.issuer_der(), c.serial_le()));
+std::vector<KeyHash> keys_of(const Certificate &c) {
+    std::vector<KeyHash> keys;
+    keys.push_back(key_hash(serial_key(c.issuer_der(), c.serial_le())));
     std::string mail = c.mail_name();
-    if (!mail.empty()) keys.push_back(mail_key(mail));
-    for (const auto &a : c.subject_attributes(kOidEmailAttribute)) keys.push_back(attr_key(a));
+    if (!mail.empty()) keys.push_back(key_hash(mail_key(mail)));
+    for (const auto &a : c.subject_attributes(kOidEmailAttribute)) keys.push_back(key_hash(attr_key(a)));
     for (const auto &o : c.other_names())
-        if (o.decoded) keys.push_back(other_key(o.oid, o.value));
+        if (o.decoded) keys.push_back(key_hash(other_key(o.oid, o.value)));
     return keys;
 }
 
@@ -121,7 +137,7 @@ bool same_time(const timespec &a, const timespec &b) { return a.tv_sec == b.tv_s
 
 struct CertStore::Data {
     struct Record {
-        std::vector<std::string> keys;
+        std::vector<KeyHash> keys;
         CertPtr cert; // loaded on demand for disk stores
     };
 
@@ -133,7 +149,7 @@ struct CertStore::Data {
     timespec mtime{};
     std::map<std::string, Record> certs;                   // by thumbprint
     std::vector<std::string> order;                        // memory stores: order of adding
-    std::unordered_multimap<std::string, std::string> index; // search key -> thumbprint
+    std::unordered_multimap<KeyHash, std::string> index; // search key -> thumbprint
     std::map<std::string, CrlPtr> crls;
     std::vector<std::string> crl_order;
     size_t index_lines = 0; // lines in the index file (live or stale)
@@ -166,7 +182,10 @@ struct CertStore::Data {
 
     static std::string index_line(const std::string &thumb, const Record &rec) {
         std::string line = thumb;
-        for (const auto &k : rec.keys) line += "\t" + hex_of(k);
+        for (KeyHash k : rec.keys) {
+            line += '\t';
+            append_hex16(line, k);
+        }
         return line + "\n";
     }
 
@@ -189,30 +208,35 @@ struct CertStore::Data {
         set_last_error(static_cast<uint32_t>(saved));
     }
 
-    // Reads the index file into records for the thumbprints present.
-    std::map<std::string, Record> read_index(const std::set<std::string> &present) {
-        std::map<std::string, Record> out;
-        std::ifstream in(dir / kIndexName, std::ios::binary);
-        std::string line;
-        if (!in || !std::getline(in, line) || line != kIndexHeader) return out;
+    // Takes the records of the index file for the thumbprints present that
+    // the cache does not know yet.
+    void read_index(const std::unordered_set<std::string> &present) {
+        auto text = read_whole(dir / kIndexName);
+        if (!text) return;
+        const char *p = text->data(), *end = p + text->size();
+        const char *eol = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+        if (!eol || std::string_view(p, static_cast<size_t>(eol - p)) != kIndexHeader) return;
         size_t lines = 0;
-        while (std::getline(in, line)) {
+        std::string thumb;
+        for (p = eol + 1; p < end; p = eol + 1) {
+            eol = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+            if (!eol) break; // a line being appended
             ++lines;
-            size_t tab = line.find('\t');
-            std::string thumb = line.substr(0, tab);
+            if (eol - p < 40) continue;
+            thumb.assign(p, 40);
             if (!present.count(thumb)) continue;
             Record rec;
-            while (tab != std::string::npos) {
-                size_t next = line.find('\t', tab + 1);
-                rec.keys.push_back(unhex(std::string_view(line).substr(tab + 1, next == std::string::npos
-                                                                                     ? std::string::npos
-                                                                                     : next - tab - 1)));
-                tab = next;
+            bool ok = true;
+            for (const char *q = p + 40; ok && q < eol; q += 17) {
+                KeyHash k = 0;
+                ok = *q == '\t' && parse_hex16(q + 1, eol, &k);
+                if (ok) rec.keys.push_back(k);
             }
-            out[thumb] = std::move(rec); // a later line of a thumbprint wins
+            if (!ok) continue;
+            drop_record(thumb); // a later line of a thumbprint wins
+            add_record(thumb, std::move(rec));
         }
         index_lines = lines;
-        return out;
     }
 
     // Brings the cache in line with the directory. Caller holds m.
@@ -228,35 +252,31 @@ struct CertStore::Data {
             return;
         }
         if (loaded && same_time(st.st_mtim, mtime)) return;
-        std::set<std::string> cer, crl;
-        std::error_code ec;
-        for (const auto &e : fs::directory_iterator(dir, ec)) {
-            std::string n = e.path().filename().string();
-            if (n.size() == 44 && n.compare(40, 4, ".cer") == 0) cer.insert(n.substr(0, 40));
-            else if (n.size() == 44 && n.compare(40, 4, ".crl") == 0) crl.insert(n.substr(0, 40));
+        std::unordered_set<std::string> cer;
+        std::set<std::string> crl;
+        if (DIR *d = ::opendir(dir.c_str())) {
+            while (dirent *e = ::readdir(d)) {
+                size_t n = std::strlen(e->d_name);
+                if (n != 44) continue;
+                if (std::memcmp(e->d_name + 40, ".cer", 4) == 0) cer.emplace(e->d_name, 40);
+                else if (std::memcmp(e->d_name + 40, ".crl", 4) == 0) crl.emplace(e->d_name, 40);
+            }
+            ::closedir(d);
         }
         // Certificates: keep what is known, take the rest from the index file,
         // parse only what neither knows.
-        for (auto it = certs.begin(); it != certs.end();) {
-            if (cer.count(it->first)) {
-                ++it;
-                continue;
-            }
-            std::string gone = it->first;
-            ++it;
-            drop_record(gone);
-        }
-        std::map<std::string, Record> from_index;
-        if (certs.size() < cer.size()) from_index = read_index(cer);
+        std::vector<std::string> gone;
+        for (const auto &entry : certs)
+            if (!cer.count(entry.first)) gone.push_back(entry.first);
+        for (const auto &thumb : gone) drop_record(thumb);
+        if (certs.size() < cer.size()) read_index(cer);
         std::string appended;
         size_t appended_count = 0;
-        for (const auto &thumb : cer) {
-            if (certs.count(thumb)) continue;
-            auto fi = from_index.find(thumb);
-            if (fi != from_index.end()) {
-                add_record(thumb, std::move(fi->second));
-                continue;
-            }
+        std::vector<std::string> unknown;
+        for (const auto &thumb : cer)
+            if (!certs.count(thumb)) unknown.push_back(thumb);
+        std::sort(unknown.begin(), unknown.end());
+        for (const auto &thumb : unknown) {
             Record rec;
             if (!load(thumb, rec)) continue; // unreadable or not a certificate: not part of the store
             rec.keys = keys_of(*rec.cert);
@@ -291,7 +311,7 @@ struct CertStore::Data {
 
     std::vector<CertPtr> find_key(const std::string &key) {
         std::vector<CertPtr> out;
-        auto range = index.equal_range(key);
+        auto range = index.equal_range(key_hash(key));
         std::vector<std::string> thumbs;
         for (auto i = range.first; i != range.second; ++i) thumbs.push_back(i->second);
         std::sort(thumbs.begin(), thumbs.end());
