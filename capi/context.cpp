@@ -2,6 +2,7 @@
 // key, the remembered own certificate, algorithm defaults, the extended
 // address file, release.
 #include "capi/capi_internal.h"
+#include "capi/session_key.h"
 #include "common/codepage.h"
 #include "include/qzcom.h"
 #include "platform/crypto/crypto_error.h"
@@ -155,7 +156,7 @@ void release_all(CapiContext *ctx) {
     ctx->ExtAddrData.clear();
     ctx->ExtAddrData.shrink_to_fit();
     ctx->ExtAddrSize = 0;
-    ctx->CryptFileKey = nullptr;
+    destroy_file_key(ctx);
     ctx->HashAlgOid.clear();
     ctx->HashAlgOid2012.clear();
     ctx->EncryptAlgOid.clear();

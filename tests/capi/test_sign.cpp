@@ -295,6 +295,15 @@ TEST_F(Sign, CertificateWithoutSignatureUsageIsRefusedBeforeAnyCryptography) {
     EXPECT_EQ(ctx->code(), 0x4056u);
     EXPECT_EQ(ctx->debug(), "Ошибка в функции !(ku & CERT_DIGITAL_SIGNATURE_KEY_USAGE). Вызывающая функция: QZMS_LiteVerifyCert()."_w);
     CCA_cert_free(*ctx, c);
+    // A certificate that states no usage at all.
+    run_tmncert({"create", "--subject", "CN=No usage", "--issuer", pki_->thumb.at("ca"), "--usage", "none", "--out",
+                 work_.string(), "--name", "nousage"});
+    std::string none = read_file(work_ / "nousage.cer");
+    ASSERT_EQ(CCA_put_cert(*ctx, reinterpret_cast<const unsigned char *>(none.data()), static_cast<uint32_t>(none.size()), &c), 0);
+    EXPECT_EQ(check(*ctx, "x", "not a signature", c), -1);
+    EXPECT_EQ(ctx->code(), 0x4055u);
+    EXPECT_EQ(ctx->text(), "В сертификате нет назначения ключа (KeyUsage)."_w);
+    CCA_cert_free(*ctx, c);
 }
 
 TEST_F(Sign, BrokenSignaturesGiveCodesNeverACrash) {

@@ -155,8 +155,9 @@ CertPtr find_anywhere(const std::string &thumb) {
     return found;
 }
 
+// Key usage bits of --usage; "none" leaves the extension out.
 std::optional<uint8_t> parse_usage(const std::string &text) {
-    if (text.empty()) return std::nullopt;
+    if (text.empty() || text == "none") return std::nullopt;
     uint8_t ku = 0;
     std::stringstream ss(text);
     std::string part;
@@ -164,7 +165,6 @@ std::optional<uint8_t> parse_usage(const std::string &text) {
         if (part == "sign") ku |= kKuDigitalSignature | kKuNonRepudiation;
         else if (part == "encrypt") ku |= kKuKeyEncipherment | kKuDataEncipherment | kKuKeyAgreement;
         else if (part == "ca") ku |= kKuKeyCertSign | kKuCrlSign | kKuDigitalSignature;
-        else if (part == "none") ku |= 0;
         else throw UsageError("unknown key usage " + part + " (sign, encrypt, ca, none)");
     }
     return ku;
@@ -543,7 +543,7 @@ void usage() {
     std::cout << "usage: tmncert COMMAND [options]\n"
                  "  pki --out DIR                     create the test PKI in the stores\n"
                  "  create --subject \"CN=..., O=...\" [--alg gost2001|gost2012_256|gost2012_512]\n"
-                 "         [--issuer THUMBPRINT] [--ca] [--usage sign,encrypt|ca|none] [--email ADDR]...\n"
+                 "         [--issuer THUMBPRINT] [--ca] [--usage sign,encrypt,ca | none] [--email ADDR]...\n"
                  "         [--ex NAME] [--notes NAME] [--forward ADDR] [--days N] [--expired]\n"
                  "         [--store NAME] [--out DIR --name BASE]\n"
                  "  import [--store NAME] [--password P] [--key KEY.pem] FILE   (DER, PEM, PKCS #12, CRL)\n"
