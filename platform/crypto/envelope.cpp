@@ -4,6 +4,7 @@
 #include "platform/crypto/symmetric.h"
 
 #include <openssl/bio.h>
+#include <openssl/buffer.h>
 #include <openssl/cms.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
@@ -166,9 +167,9 @@ bool key_transport_ok(const DerItem &encrypted_key) {
 }
 
 // The content parameters and the key transport of recipient number index.
-bool message_shape_ok(const Bytes &der, int index) {
+bool message_shape_ok(const uint8_t *der, size_t length, int index) {
     DerItem ci;
-    if (!read_item(der.data(), der.data() + der.size(), &ci)) return false;
+    if (!read_item(der, der + length, &ci)) return false;
     auto ci_parts = items_in(ci);
     if (ci_parts.size() != 2 || ci_parts[1].tag != kTagContext0) return false;
     auto inner = items_in(ci_parts[1]);
@@ -245,10 +246,23 @@ std::optional<Bytes> envelope_decrypt(const void *data, size_t length, const Cer
     }
     ERR_clear_error();
     if (mine < 0) return fail<std::optional<Bytes>>(kErrNotFound);
-    if (!message_shape_ok(to_der(cms.get(), i2d_CMS_ContentInfo), mine)) return fail<std::optional<Bytes>>(kErrBadData);
+    // The input as given is read when it is DER; a BER message (indefinite
+    // lengths) is read in its DER re-encoding, which costs a copy.
+    if (!message_shape_ok(static_cast<const uint8_t *>(data), length, mine)) {
+        Bytes der = to_der(cms.get(), i2d_CMS_ContentInfo);
+        if (!message_shape_ok(der.data(), der.size(), mine)) return fail<std::optional<Bytes>>(kErrBadData);
+    }
 
+    // The plaintext is as long as the ciphertext (CFB): room for it at once
+    // spares the memory BIO its growing copies.
+    BUF_MEM *room = BUF_MEM_new();
     BioPtr out(BIO_new(BIO_s_mem()));
-    if (!out) return fail<std::optional<Bytes>>(kErrOutOfMemory);
+    if (!room || !out || !BUF_MEM_grow(room, length)) {
+        BUF_MEM_free(room);
+        return fail<std::optional<Bytes>>(kErrOutOfMemory);
+    }
+    room->length = 0;
+    BIO_set_mem_buf(out.get(), room, BIO_CLOSE);
     // CMS_DEBUG_DECRYPT: a key that does not open the key transport is an
     // error, not (as OpenSSL does by default against padding oracles) a
     // random content key that yields garbage. The GOST key wrap carries a
