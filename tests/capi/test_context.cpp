@@ -16,7 +16,7 @@ namespace crypto = tarmin::crypto;
 
 namespace {
 
-class Context : public ::testing::Test {
+class QzmsContext : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         ::setenv("LANG", "ru_RU.UTF-8", 1);
@@ -44,10 +44,10 @@ protected:
         return QZ_GetKeyBinary(skzi_key().c_str(), "CertSerialNumber", buf, &len, 1) == 0;
     }
 };
-Pki *Context::pki_ = nullptr;
-std::filesystem::path Context::install_;
+Pki *QzmsContext::pki_ = nullptr;
+std::filesystem::path QzmsContext::install_;
 
-TEST_F(Context, RememberedCertificateInitialisesWithoutPrompt) {
+TEST_F(QzmsContext, RememberedCertificateInitialisesWithoutPrompt) {
     set_my(*pki_, "operator");
     Ctx ctx;
     ASSERT_EQ(CCA_init(ctx), 0) << tarmin::cp::cp1251_to_utf8(ctx.text());
@@ -69,7 +69,7 @@ TEST_F(Context, RememberedCertificateInitialisesWithoutPrompt) {
     CCA_cert_free(ctx, cert);
 }
 
-TEST_F(Context, RememberedCertificateDeletedFromMyGivesFourWithoutPrompt) {
+TEST_F(QzmsContext, RememberedCertificateDeletedFromMyGivesFourWithoutPrompt) {
     // A certificate of its own, so that the shared PKI stays whole.
     std::string thumb = run_tmncert({"create", "--subject", "CN=Short-lived operator", "--issuer",
                                      pki_->thumb.at("ca"), "--store", "MY", "--email", "gone@tarmin.test"});
@@ -91,7 +91,7 @@ TEST_F(Context, RememberedCertificateDeletedFromMyGivesFourWithoutPrompt) {
     EXPECT_EQ(ctx.code(), 0x4059u);
 }
 
-TEST_F(Context, CancelledPromptGivesFourAndWritesNothing) {
+TEST_F(QzmsContext, CancelledPromptGivesFourAndWritesNothing) {
     DialogAnswers answers;
     answers.then(cancel());
     Ctx ctx;
@@ -103,7 +103,7 @@ TEST_F(Context, CancelledPromptGivesFourAndWritesNothing) {
     EXPECT_EQ(answers.seen()[0], QStringLiteral("CReaderPromt"));
 }
 
-TEST_F(Context, ChoiceInPromptIsRememberedAndUsedNextTime) {
+TEST_F(QzmsContext, ChoiceInPromptIsRememberedAndUsedNextTime) {
     DialogAnswers answers;
     QString caption, prompt, details;
     int pos = position_of("operator");
@@ -124,7 +124,7 @@ TEST_F(Context, ChoiceInPromptIsRememberedAndUsedNextTime) {
     EXPECT_EQ(answers.seen().size(), 1u);
 }
 
-TEST_F(Context, DisallowedAlgorithmPairShowsMessageAndPromptsAgain) {
+TEST_F(QzmsContext, DisallowedAlgorithmPairShowsMessageAndPromptsAgain) {
     DialogAnswers answers;
     QString box_text, box_title, first_list, second_list;
     auto list_of = [](QWidget *w) {
@@ -151,7 +151,7 @@ TEST_F(Context, DisallowedAlgorithmPairShowsMessageAndPromptsAgain) {
     EXPECT_FALSE(remembered());
 }
 
-TEST_F(Context, PromptDetailsDescribeTheCertificate) {
+TEST_F(QzmsContext, PromptDetailsDescribeTheCertificate) {
     DialogAnswers answers;
     QString details;
     answers.then([&](QWidget *w) {
@@ -170,7 +170,7 @@ TEST_F(Context, PromptDetailsDescribeTheCertificate) {
         << details.toStdString();
 }
 
-TEST_F(Context, ProviderNameOutsideTheKnownPrefixesGivesAlgorithmError) {
+TEST_F(QzmsContext, ProviderNameOutsideTheKnownPrefixesGivesAlgorithmError) {
     set_my(*pki_, "operator2001");
     auto my = crypto::CertStore::open(crypto::StoreLocation::CurrentUser, "MY");
     std::filesystem::path kpi = crypto::certstores_root() / "CurrentUser/MY/.Default" / (pki_->thumb.at("operator2001") + ".kpi");
@@ -187,7 +187,7 @@ TEST_F(Context, ProviderNameOutsideTheKnownPrefixesGivesAlgorithmError) {
     write_file(kpi, saved);
 }
 
-TEST_F(Context, MissingExtendedAddressFileStillInitialises) {
+TEST_F(QzmsContext, MissingExtendedAddressFileStillInitialises) {
     set_my(*pki_, "operator");
     std::filesystem::remove(install_ / "extadr.cfg");
     Ctx ctx;
@@ -197,7 +197,7 @@ TEST_F(Context, MissingExtendedAddressFileStillInitialises) {
     EXPECT_NE(ctx.text().find("extadr.cfg) в режиме (GENERIC_READ)."_w), std::string::npos) << ctx.text();
 }
 
-TEST_F(Context, MissingInstallationPathFails) {
+TEST_F(QzmsContext, MissingInstallationPathFails) {
     set_my(*pki_, "operator");
     QZ_DeleteValue(QZ_GetProductKeyName(), "Path");
     Ctx ctx;
@@ -208,7 +208,7 @@ TEST_F(Context, MissingInstallationPathFails) {
     EXPECT_EQ(CCA_init(ctx), 0) << ctx.text();
 }
 
-TEST_F(Context, VerificationOnlyContextHasNoOwnCertificate) {
+TEST_F(QzmsContext, VerificationOnlyContextHasNoOwnCertificate) {
     Ctx ctx;
     CCA_set_flag(ctx, CCA_FLAG_VERIFY_ONLY);
     DialogAnswers answers;
@@ -229,7 +229,7 @@ TEST_F(Context, VerificationOnlyContextHasNoOwnCertificate) {
     CCA_cert_free(ctx, learned);
 }
 
-TEST_F(Context, PrivateKeyMissingGivesOne) {
+TEST_F(QzmsContext, PrivateKeyMissingGivesOne) {
     std::string thumb = run_tmncert({"create", "--subject", "CN=Keyless operator", "--issuer", pki_->thumb.at("ca"),
                                      "--store", "MY", "--email", "keyless@tarmin.test"});
     thumb.erase(thumb.find_last_not_of("\n") + 1);
@@ -242,7 +242,7 @@ TEST_F(Context, PrivateKeyMissingGivesOne) {
     run_tmncert({"delete", "--store", "MY", thumb});
 }
 
-TEST_F(Context, FinalIsHarmlessTwiceAndBeforeInit) {
+TEST_F(QzmsContext, FinalIsHarmlessTwiceAndBeforeInit) {
     Ctx fresh;
     EXPECT_EQ(CCA_final(fresh), 0);
     EXPECT_EQ(CCA_final(fresh), 0);
@@ -258,7 +258,7 @@ TEST_F(Context, FinalIsHarmlessTwiceAndBeforeInit) {
     EXPECT_EQ(CCA_close_context(nullptr), 0);
 }
 
-TEST_F(Context, SetMyCertRemembersTheChoiceWithPreselection) {
+TEST_F(QzmsContext, SetMyCertRemembersTheChoiceWithPreselection) {
     set_my(*pki_, "operator2001");
     DialogAnswers answers;
     int preselected = -2;
@@ -281,7 +281,7 @@ TEST_F(Context, SetMyCertRemembersTheChoiceWithPreselection) {
     EXPECT_EQ(QZMS_SetMyCert(), 0);
 }
 
-TEST_F(Context, NoOpSessionFunctionsAndNullContext) {
+TEST_F(QzmsContext, NoOpSessionFunctionsAndNullContext) {
     EXPECT_EQ(CCA_init_vcert_for_load_key_only(nullptr), 0);
     EXPECT_EQ(CCA_final_vcert_for_load_key_only(nullptr), 0);
     EXPECT_EQ(CCA_ctrl_session(nullptr), 0);

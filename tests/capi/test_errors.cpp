@@ -9,7 +9,7 @@ using namespace tarmin::cp::literals;
 
 namespace {
 
-class Errors : public ::testing::Test {
+class QzmsErrors : public ::testing::Test {
 protected:
     void SetUp() override {
         ::unsetenv("LC_ALL");
@@ -31,7 +31,7 @@ protected:
     }
 };
 
-TEST_F(Errors, RussianUserGetsRussianTemplateAndTrace) {
+TEST_F(QzmsErrors, RussianUserGetsRussianTemplateAndTrace) {
     Ctx ctx;
     unsupported_type(ctx);
     EXPECT_EQ(ctx.code(), 0x402Du);
@@ -39,7 +39,7 @@ TEST_F(Errors, RussianUserGetsRussianTemplateAndTrace) {
     EXPECT_EQ(ctx.debug(), "Ошибка в функции (AddressType!=SMTP,EX,LOTUS). Вызывающая функция: CCA_find_cert_by_address()."_w);
 }
 
-TEST_F(Errors, EnglishUserGetsEnglishTemplateAndTrace) {
+TEST_F(QzmsErrors, EnglishUserGetsEnglishTemplateAndTrace) {
     ::setenv("LANG", "en_GB.UTF-8", 1);
     Ctx ctx;
     unsupported_type(ctx);
@@ -47,7 +47,7 @@ TEST_F(Errors, EnglishUserGetsEnglishTemplateAndTrace) {
     EXPECT_EQ(ctx.debug(), "Error function: (AddressType!=SMTP,EX,LOTUS). Calling function: CCA_find_cert_by_address().");
 }
 
-TEST_F(Errors, OtherLanguageGetsEnglishTemplateAndRussianTrace) {
+TEST_F(QzmsErrors, OtherLanguageGetsEnglishTemplateAndRussianTrace) {
     ::setenv("LANG", "uk_UA.UTF-8", 1);
     Ctx ctx;
     unsupported_type(ctx);
@@ -55,7 +55,7 @@ TEST_F(Errors, OtherLanguageGetsEnglishTemplateAndRussianTrace) {
     EXPECT_EQ(ctx.debug(), "Ошибка в функции (AddressType!=SMTP,EX,LOTUS). Вызывающая функция: CCA_find_cert_by_address()."_w);
 }
 
-TEST_F(Errors, LanguageVariablesInOrderOfPrecedence) {
+TEST_F(QzmsErrors, LanguageVariablesInOrderOfPrecedence) {
     ::setenv("LANG", "ru_RU.UTF-8", 1);
     ::setenv("LC_MESSAGES", "en_US.UTF-8", 1);
     Ctx ctx;
@@ -70,7 +70,7 @@ TEST_F(Errors, LanguageVariablesInOrderOfPrecedence) {
     EXPECT_EQ(ctx.text().rfind("Search certificate", 0), 0u);
 }
 
-TEST_F(Errors, SystemErrorIsAppendedToBothTexts) {
+TEST_F(QzmsErrors, SystemErrorIsAppendedToBothTexts) {
     Ctx ctx;
     random_without_provider(ctx);
     EXPECT_EQ(ctx.code(), 0x4024u);
@@ -82,7 +82,7 @@ TEST_F(Errors, SystemErrorIsAppendedToBothTexts) {
     EXPECT_EQ(ctx.debug(), "Error function: CryptGenRandom(). Calling function: CCA_get_random(). [0x80070057 The parameter is incorrect.]");
 }
 
-TEST_F(Errors, TemplatesIgnoreArgumentsTheyHaveNoPlaceFor) {
+TEST_F(QzmsErrors, TemplatesIgnoreArgumentsTheyHaveNoPlaceFor) {
     Ctx ctx;
     // 0x404C has one place: the second argument is dropped.
     EXPECT_EQ(CCA_struct_cert(ctx), -1);
@@ -95,7 +95,7 @@ TEST_F(Errors, TemplatesIgnoreArgumentsTheyHaveNoPlaceFor) {
     EXPECT_EQ(ctx.text().rfind("Отозван личный сертфикат пользователя."_w, 0), 0u) << ctx.text();
 }
 
-TEST_F(Errors, SuccessLeavesTheLastErrorInPlace) {
+TEST_F(QzmsErrors, SuccessLeavesTheLastErrorInPlace) {
     Ctx ctx;
     unsupported_type(ctx);
     std::string text = ctx.text(), debug = ctx.debug();
@@ -108,7 +108,7 @@ TEST_F(Errors, SuccessLeavesTheLastErrorInPlace) {
     EXPECT_EQ(ctx.debug(), debug);
 }
 
-TEST_F(Errors, NullContextReadsAsNoContext) {
+TEST_F(QzmsErrors, NullContextReadsAsNoContext) {
     EXPECT_EQ(CCA_get_code_error(nullptr), -1);
     EXPECT_STREQ(CCA_get_text_error(nullptr), "");
     EXPECT_STREQ(CCA_get_debug_error(nullptr), "");
@@ -119,7 +119,7 @@ TEST_F(Errors, NullContextReadsAsNoContext) {
     EXPECT_EQ(flag, 0);
 }
 
-TEST_F(Errors, LongArgumentsAreCutToTheTextCapacity) {
+TEST_F(QzmsErrors, LongArgumentsAreCutToTheTextCapacity) {
     Ctx ctx;
     std::string address(9000, 'a');
     PCCERT_CONTEXT certs[CCA_MAX_CERTS];

@@ -19,7 +19,7 @@ std::string trimmed(std::string s) {
     return s;
 }
 
-class Lookup : public ::testing::Test {
+class QzmsLookup : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         pki_ = new Pki(make_pki());
@@ -76,10 +76,10 @@ protected:
     static Pki *pki_;
     static std::filesystem::path install_, work_;
 };
-Pki *Lookup::pki_ = nullptr;
-std::filesystem::path Lookup::install_, Lookup::work_;
+Pki *QzmsLookup::pki_ = nullptr;
+std::filesystem::path QzmsLookup::install_, QzmsLookup::work_;
 
-TEST_F(Lookup, AddressInASystemStoreIsFoundCheckedAndLearned) {
+TEST_F(QzmsLookup, AddressInASystemStoreIsFoundCheckedAndLearned) {
     auto ctx = init();
     EXPECT_EQ(find(*ctx, "ALICE@tarmin.test"), thumbs({"alice"}));
     // Gone from the store, the learned certificate is still found.
@@ -91,12 +91,12 @@ TEST_F(Lookup, AddressInASystemStoreIsFoundCheckedAndLearned) {
     run_tmncert({"import", "--store", "AddressBook", (pki_->dir / "alice.cer").string()});
 }
 
-TEST_F(Lookup, EveryMatchIsCollected) {
+TEST_F(QzmsLookup, EveryMatchIsCollected) {
     auto ctx = init();
     EXPECT_EQ(find(*ctx, "bob@tarmin.test"), thumbs({"bob", "bob2001"}));
 }
 
-TEST_F(Lookup, OtherNameAddressesOfTypesExAndNotes) {
+TEST_F(QzmsLookup, OtherNameAddressesOfTypesExAndNotes) {
     auto ctx = init();
     EXPECT_EQ(find(*ctx, "/O=TARMIN/ou=Gateway/cn=Recipients/cn=alice", CCA_ADDRESS_EX), thumbs({"alice"}));
     EXPECT_EQ(find(*ctx, "cn=alice notes/o=tarmin", CCA_ADDRESS_NOTES), thumbs({"alice"}));
@@ -105,25 +105,25 @@ TEST_F(Lookup, OtherNameAddressesOfTypesExAndNotes) {
               std::vector<std::string>{"fail:402E"});
 }
 
-TEST_F(Lookup, UnknownAddressTypeIsRefused) {
+TEST_F(QzmsLookup, UnknownAddressTypeIsRefused) {
     auto ctx = init();
     EXPECT_EQ(find(*ctx, "alice@tarmin.test", 3), std::vector<std::string>{"fail:402D"});
     EXPECT_EQ(ctx->text(), "Поиск сертификата по адресу (alice@tarmin.test) типа (OTHER_ADDRESS_TYPE_3) не поддерживается."_w);
     EXPECT_EQ(ctx->debug(), "Ошибка в функции (AddressType!=SMTP,EX,LOTUS). Вызывающая функция: CCA_find_cert_by_address()."_w);
 }
 
-TEST_F(Lookup, SignatureOnlyExpiredRevokedAndUntrustedAreNeverReturned) {
+TEST_F(QzmsLookup, SignatureOnlyExpiredRevokedAndUntrustedAreNeverReturned) {
     auto ctx = init();
     for (const char *a : {"signonly@tarmin.test", "expired@tarmin.test", "revoked@tarmin.test", "orphan@tarmin.test"})
         EXPECT_EQ(find(*ctx, a), std::vector<std::string>{"fail:402E"}) << a;
 }
 
-TEST_F(Lookup, ForwardingAddressIsReplacedByItsCertificates) {
+TEST_F(QzmsLookup, ForwardingAddressIsReplacedByItsCertificates) {
     auto ctx = init();
     EXPECT_EQ(find(*ctx, "old@tarmin.test"), thumbs({"bob", "bob2001"}));
 }
 
-TEST_F(Lookup, RedirectionWinsInAnyLetterCaseOverOwnCertificates) {
+TEST_F(QzmsLookup, RedirectionWinsInAnyLetterCaseOverOwnCertificates) {
     auto ctx = init("# redirections and aliases\n"
                     "  ALICE@Tarmin.Test \t>>  bob@tarmin.test \r\n"
                     "nobody@tarmin.test == alice@tarmin.test\n"
@@ -138,7 +138,7 @@ TEST_F(Lookup, RedirectionWinsInAnyLetterCaseOverOwnCertificates) {
     EXPECT_EQ(find(*ctx, "empty@tarmin.test"), std::vector<std::string>{"fail:402E"});
 }
 
-TEST_F(Lookup, AliasesAreTriedInOrderUntilOneFinds) {
+TEST_F(QzmsLookup, AliasesAreTriedInOrderUntilOneFinds) {
     auto ctx = init("team@tarmin.test == nobody@tarmin.test\n"
                     "team@tarmin.test == signonly@tarmin.test\n"
                     "team@tarmin.test == old@tarmin.test\n"
@@ -150,7 +150,7 @@ TEST_F(Lookup, AliasesAreTriedInOrderUntilOneFinds) {
     EXPECT_EQ(none->text(), "Сертификат с требуемым адресом (nobody@tarmin.test) не найден."_w);
 }
 
-TEST_F(Lookup, CombinedChainStatusIsUnknownStatus) {
+TEST_F(QzmsLookup, CombinedChainStatusIsUnknownStatus) {
     auto ctx = init();
     PCCERT_CONTEXT c = nullptr;
     EXPECT_EQ(put(*ctx, pki_->der("orphan"), &c), -1);
@@ -168,7 +168,7 @@ TEST_F(Lookup, CombinedChainStatusIsUnknownStatus) {
     EXPECT_EQ(c, nullptr);
 }
 
-TEST_F(Lookup, RevokedAfterLearningIsFoundBySerialUntilUpdate) {
+TEST_F(QzmsLookup, RevokedAfterLearningIsFoundBySerialUntilUpdate) {
     std::string carol = issue("Carol", "carol@tarmin.test");
     auto ctx = init();
     auto cert = crypto::Certificate::from_der(read_file(work_ / "Carol.cer").data(), read_file(work_ / "Carol.cer").size());
@@ -193,7 +193,7 @@ TEST_F(Lookup, RevokedAfterLearningIsFoundBySerialUntilUpdate) {
     EXPECT_EQ(found, nullptr);
 }
 
-TEST_F(Lookup, RevokedOwnCertificateIsForgottenByUpdate) {
+TEST_F(QzmsLookup, RevokedOwnCertificateIsForgottenByUpdate) {
     std::string mine = issue("Revocable operator", "revocable@tarmin.test", "MY");
     run_tmncert({"setmy", mine});
     auto ctx = init();
@@ -211,7 +211,7 @@ TEST_F(Lookup, RevokedOwnCertificateIsForgottenByUpdate) {
     set_my(*pki_, "operator");
 }
 
-TEST_F(Lookup, SerialNotFoundAnywhere) {
+TEST_F(QzmsLookup, SerialNotFoundAnywhere) {
     auto ctx = init();
     crypto::Bytes issuer{0x30, 0x00}, serial{0x01};
     SignerSerial record{};
@@ -231,7 +231,7 @@ TEST_F(Lookup, SerialNotFoundAnywhere) {
     EXPECT_EQ(same, 1);
 }
 
-TEST_F(Lookup, AddressInCertificateAndNames) {
+TEST_F(QzmsLookup, AddressInCertificateAndNames) {
     auto ctx = init();
     PCCERT_CONTEXT c = nullptr;
     ASSERT_EQ(put(*ctx, pki_->der("alice"), &c), 0) << ctx->text();
@@ -261,7 +261,7 @@ TEST_F(Lookup, AddressInCertificateAndNames) {
     CCA_cert_free(*ctx, c);
 }
 
-TEST_F(Lookup, PutCertWithAddressBookFlagStoresNewCertificates) {
+TEST_F(QzmsLookup, PutCertWithAddressBookFlagStoresNewCertificates) {
     std::string dave = issue("Dave", "dave@tarmin.test");
     run_tmncert({"delete", "--store", "Spare", dave});
     std::string der = read_file(work_ / "Dave.cer");
@@ -284,7 +284,7 @@ TEST_F(Lookup, PutCertWithAddressBookFlagStoresNewCertificates) {
     EXPECT_EQ(plain->code(), 0x4038u);
 }
 
-TEST_F(Lookup, ViewersShowCertificatesAndRevocationLists) {
+TEST_F(QzmsLookup, ViewersShowCertificatesAndRevocationLists) {
     auto ctx = init();
     DialogAnswers answers;
     answers.then(cancel());

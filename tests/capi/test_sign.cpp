@@ -25,7 +25,7 @@ int openssl(std::vector<std::string> args, std::string *out = nullptr, std::stri
     return run(args, out, err);
 }
 
-class Sign : public ::testing::Test {
+class QzmsSign : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         pki_ = new Pki(make_pki());
@@ -78,10 +78,10 @@ protected:
     static Pki *pki_;
     static std::filesystem::path work_;
 };
-Pki *Sign::pki_ = nullptr;
-std::filesystem::path Sign::work_;
+Pki *QzmsSign::pki_ = nullptr;
+std::filesystem::path QzmsSign::work_;
 
-TEST_F(Sign, DetachedSignatureChecksWithSigningTimeAndSigner) {
+TEST_F(QzmsSign, DetachedSignatureChecksWithSigningTimeAndSigner) {
     auto ctx = own();
     time_t before = time(nullptr);
     std::string sig = sign(*ctx, "The document");
@@ -103,7 +103,7 @@ TEST_F(Sign, DetachedSignatureChecksWithSigningTimeAndSigner) {
     CCA_cert_free(*ctx, mine);
 }
 
-TEST_F(Sign, SignatureCarriesExactlyTheSigningTimeAndTheHashOfTheKeyGeneration) {
+TEST_F(QzmsSign, SignatureCarriesExactlyTheSigningTimeAndTheHashOfTheKeyGeneration) {
     for (const auto &[name, digest] : {std::pair<std::string, std::string>{"operator", "1.2.643.7.1.1.2.2"},
                                        {"operator2001", "1.2.643.2.2.9"}}) {
         auto ctx = own(name);
@@ -126,7 +126,7 @@ TEST_F(Sign, SignatureCarriesExactlyTheSigningTimeAndTheHashOfTheKeyGeneration) 
     }
 }
 
-TEST_F(Sign, CertificateIncludedOnlyWithFlagOne) {
+TEST_F(QzmsSign, CertificateIncludedOnlyWithFlagOne) {
     auto plain = own("operator");
     std::string without = sign(*plain, "x");
     EXPECT_EQ(crypto::SignedMessage::decode(without.data(), without.size())->certificate_count(), 0);
@@ -142,7 +142,7 @@ TEST_F(Sign, CertificateIncludedOnlyWithFlagOne) {
     CCA_cert_free(*plain, c);
 }
 
-TEST_F(Sign, SenderSignedDataReadsSignerAndTimeWithoutChecking) {
+TEST_F(QzmsSign, SenderSignedDataReadsSignerAndTimeWithoutChecking) {
     auto ctx = own("operator", CCA_FLAG_INCLUDE_CERT);
     time_t now = time(nullptr);
     std::string sig = sign(*ctx, "x");
@@ -165,7 +165,7 @@ TEST_F(Sign, SenderSignedDataReadsSignerAndTimeWithoutChecking) {
     CCA_serial_free(reader, serial);
 }
 
-TEST_F(Sign, OurSignatureVerifiesWithOpensslCms) {
+TEST_F(QzmsSign, OurSignatureVerifiesWithOpensslCms) {
     auto ctx = own();
     std::string data(100000, 'a');
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7);
@@ -183,7 +183,7 @@ TEST_F(Sign, OurSignatureVerifiesWithOpensslCms) {
     EXPECT_NE(err.find("Verification successful"), std::string::npos) << err;
 }
 
-TEST_F(Sign, OpensslCmsSignatureChecksWithOurs) {
+TEST_F(QzmsSign, OpensslCmsSignatureChecksWithOurs) {
     std::string data = "Signed by the openssl command line\n";
     std::string in = file("theirs.txt", data), sig_path = (work_ / "theirs.p7s").string(), err;
     ASSERT_EQ(openssl({"cms", "-sign", "-engine", "gost", "-binary", "-in", in, "-signer", pki_->pem("alice").string(),
@@ -200,7 +200,7 @@ TEST_F(Sign, OpensslCmsSignatureChecksWithOurs) {
     CCA_cert_free(*ctx, alice);
 }
 
-TEST_F(Sign, SignatureWithoutSigningTimeIsRefused) {
+TEST_F(QzmsSign, SignatureWithoutSigningTimeIsRefused) {
     std::string data = "no attributes";
     std::string in = file("noattr.txt", data), sig_path = (work_ / "noattr.p7s").string(), err;
     ASSERT_EQ(openssl({"cms", "-sign", "-engine", "gost", "-binary", "-noattr", "-in", in, "-signer",
@@ -230,7 +230,7 @@ TEST_F(Sign, SignatureWithoutSigningTimeIsRefused) {
     CCA_cert_free(*ctx, alice);
 }
 
-TEST_F(Sign, TwoSignersAreRefusedAndTheTextNamesTwo) {
+TEST_F(QzmsSign, TwoSignersAreRefusedAndTheTextNamesTwo) {
     std::string in = file("two.txt", "two signers"), sig_path = (work_ / "two.p7s").string(), err;
     ASSERT_EQ(openssl({"cms", "-sign", "-engine", "gost", "-binary", "-in", in, "-signer", pki_->pem("alice").string(),
                        "-inkey", pki_->key("alice").string(), "-signer", pki_->pem("bob").string(), "-inkey",
@@ -249,7 +249,7 @@ TEST_F(Sign, TwoSignersAreRefusedAndTheTextNamesTwo) {
     EXPECT_EQ(serial, nullptr);
 }
 
-TEST_F(Sign, AttachedMessageHandsOutItsContent) {
+TEST_F(QzmsSign, AttachedMessageHandsOutItsContent) {
     std::string data = "inside the message";
     std::string in = file("attached.txt", data), sig_path = (work_ / "attached.p7m").string(), err;
     ASSERT_EQ(openssl({"cms", "-sign", "-engine", "gost", "-binary", "-nodetach", "-in", in, "-signer",
@@ -283,7 +283,7 @@ TEST_F(Sign, AttachedMessageHandsOutItsContent) {
     CCA_cert_free(*ctx, bob);
 }
 
-TEST_F(Sign, CertificateWithoutSignatureUsageIsRefusedBeforeAnyCryptography) {
+TEST_F(QzmsSign, CertificateWithoutSignatureUsageIsRefusedBeforeAnyCryptography) {
     std::string thumb = run_tmncert({"create", "--subject", "CN=Encryption only", "--issuer", pki_->thumb.at("ca"),
                                      "--usage", "encrypt", "--out", work_.string(), "--name", "enconly"});
     auto ctx = own();
@@ -306,7 +306,7 @@ TEST_F(Sign, CertificateWithoutSignatureUsageIsRefusedBeforeAnyCryptography) {
     CCA_cert_free(*ctx, c);
 }
 
-TEST_F(Sign, BrokenSignaturesGiveCodesNeverACrash) {
+TEST_F(QzmsSign, BrokenSignaturesGiveCodesNeverACrash) {
     auto ctx = own();
     std::string data = "payload";
     std::string sig = sign(*ctx, data);
@@ -349,7 +349,7 @@ TEST_F(Sign, BrokenSignaturesGiveCodesNeverACrash) {
     CCA_cert_free(*ctx, c);
 }
 
-TEST_F(Sign, HashIsGost94AndEmptyDataGivesZeros) {
+TEST_F(QzmsSign, HashIsGost94AndEmptyDataGivesZeros) {
     auto ctx = own();
     CapiBlob empty{nullptr, 0}, hash{};
     ASSERT_EQ(CCA_hash_mem(*ctx, &empty, &hash), 0);
@@ -375,7 +375,7 @@ TEST_F(Sign, HashIsGost94AndEmptyDataGivesZeros) {
     CCA_free(*old, hash.pbData);
 }
 
-TEST_F(Sign, RandomBytesAndTheirFailureText) {
+TEST_F(QzmsSign, RandomBytesAndTheirFailureText) {
     auto ctx = own();
     unsigned char a[32] = {}, b[32] = {};
     ASSERT_EQ(CCA_get_random(*ctx, sizeof a, a), 0);
@@ -387,7 +387,7 @@ TEST_F(Sign, RandomBytesAndTheirFailureText) {
     EXPECT_EQ(bare.text().rfind("Ошибка получения (0x00000020) байт случайных данных. [0x80070057"_w, 0), 0u) << bare.text();
 }
 
-TEST_F(Sign, ProtocolOfACorrectSignature) {
+TEST_F(QzmsSign, ProtocolOfACorrectSignature) {
     auto ctx = own();
     std::string doc(100, '\0');
     for (size_t i = 0; i < doc.size(); ++i) doc[i] = static_cast<char>(i);
@@ -415,7 +415,7 @@ TEST_F(Sign, ProtocolOfACorrectSignature) {
     EXPECT_EQ(protocol.pbData, nullptr);
 }
 
-TEST_F(Sign, ProtocolOfAWrongSignatureAndMissingCertificate) {
+TEST_F(QzmsSign, ProtocolOfAWrongSignatureAndMissingCertificate) {
     auto ctx = own();
     std::string sig = sign(*ctx, "original");
     std::string der = pki_->der("operator"), doc = "tampered";
@@ -439,7 +439,7 @@ TEST_F(Sign, ProtocolOfAWrongSignatureAndMissingCertificate) {
     CCA_free(nullptr, text);
 }
 
-TEST_F(Sign, ErrorTextsFollowTheUserLanguage) {
+TEST_F(QzmsSign, ErrorTextsFollowTheUserLanguage) {
     auto ctx = own();
     PCCERT_CONTEXT c = cert(*ctx, "operator");
     ::setenv("LANG", "en_US.UTF-8", 1);
