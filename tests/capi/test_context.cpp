@@ -281,6 +281,16 @@ TEST_F(QzmsContext, SetMyCertRemembersTheChoiceWithPreselection) {
     EXPECT_EQ(QZMS_SetMyCert(), 0);
 }
 
+TEST_F(QzmsContext, MissingGostEngineIsAClearError) {
+    // The provider loads the engine itself; without it every tool says why.
+    std::string out, err;
+    int rc = run({"env", "OPENSSL_ENGINES=/nonexistent", tmncert().string(), "list"}, &out, &err);
+    EXPECT_EQ(rc, 1);
+    EXPECT_NE(err.find("the GOST engine of OpenSSL (gost.so, package libengine-gost-openssl) cannot be loaded"),
+              std::string::npos)
+        << err;
+}
+
 TEST_F(QzmsContext, NoOpSessionFunctionsAndNullContext) {
     EXPECT_EQ(CCA_init_vcert_for_load_key_only(nullptr), 0);
     EXPECT_EQ(CCA_final_vcert_for_load_key_only(nullptr), 0);
