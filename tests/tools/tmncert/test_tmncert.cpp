@@ -1,0 +1,353 @@
+// tmncert run as users run it: the test PKI and what it leaves in the stores,
+// single certificates with every option, import and export in DER, PEM and
+// PKCS #12, lists, deletion, revocation lists, the remembered own
+// certificate, and the answers to bad command lines.
+#include "testsupport.h"
+
+#include "include/qzcom.h"
+#include "platform/crypto/chain.h"
+#include "platform/crypto/crypto_error.h"
+#include "platform/crypto/store.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <map>
+#include <sstream>
+
+namespace {
+
+using namespace tarmin::crypto;
+using namespace tarmin::test;
+namespace fs = std::filesystem;
+
+struct Result {
+    int status = -1;
+    std::string out, err;
+};
+
+Result tmncert(const std::vector<std::string> &args) {
+    std::vector<std::string> argv{built_program("tmncert").string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Result r;
+    r.status = run(argv, &r.out, &r.err);
+    return r;
+}
+
+std::string first_line(const std::string &s) { return s.substr(0, s.find('\n')); }
+
+// "name THUMBPRINT" lines of `tmncert pki`.
+std::map<std::string, std::string> names_of(const std::string &out) {
+    std::map<std::string, std::string> m;
+    std::istringstream in(out);
+    std::string name, thumb;
+    while (in >> name >> thumb) m[name] = thumb;
+    return m;
+}
+
+StorePtr store(const std::string &name, StoreLocation loc = StoreLocation::CurrentUser) {
+    return CertStore::open(loc, name, kDefaultPhysical, false);
+}
+
+class TestPki : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        fs::remove_all(certstores_root());
+        out_ = new fs::path(make_temp_dir("pki"));
+        auto start = std::chrono::steady_clock::now();
+        Result r = tmncert({"pki", "--out", out_->string()});
+        seconds_ = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        ASSERT_EQ(0, r.status) << r.err;
+        names_ = new std::map<std::string, std::string>(names_of(r.out));
+        forget_store_cache();
+    }
+    static void TearDownTestSuite() {
+        delete out_;
+        delete names_;
+    }
+    static CertPtr cert(const std::string &store_name, const std::string &name) {
+        auto s = store(store_name);
+        return s ? s->find_by_thumbprint(names_->at(name)) : nullptr;
+    }
+    static fs::path *out_;
+    static std::map<std::string, std::string> *names_;
+    static double seconds_;
+};
+fs::path *TestPki::out_ = nullptr;
+std::map<std::string, std::string> *TestPki::names_ = nullptr;
+double TestPki::seconds_ = 0;
+
+TEST_F(TestPki, IsQuickAndNamesEveryCertificate) {
+    // Tests and the demo make it often: a few seconds at most even with
+    // sanitizers.
+    EXPECT_LT(seconds_, 20.0);
+    for (const char *n : {"root", "ca", "operator", "operator2001", "operator512", "alice", "bob", "bob2001", "forward",
+                          "signonly", "expired", "revoked", "orphan"}) {
+        ASSERT_TRUE(names_->count(n)) << n;
+        EXPECT_EQ(40u, names_->at(n).size()) << n;
+        EXPECT_TRUE(fs::exists(*out_ / (std::string(n) + ".cer"))) << n;
+        EXPECT_TRUE(fs::exists(*out_ / (std::string(n) + ".pem"))) << n;
+        EXPECT_TRUE(fs::exists(*out_ / (std::string(n) + ".key"))) << n;
+    }
+    EXPECT_TRUE(fs::exists(*out_ / "ca.crl"));
+    struct stat st {};
+    ASSERT_EQ(0, ::stat((*out_ / "operator.key").c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+}
+
+TEST_F(TestPki, StoresHoldTheAuthoritiesOperatorsAndCorrespondents) {
+    EXPECT_TRUE(cert("Root", "root"));
+    EXPECT_TRUE(cert("CA", "ca"));
+    for (const char *n : {"operator", "operator2001", "operator512"}) {
+        auto c = cert("MY", n);
+        ASSERT_TRUE(c) << n;
+        std::string provider;
+        auto key = store("MY")->private_key(*c, &provider);
+        EXPECT_TRUE(key) << n;
+        EXPECT_EQ(0u, provider.rfind("Kelvoria", 0)) << provider;
+    }
+    for (const char *n : {"alice", "bob", "bob2001", "forward", "signonly", "expired", "revoked", "orphan"})
+        EXPECT_TRUE(cert("AddressBook", n)) << n;
+    // Correspondents have no private keys in the stores.
+    EXPECT_FALSE(store("AddressBook")->has_private_key(*cert("AddressBook", "alice")));
+
+    EXPECT_EQ("1.2.643.2.2.19", cert("MY", "operator2001")->public_key_oid());
+    EXPECT_EQ("1.2.643.7.1.1.1.1", cert("MY", "operator")->public_key_oid());
+    EXPECT_EQ("1.2.643.7.1.1.1.2", cert("MY", "operator512")->public_key_oid());
+    EXPECT_EQ("1.2.643.7.1.1.3.2", cert("MY", "operator")->signature_oid());
+    EXPECT_EQ("operator@tarmin.test", cert("MY", "operator")->mail_name());
+}
+
+TEST_F(TestPki, CorrespondentsCarryTheirAddressesAndUsages) {
+    auto alice = cert("AddressBook", "alice");
+    std::map<std::string, std::string> other;
+    for (const auto &o : alice->other_names()) other[o.oid] = o.value;
+    EXPECT_EQ("/o=Tarmin/ou=Gateway/cn=Recipients/cn=alice", other[kOidOtherNameEx]);
+    EXPECT_EQ("CN=Alice Notes/O=Tarmin", other[kOidOtherNameNotes]);
+    EXPECT_EQ(std::vector<std::string>{"alice@tarmin.test"}, alice->subject_attributes(kOidEmailAttribute));
+
+    auto forward = cert("AddressBook", "forward");
+    ASSERT_EQ(1u, forward->other_names().size());
+    EXPECT_EQ(kOidOtherNameForward, forward->other_names()[0].oid);
+    EXPECT_EQ("bob@tarmin.test", forward->other_names()[0].value);
+
+    EXPECT_EQ(kKuDigitalSignature | kKuNonRepudiation, *cert("AddressBook", "signonly")->key_usage());
+    uint8_t bob_usage = *cert("AddressBook", "bob")->key_usage();
+    EXPECT_TRUE(bob_usage & kKuDigitalSignature);
+    EXPECT_TRUE(bob_usage & kKuKeyEncipherment);
+    EXPECT_EQ(cert("AddressBook", "bob")->mail_name(), cert("AddressBook", "bob2001")->mail_name());
+    EXPECT_LT(cert("AddressBook", "expired")->not_after(), time(nullptr));
+}
+
+TEST_F(TestPki, ChainsAndTheRevocationListAreAsNamed) {
+    EXPECT_EQ(0u, build_chain(*cert("MY", "operator"))->error);
+    EXPECT_EQ(0u, build_chain(*cert("AddressBook", "alice"))->error);
+    EXPECT_EQ(kTrustIsNotTimeValid, build_chain(*cert("AddressBook", "expired"))->error);
+    EXPECT_EQ(kTrustIsNotTimeValid | kTrustIsPartialChain, build_chain(*cert("AddressBook", "orphan"))->error);
+    EXPECT_TRUE(listed_in_any_crl(*cert("AddressBook", "revoked")));
+    EXPECT_FALSE(listed_in_any_crl(*cert("AddressBook", "bob")));
+    ASSERT_EQ(1u, store("CA")->crls().size());
+}
+
+class Tmncert : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fs::remove_all(certstores_root());
+        fs::remove_all(home() / "tmncert-ca");
+        forget_store_cache();
+        dir_ = make_temp_dir("tmncert");
+    }
+    // A test authority in "Root"; its thumbprint.
+    std::string make_authority() {
+        Result r = tmncert({"create", "--subject", "CN=Test Authority, O=Tarmin Test, C=RU", "--ca"});
+        EXPECT_EQ(0, r.status) << r.err;
+        return first_line(r.out);
+    }
+    fs::path dir_;
+};
+
+TEST_F(Tmncert, CreateWritesTheOptionsIntoTheCertificate) {
+    std::string ca = make_authority();
+    ASSERT_EQ(40u, ca.size());
+    ASSERT_TRUE(store("Root")->find_by_thumbprint(ca));
+
+    Result r = tmncert({"create", "--subject", "CN=Иван Петров, O=Tarmin Test, C=RU", "--issuer", ca, "--alg", "gost2001",
+                        "--email", "ivan@tarmin.test", "--email", "ip@tarmin.test", "--ex", "/o=T/cn=ivan",
+                        "--notes", "CN=Ivan/O=T", "--forward", "ivan@new.test", "--usage", "encrypt", "--days", "10",
+                        "--out", dir_.string(), "--name", "ivan"});
+    ASSERT_EQ(0, r.status) << r.err;
+    auto c = store("AddressBook")->find_by_thumbprint(first_line(r.out));
+    ASSERT_TRUE(c);
+    // Texts of certificates read back in Windows-1251.
+    EXPECT_EQ("\xC8\xE2\xE0\xED \xCF\xE5\xF2\xF0\xEE\xE2", c->subject_attribute(kOidCommonName));
+    EXPECT_EQ("1.2.643.2.2.19", c->public_key_oid());
+    EXPECT_EQ("ivan@tarmin.test", c->mail_name());
+    EXPECT_EQ(3u, c->other_names().size());
+    EXPECT_EQ(kKuKeyEncipherment | kKuDataEncipherment | kKuKeyAgreement, *c->key_usage());
+    EXPECT_NEAR(static_cast<double>(time(nullptr) + 10 * 86400), static_cast<double>(c->not_after()), 120.0);
+    EXPECT_EQ(0u, build_chain(*c)->error);
+    EXPECT_TRUE(fs::exists(dir_ / "ivan.cer"));
+
+    // No key usage at all.
+    r = tmncert({"create", "--subject", "CN=Plain", "--issuer", ca, "--usage", "none"});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_FALSE(store("AddressBook")->find_by_thumbprint(first_line(r.out))->key_usage());
+
+    // An expired one, into another location's store.
+    r = tmncert({"create", "--subject", "CN=Old", "--issuer", ca, "--expired", "--store", "Partners", "--location",
+                 "LocalMachine"});
+    ASSERT_EQ(0, r.status) << r.err;
+    auto old = store("Partners", StoreLocation::LocalMachine)->find_by_thumbprint(first_line(r.out));
+    ASSERT_TRUE(old);
+    EXPECT_LT(old->not_after(), time(nullptr));
+}
+
+TEST_F(Tmncert, ExportImportRoundTripsDerPemAndPkcs12) {
+    std::string ca = make_authority();
+    Result r = tmncert({"create", "--subject", "CN=Owner", "--issuer", ca, "--store", "MY"});
+    ASSERT_EQ(0, r.status) << r.err;
+    std::string thumb = first_line(r.out);
+    auto original = store("MY")->find_by_thumbprint(thumb);
+    ASSERT_TRUE(original);
+    auto key = store("MY")->private_key(*original);
+    ASSERT_TRUE(key);
+
+    for (const char *format : {"der", "pem", "p12"}) {
+        fs::path file = dir_ / (std::string("owner.") + format);
+        r = tmncert({"export", "--store", "MY", "--format", format, "--password", "secret", "--out", file.string(),
+                     thumb});
+        ASSERT_EQ(0, r.status) << format << ": " << r.err;
+        ASSERT_TRUE(fs::exists(file)) << format;
+        if (std::string(format) == "pem") EXPECT_EQ(0u, read_file(file).rfind("-----BEGIN CERTIFICATE-----", 0));
+        if (std::string(format) == "der") EXPECT_EQ(std::string(original->der().begin(), original->der().end()),
+                                                    read_file(file));
+    }
+    // PKCS #12 back into an empty "MY" brings the key with it.
+    ASSERT_EQ(0, tmncert({"delete", "--store", "MY", thumb}).status);
+    forget_store_cache();
+    EXPECT_FALSE(store("MY")->find_by_thumbprint(thumb));
+    r = tmncert({"import", "--password", "wrong", (dir_ / "owner.p12").string()});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("password")) << r.err;
+    r = tmncert({"import", "--password", "secret", (dir_ / "owner.p12").string()});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find("[key]")) << r.out;
+    forget_store_cache();
+    auto back = store("MY")->find_by_thumbprint(thumb);
+    ASSERT_TRUE(back);
+    auto back_key = store("MY")->private_key(*back);
+    ASSERT_TRUE(back_key);
+    EXPECT_EQ(1, EVP_PKEY_eq(key.get(), back_key.get()));
+
+    // DER and PEM go to the address book unless told otherwise.
+    for (const char *format : {"der", "pem"}) {
+        fs::remove_all(certstores_root() / "CurrentUser" / "AddressBook");
+        forget_store_cache();
+        r = tmncert({"import", (dir_ / (std::string("owner.") + format)).string()});
+        ASSERT_EQ(0, r.status) << r.err;
+        forget_store_cache();
+        EXPECT_TRUE(store("AddressBook")->find_by_thumbprint(thumb)) << format;
+    }
+    // With a key file, into a named store.
+    fs::path key_file = dir_ / "owner.key";
+    write_file(key_file, *private_key_to_pem(key.get()));
+    r = tmncert({"import", "--store", "Work", "--key", key_file.string(), (dir_ / "owner.der").string()});
+    ASSERT_EQ(0, r.status) << r.err;
+    forget_store_cache();
+    EXPECT_TRUE(store("Work")->private_key(*original));
+}
+
+TEST_F(Tmncert, ListDeleteAndRevocationLists) {
+    std::string ca = make_authority();
+    std::string a = first_line(tmncert({"create", "--subject", "CN=A", "--issuer", ca, "--email", "a@t.test"}).out);
+    std::string b = first_line(tmncert({"create", "--subject", "CN=B", "--issuer", ca}).out);
+
+    Result r = tmncert({"list", "--store", "AddressBook"});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_NE(std::string::npos, r.out.find(a));
+    EXPECT_NE(std::string::npos, r.out.find("<a@t.test>"));
+    EXPECT_NE(std::string::npos, r.out.find(b));
+    r = tmncert({"list"});
+    ASSERT_EQ(0, r.status);
+    EXPECT_NE(std::string::npos, r.out.find("CurrentUser\\AddressBook\\.Default: 2 certificates, 0 CRLs")) << r.out;
+
+    // Revoking keeps what the authority revoked before.
+    fs::path crl_file = dir_ / "first.crl";
+    ASSERT_EQ(0, tmncert({"revoke", "--issuer", ca, "--out", crl_file.string(), a}).status);
+    ASSERT_EQ(0, tmncert({"revoke", "--issuer", ca, b}).status);
+    forget_store_cache();
+    auto crls = store("CA")->crls();
+    ASSERT_EQ(1u, crls.size());
+    EXPECT_EQ(2u, crls[0]->revoked_serials().size());
+    auto ab = store("AddressBook");
+    EXPECT_TRUE(listed_in_any_crl(*ab->find_by_thumbprint(a)));
+    EXPECT_TRUE(listed_in_any_crl(*ab->find_by_thumbprint(b)));
+
+    // addcrl takes a file into any store; a non-CRL is refused.
+    r = tmncert({"addcrl", "--store", "Lists", crl_file.string()});
+    ASSERT_EQ(0, r.status) << r.err;
+    forget_store_cache();
+    EXPECT_EQ(1u, store("Lists")->crls().size());
+    write_file(dir_ / "junk.crl", "junk");
+    EXPECT_EQ(1, tmncert({"addcrl", (dir_ / "junk.crl").string()}).status);
+
+    ASSERT_EQ(0, tmncert({"delete", "--store", "AddressBook", a, b}).status);
+    forget_store_cache();
+    EXPECT_EQ(0u, store("AddressBook")->count());
+    r = tmncert({"delete", "--store", "AddressBook", a});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find(a));
+}
+
+TEST_F(Tmncert, SetmyRemembersSerialAndIssuerUnderSkziPath) {
+    std::string ca = make_authority();
+    std::string own = first_line(tmncert({"create", "--subject", "CN=Own", "--issuer", ca, "--store", "MY"}).out);
+    ASSERT_EQ(0, tmncert({"setmy", own}).status);
+    ASSERT_EQ(0, tmncert({"setmy", "--profile", "Second", own}).status);
+    auto c = store("MY")->find_by_thumbprint(own);
+
+    for (const char *profile : {"", "Second"}) {
+        ASSERT_EQ(0, QZ_InitializeWithProfile("tarmin-operator", profile, QZ_VERSION));
+        std::string path = std::string(QZ_GetProductKeyName()) + "\\SKZIpath";
+        uint8_t buf[QZ_MAX_BINARY];
+        QZ_DWORD len = sizeof buf;
+        ASSERT_EQ(0, QZ_GetKeyBinary(path.c_str(), "CertSerialNumber", buf, &len, 1)) << profile;
+        EXPECT_EQ(c->serial_le(), Bytes(buf, buf + len));
+        len = sizeof buf;
+        ASSERT_EQ(0, QZ_GetKeyBinary(path.c_str(), "CertIssuer", buf, &len, 1));
+        EXPECT_EQ(c->issuer_der(), Bytes(buf, buf + len));
+        QZ_Finalize();
+    }
+    // Only a certificate of "MY" can be the own one.
+    std::string other = first_line(tmncert({"create", "--subject", "CN=Other", "--issuer", ca}).out);
+    EXPECT_EQ(1, tmncert({"setmy", other}).status);
+}
+
+TEST_F(Tmncert, BadCommandLinesAreUsageErrors) {
+    for (const std::vector<std::string> &args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"frobnicate"},
+                                               {"create"},
+                                               {"create", "--subject"},
+                                               {"create", "--subject", "CN=X", "--alg", "rsa"},
+                                               {"create", "--subject", "CN=X", "--usage", "everything"},
+                                               {"create", "--subject", "CN=X", "--days", "many"},
+                                               {"list", "--store", "MY", "--location", "Moon"},
+                                               {"export", "--store", "MY", "x"},
+                                               {"import"},
+                                               {"revoke", "ABC"}}) {
+        Result r = tmncert(args);
+        std::string joined;
+        for (const auto &s : args) joined += s + " ";
+        EXPECT_EQ(2, r.status) << joined << ": " << r.err;
+        EXPECT_NE(std::string::npos, r.out.find("usage: tmncert")) << joined;
+    }
+    // Failures that are not the command line's fault exit with 1.
+    EXPECT_EQ(1, tmncert({"import", (dir_ / "missing.der").string()}).status);
+    EXPECT_EQ(1, tmncert({"create", "--subject", "CN=X", "--issuer", std::string(40, 'F')}).status);
+    EXPECT_EQ(1, tmncert({"create", "--subject", "Nonsense=X"}).status);
+    EXPECT_EQ(1, tmncert({"list", "--store", "Nowhere"}).status);
+}
+
+} // namespace
