@@ -22,14 +22,16 @@ protected:
         dir_ = new std::filesystem::path(make_temp_dir("envelope"));
         r2001_ = new PemPair(make_self_signed(*dir_, "Recipient2001", "gost2001"));
         r2012_ = new PemPair(make_self_signed(*dir_, "Recipient2012", "gost2012_256"));
+        r512_ = new PemPair(make_self_signed(*dir_, "Recipient512", "gost2012_512"));
     }
     static void TearDownTestSuite() {
         delete r2001_;
         delete r2012_;
+        delete r512_;
         delete dir_;
     }
     static std::filesystem::path *dir_;
-    static PemPair *r2001_, *r2012_;
+    static PemPair *r2001_, *r2012_, *r512_;
 
     static std::string payload() {
         std::string s;
@@ -40,15 +42,16 @@ protected:
 std::filesystem::path *Envelope::dir_ = nullptr;
 PemPair *Envelope::r2001_ = nullptr;
 PemPair *Envelope::r2012_ = nullptr;
+PemPair *Envelope::r512_ = nullptr;
 
 TEST_F(Envelope, OursOpensWithOpensslCmsForEachRecipient) {
-    auto c1 = load_cert(r2001_->cert), c2 = load_cert(r2012_->cert);
-    ASSERT_TRUE(c1 && c2);
+    auto c1 = load_cert(r2001_->cert), c2 = load_cert(r2012_->cert), c3 = load_cert(r512_->cert);
+    ASSERT_TRUE(c1 && c2 && c3);
     std::string data = payload();
-    auto env = envelope_encrypt(data.data(), data.size(), {c1.get(), c2.get()});
+    auto env = envelope_encrypt(data.data(), data.size(), {c1.get(), c2.get(), c3.get()});
     ASSERT_TRUE(env) << std::hex << last_error() << " " << last_error_detail();
     write_file(*dir_ / "ours.der", string_of(*env));
-    for (const PemPair *r : {r2001_, r2012_}) {
+    for (const PemPair *r : {r2001_, r2012_, r512_}) {
         std::string out, err;
         ASSERT_EQ(0, openssl({"cms", "-decrypt", "-binary", "-inform", "DER", "-in", (*dir_ / "ours.der").string(),
                               "-recip", r->cert.string(), "-inkey", r->key.string()},
@@ -63,11 +66,12 @@ TEST_F(Envelope, OpensslCmsOpensWithOursForEachRecipient) {
     write_file(*dir_ / "plain", data);
     std::string err;
     ASSERT_EQ(0, openssl({"cms", "-encrypt", "-gost89", "-binary", "-in", (*dir_ / "plain").string(), "-outform", "DER",
-                          "-out", (*dir_ / "theirs.der").string(), r2001_->cert.string(), r2012_->cert.string()},
+                          "-out", (*dir_ / "theirs.der").string(), r2001_->cert.string(), r2012_->cert.string(),
+                          r512_->cert.string()},
                          nullptr, &err))
         << err;
     std::string env = read_file(*dir_ / "theirs.der");
-    for (const PemPair *r : {r2001_, r2012_}) {
+    for (const PemPair *r : {r2001_, r2012_, r512_}) {
         auto cert = load_cert(r->cert);
         auto key = load_key(r->key);
         ASSERT_TRUE(cert && key);
