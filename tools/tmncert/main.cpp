@@ -1,6 +1,6 @@
 // tmncert: manages the GOST certificate stores of the suite.
 //
-//   tmncert pki --out DIR                 create the test PKI in the stores
+//   tmncert pki --out DIR [--force]       create the test PKI in the stores
 //   tmncert create --subject S [options]  create one certificate
 //   tmncert import [--store S] FILE       DER, PEM or PKCS #12 (certificates, keys, CRLs)
 //   tmncert export --store S --format der|pem|p12 --out FILE THUMBPRINT
@@ -56,7 +56,7 @@ struct Args {
 };
 
 // Options without a value.
-const char *kFlags[] = {"ca", "expired", "help"};
+const char *kFlags[] = {"ca", "expired", "force", "help"};
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
@@ -214,16 +214,31 @@ constexpr uint8_t kEndEntityUsage = kKuDigitalSignature | kKuNonRepudiation | kK
                                     kKuDataEncipherment | kKuKeyAgreement;
 constexpr uint8_t kCaUsage = kKuDigitalSignature | kKuKeyCertSign | kKuCrlSign;
 
+constexpr const char *kTestRootName = "Tarmin Test Root CA";
+
+// Whether the stores of a location hold a test PKI already.
+bool has_test_pki(StoreLocation loc) {
+    auto root = CertStore::open(loc, "Root", kDefaultPhysical, false);
+    if (!root) return false;
+    for (const auto &c : root->certificates())
+        if (c->subject_attribute(kOidCommonName) == kTestRootName) return true;
+    return false;
+}
+
 int cmd_pki(const Args &a) {
+    StoreLocation loc = location_of(a);
+    // A second PKI would give every test address two sets of certificates.
+    if (!a.has("force") && has_test_pki(loc))
+        throw Failure(std::string("the stores of ") + location_name(loc) +
+                      " hold a test PKI already (tmncert list --store Root); --force adds another");
     fs::path out = a.get("out");
     if (!out.empty()) fs::create_directories(out);
-    StoreLocation loc = location_of(a);
     time_t now = time(nullptr);
     std::vector<std::pair<std::string, CertPtr>> made;
     auto note = [&](const std::string &name, const Issued &is) { made.emplace_back(name, is.cert); };
 
     CertSpec root_spec;
-    root_spec.subject = "CN=Tarmin Test Root CA, O=Tarmin Test, C=RU";
+    root_spec.subject = std::string("CN=") + kTestRootName + ", O=Tarmin Test, C=RU";
     root_spec.ca = true;
     root_spec.key_usage = kCaUsage;
     root_spec.not_after = now + 3650L * 86400;
@@ -541,7 +556,7 @@ int cmd_setmy(const Args &a) {
 
 void usage() {
     std::cout << "usage: tmncert COMMAND [options]\n"
-                 "  pki --out DIR                     create the test PKI in the stores\n"
+                 "  pki --out DIR [--force]           create the test PKI in the stores (once; --force: again)\n"
                  "  create --subject \"CN=..., O=...\" [--alg gost2001|gost2012_256|gost2012_512]\n"
                  "         [--issuer THUMBPRINT] [--ca] [--usage sign,encrypt,ca | none] [--email ADDR]...\n"
                  "         [--ex NAME] [--notes NAME] [--forward ADDR] [--days N] [--expired]\n"
