@@ -24,7 +24,9 @@
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -168,6 +170,15 @@ std::optional<uint8_t> parse_usage(const std::string &text) {
         else throw UsageError("unknown key usage " + part + " (sign, encrypt, ca, none)");
     }
     return ku;
+}
+
+long parse_days(const std::string &text) {
+    char *end = nullptr;
+    errno = 0;
+    long days = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end || errno || days < 1 || days > 36500)
+        throw UsageError("--days takes a number of days from 1 to 36500, not " + text);
+    return days;
 }
 
 KeyAlg parse_alg(const std::string &text) {
@@ -353,7 +364,7 @@ int cmd_create(const Args &a) {
     for (const auto &v : a.all("notes")) spec.other_names.push_back({kOidOtherNameNotes, v});
     for (const auto &v : a.all("forward")) spec.other_names.push_back({kOidOtherNameForward, v});
     time_t now = time(nullptr);
-    long days = std::stol(a.get("days", "365"));
+    long days = parse_days(a.get("days", "365"));
     if (a.has("expired")) {
         spec.not_before = now - (days + 1) * 86400;
         spec.not_after = now - 86400;
@@ -434,11 +445,13 @@ int cmd_import(const Args &a) {
 
 int cmd_export(const Args &a) {
     if (a.positional.size() != 1) throw UsageError("export takes one thumbprint");
-    auto store = open_store(a, {}, false);
-    CertPtr cert = find_in(*store, a.positional[0]);
     std::string format = a.get("format", "der");
     std::string out = a.get("out");
     if (out.empty()) throw UsageError("--out is needed");
+    if (format != "der" && format != "pem" && format != "p12")
+        throw UsageError("unknown format " + format + " (der, pem, p12)");
+    auto store = open_store(a, {}, false);
+    CertPtr cert = find_in(*store, a.positional[0]);
     if (format == "der") {
         write_file(out, std::string(cert->der().begin(), cert->der().end()));
     } else if (format == "pem") {
