@@ -4,7 +4,6 @@
 #include "platform/crypto/symmetric.h"
 
 #include <openssl/bio.h>
-#include <openssl/buffer.h>
 #include <openssl/cms.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
@@ -12,6 +11,7 @@
 
 #include <climits>
 #include <memory>
+#include <new>
 
 namespace tarmin::crypto {
 
@@ -186,6 +186,49 @@ bool message_shape_ok(const uint8_t *der, size_t length, int index) {
     return !ktri.empty() && key_transport_ok(ktri.back());
 }
 
+// ---- A BIO that appends what is written to it to a byte vector -----------
+
+int vector_write(BIO *bio, const char *data, int length) {
+    auto *out = static_cast<Bytes *>(BIO_get_data(bio));
+    if (!out || length < 0) return -1;
+    try {
+        out->insert(out->end(), data, data + length);
+    } catch (const std::bad_alloc &) {
+        return -1;
+    }
+    return length;
+}
+
+long vector_ctrl(BIO *, int cmd, long, void *) {
+    // Flushing has nothing to do; every other request is unknown.
+    return cmd == BIO_CTRL_FLUSH ? 1 : 0;
+}
+
+int vector_create(BIO *bio) {
+    BIO_set_init(bio, 1);
+    return 1;
+}
+
+BIO_METHOD *vector_method() {
+    static BIO_METHOD *method = [] {
+        BIO_METHOD *m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK, "byte vector sink");
+        if (m) {
+            BIO_meth_set_write(m, vector_write);
+            BIO_meth_set_ctrl(m, vector_ctrl);
+            BIO_meth_set_create(m, vector_create);
+        }
+        return m;
+    }();
+    return method;
+}
+
+BioPtr vector_sink(Bytes *out) {
+    BIO_METHOD *method = vector_method();
+    BioPtr bio(method ? BIO_new(method) : nullptr);
+    if (bio) BIO_set_data(bio.get(), out);
+    return bio;
+}
+
 // Makes the content encryption GOST 28147-89 for a key-transport recipient:
 // the engine reads the cipher from the recipient's key context.
 bool set_recipient_cipher(CMS_RecipientInfo *ri) {
@@ -253,25 +296,19 @@ std::optional<Bytes> envelope_decrypt(const void *data, size_t length, const Cer
         if (!message_shape_ok(der.data(), der.size(), mine)) return fail<std::optional<Bytes>>(kErrBadData);
     }
 
-    // The plaintext is as long as the ciphertext (CFB): room for it at once
-    // spares the memory BIO its growing copies.
-    BUF_MEM *room = BUF_MEM_new();
-    BioPtr out(BIO_new(BIO_s_mem()));
-    if (!room || !out || !BUF_MEM_grow(room, length)) {
-        BUF_MEM_free(room);
-        return fail<std::optional<Bytes>>(kErrOutOfMemory);
-    }
-    room->length = 0;
-    BIO_set_mem_buf(out.get(), room, BIO_CLOSE);
+    // The plaintext is as long as the ciphertext (CFB): it goes straight into
+    // the result, with room for it made at once.
+    Bytes content;
+    content.reserve(length);
+    BioPtr out = vector_sink(&content);
+    if (!out) return fail<std::optional<Bytes>>(kErrOutOfMemory);
     // CMS_DEBUG_DECRYPT: a key that does not open the key transport is an
     // error, not (as OpenSSL does by default against padding oracles) a
     // random content key that yields garbage. The GOST key wrap carries a
     // MAC, and the caller must learn that the message did not open.
     if (!CMS_decrypt(cms.get(), key, recipient.x509(), nullptr, out.get(), CMS_BINARY | CMS_DEBUG_DECRYPT))
         return fail_openssl<std::optional<Bytes>>(kErrBadData);
-    char *p = nullptr;
-    long n = BIO_get_mem_data(out.get(), &p);
-    return Bytes(reinterpret_cast<uint8_t *>(p), reinterpret_cast<uint8_t *>(p) + (n > 0 ? n : 0));
+    return content;
 }
 
 std::optional<std::vector<RecipientId>> envelope_recipients(const void *data, size_t length) {
