@@ -16,8 +16,6 @@ namespace tarmin::qzms {
 
 namespace {
 
-constexpr uint32_t kKeyMagic = 0x5159454B; // "QKEY"
-
 // Every party that exchanges session blobs derives the session-wrapping key
 // from these bytes; changing them makes older blobs unreadable.
 constexpr uint8_t kSessionWrapConstant[32] = {
@@ -256,16 +254,16 @@ int32_t xor_session(CapiContext *ctx, HCRYPTKEY handle1, HCRYPTKEY handle2, HCRY
 
 HCRYPTKEY make_key_handle(crypto::SymmetricKeyPtr key) {
     if (!key) return nullptr;
-    return new (std::nothrow) CapiKey{kKeyMagic, std::move(key)};
+    return new (std::nothrow) CapiKey{kKeyHandleMagic, std::move(key)};
 }
 
 crypto::SymmetricKey *key_of(HCRYPTKEY handle) {
-    if (!handle || handle->magic != kKeyMagic) return nullptr;
+    if (!handle || handle->magic != kKeyHandleMagic) return nullptr;
     return handle->key.get();
 }
 
 void destroy_key_handle(HCRYPTKEY handle) {
-    if (!handle || handle->magic != kKeyMagic) return;
+    if (!handle || handle->magic != kKeyHandleMagic) return;
     handle->magic = 0;
     delete handle; // the key wipes its value
 }

@@ -11,13 +11,15 @@
 #include <cstdint>
 #include <optional>
 
-// The record behind HCRYPTKEY.
+// The record behind HCRYPTKEY; magic is kKeyHandleMagic while it lives.
 struct CapiKey {
     uint32_t magic;
     tarmin::crypto::SymmetricKeyPtr key;
 };
 
 namespace tarmin::qzms {
+
+inline constexpr uint32_t kKeyHandleMagic = 0x5159454B; // "QKEY"
 
 // A handle owning key; null when memory is exhausted.
 HCRYPTKEY make_key_handle(crypto::SymmetricKeyPtr key);
