@@ -20,7 +20,8 @@ CReaderPromt::CReaderPromt(const QStringList &items, const QStringList &details,
     list_ = new QComboBox(this);
     list_->setObjectName(kReaderListName);
     list_->addItems(items);
-    list_->setMinimumContentsLength(40);
+    // Subject names are long: room for a typical one without cutting it.
+    list_->setMinimumContentsLength(64);
     list_->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
 
     detailsLabel_ = new QLabel(this);
