@@ -57,23 +57,12 @@ std::string mail_name_of(const crypto::Certificate &c) {
     return m;
 }
 
-// Whether a certificate carries the address as an other name of the type.
-bool has_other_name(CapiContext *ctx, const crypto::Certificate &c, const char *oid, const std::string &address) {
-    for (const auto &o : c.other_names()) {
-        if (o.oid != oid) continue;
-        if (!o.decoded) {
-            crypto::set_last_error(crypto::kErrBadEncoding);
-            record_error(ctx, true, 0x401E, oid, "", "CryptDecodeObject()", "QZMS_IsAddressInCert()");
-            continue;
-        }
-        if (cp::iequals_1251(o.value, address)) return true;
-    }
-    return false;
-}
-
-bool matches(CapiContext *ctx, const crypto::Certificate &c, uint32_t type, const std::string &address) {
-    if (type == CCA_ADDRESS_SMTP) return cp::iequals_1251(mail_name_of(c), address);
-    return has_other_name(ctx, c, other_name_oid(type), address);
+// Certificates of a store that carry the address: as mail name (type 1) or
+// as an other name of the type's identifier; the store's search index finds
+// them in the order the store keeps, as a walk over the store would.
+std::vector<CertPtr> carrying(const crypto::CertStore &store, uint32_t type, const std::string &address) {
+    if (type == CCA_ADDRESS_SMTP) return store.find_by_mail_name(address);
+    return store.find_by_other_name(other_name_oid(type), address);
 }
 
 // A result list: at most 64, never two with equal issuer and serial.
@@ -102,23 +91,18 @@ bool collect(CapiContext *ctx, const std::string &address, uint32_t type, CertLi
     bool all = (ctx->Flags & CCA_FLAG_COLLECT_ALL) != 0;
     auto done = [&] { return out->full() || (!all && !out->certs.empty()); };
     if (ctx->hTmpStore) {
-        for (const auto &c : ctx->hTmpStore->certificates()) {
+        for (const auto &c : carrying(*ctx->hTmpStore, type, address)) {
             if (done()) break;
-            if (matches(ctx, *c, type, address) &&
-                suitable(*c, kSuitEncryption | kSuitTime | kSuitAlgorithms | kSuitNotRevoked))
-                out->add(c);
+            if (suitable(*c, kSuitEncryption | kSuitTime | kSuitAlgorithms | kSuitNotRevoked)) out->add(c);
         }
     }
     if (!done()) {
         crypto::for_each_physical_store([&](const crypto::CertStore &store, crypto::StoreLocation, const std::string &,
                                             const std::string &) {
+            // Mail addresses: first the subject's e-mail attribute, then the mail name.
             std::vector<CertPtr> candidates;
-            if (type == CCA_ADDRESS_SMTP) {
-                candidates = store.find_by_subject_email(address);
-                for (auto &c : store.find_by_mail_name(address)) candidates.push_back(std::move(c));
-            } else {
-                candidates = store.find_by_other_name(other_name_oid(type), address);
-            }
+            if (type == CCA_ADDRESS_SMTP) candidates = store.find_by_subject_email(address);
+            for (auto &c : carrying(store, type, address)) candidates.push_back(std::move(c));
             for (const auto &c : candidates) {
                 if (done()) return false;
                 if (!suitable(*c, kSuitEncryption | kSuitAlgorithms) || out->contains(*c)) continue;
