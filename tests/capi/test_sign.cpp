@@ -5,8 +5,10 @@
 #include "common/codepage.h"
 #include "platform/crypto/message.h"
 
+#include <atomic>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 using namespace tarmin::test;
 using namespace tarmin::cp::literals;
@@ -437,6 +439,33 @@ TEST_F(QzmsSign, ProtocolOfAWrongSignatureAndMissingCertificate) {
     CapiBlob j = blob_of(junk);
     EXPECT_EQ(CCA_test_check_signature(0, &d, &s, &j, &protocol, &text), 0x4038);
     CCA_free(nullptr, text);
+}
+
+TEST_F(QzmsSign, ContextsOfDifferentThreadsWorkAtOnce) {
+    set_my(*pki_, "operator");
+    std::atomic<int> good{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&, t] {
+            Ctx ctx;
+            if (CCA_init(ctx) != 0) return;
+            PCCERT_CONTEXT mine = nullptr;
+            SignerSerial *serial = nullptr;
+            if (CCA_get_my_cert(ctx, &mine, &serial) != 0) return;
+            for (int i = 0; i < 10; ++i) {
+                std::string data = "thread " + std::to_string(t) + " round " + std::to_string(i);
+                CapiBlob d = blob_of(data), sig{};
+                if (CCA_sign_mem_sep(ctx, &d, nullptr, &sig) != 0) continue;
+                CheckResult r{};
+                if (CCA_check_mem_sep(ctx, &d, &sig, mine, &r) == 0 && r.Status == CCD_CORRECT) ++good;
+                CCA_cert_free(ctx, r.SignerCert);
+                CCA_free(ctx, sig.pbData);
+            }
+            CCA_serial_free(ctx, serial);
+            CCA_cert_free(ctx, mine);
+        });
+    for (auto &th : threads) th.join();
+    EXPECT_EQ(good.load(), 40);
 }
 
 TEST_F(QzmsSign, ErrorTextsFollowTheUserLanguage) {
