@@ -70,7 +70,7 @@ std::string without_recipients(const std::string &d) {
     return tlv(0x30, slice(d, e.oid) + tlv(0xA0, tlv(0x30, body)));
 }
 
-class Encrypt : public ::testing::Test {
+class QzmsEncrypt : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         ::setenv("LANG", "ru_RU.UTF-8", 1);
@@ -172,11 +172,11 @@ protected:
     Ctx ctx_;
     std::vector<PCCERT_CONTEXT> certs_;
 };
-Pki *Encrypt::pki_ = nullptr;
+Pki *QzmsEncrypt::pki_ = nullptr;
 
 // ---- Enveloped data ---------------------------------------------------------
 
-TEST_F(Encrypt, OursOpensWithOpensslCmsForA2001AndA2012Recipient) {
+TEST_F(QzmsEncrypt, OursOpensWithOpensslCmsForA2001AndA2012Recipient) {
     std::string data = sample(20000);
     std::string env = envelope(data, {"operator", "operator2001"});
     ASSERT_FALSE(env.empty()) << utf8(ctx_.text());
@@ -196,7 +196,7 @@ TEST_F(Encrypt, OursOpensWithOpensslCmsForA2001AndA2012Recipient) {
     EXPECT_EQ(open_mem(for_alice, nullptr, &plain), 0x402A);
 }
 
-TEST_F(Encrypt, OpensslCmsOpensWithOursForEachRecipient) {
+TEST_F(QzmsEncrypt, OpensslCmsOpensWithOursForEachRecipient) {
     std::string data = sample(12345);
     auto dir = make_temp_dir("cms");
     write_file(dir / "plain", data);
@@ -218,7 +218,7 @@ TEST_F(Encrypt, OpensslCmsOpensWithOursForEachRecipient) {
     EXPECT_EQ(is_recipient(env, "alice"), 0x4031);
 }
 
-TEST_F(Encrypt, QuickChecksComeFirstOwnCertificateThenRecipientsInOrder) {
+TEST_F(QzmsEncrypt, QuickChecksComeFirstOwnCertificateThenRecipientsInOrder) {
     const std::string in_text = "data";
     // Own certificate without encipherment usage.
     EXPECT_EQ(envelope("data", {"alice"}, cert("signonly")), "");
@@ -250,7 +250,7 @@ TEST_F(Encrypt, QuickChecksComeFirstOwnCertificateThenRecipientsInOrder) {
     EXPECT_TRUE(out.empty());
 }
 
-TEST_F(Encrypt, RecipientsOfAMessage) {
+TEST_F(QzmsEncrypt, RecipientsOfAMessage) {
     std::string env = envelope("to alice and bob", {"alice", "bob2001"});
     ASSERT_FALSE(env.empty());
     EXPECT_EQ(is_recipient(env, "alice"), 0);
@@ -280,7 +280,7 @@ TEST_F(Encrypt, RecipientsOfAMessage) {
     EXPECT_EQ(sender, nullptr);
 }
 
-TEST_F(Encrypt, MessagesThatDoNotOpen) {
+TEST_F(QzmsEncrypt, MessagesThatDoNotOpen) {
     std::string env = envelope(sample(500), {"operator"});
     ASSERT_FALSE(env.empty());
     std::string plain;
@@ -307,7 +307,7 @@ TEST_F(Encrypt, MessagesThatDoNotOpen) {
 
 // ---- File containers ---------------------------------------------------------
 
-TEST_F(Encrypt, FileContainerRoundTripsWithTheTrailerOfLengths) {
+TEST_F(QzmsEncrypt, FileContainerRoundTripsWithTheTrailerOfLengths) {
     SessionKey key(ctx_);
     ASSERT_EQ(CCA_create_session(ctx_, key.out()), 0);
     for (size_t n : {1u, 8u, 4097u, 300000u}) {
@@ -326,7 +326,7 @@ TEST_F(Encrypt, FileContainerRoundTripsWithTheTrailerOfLengths) {
     }
 }
 
-TEST_F(Encrypt, FileKeyTravelsAsASessionBlob) {
+TEST_F(QzmsEncrypt, FileKeyTravelsAsASessionBlob) {
     SessionKey key(ctx_);
     ASSERT_EQ(CCA_create_session(ctx_, key.out()), 0);
     std::string data = sample(777);
@@ -344,7 +344,7 @@ TEST_F(Encrypt, FileKeyTravelsAsASessionBlob) {
     EXPECT_EQ(plain, data);
 }
 
-TEST_F(Encrypt, FileContainerUnderAnotherKeyDoesNotOpen) {
+TEST_F(QzmsEncrypt, FileContainerUnderAnotherKeyDoesNotOpen) {
     SessionKey key(ctx_), wrong(ctx_);
     ASSERT_EQ(CCA_create_session(ctx_, key.out()), 0);
     ASSERT_EQ(CCA_create_session(ctx_, wrong.out()), 0);
@@ -357,7 +357,7 @@ TEST_F(Encrypt, FileContainerUnderAnotherKeyDoesNotOpen) {
     EXPECT_EQ(utf8(ctx_.text()).rfind("Ошибка получения параметра ключа (KP_ALGID).", 0), 0u);
 }
 
-TEST_F(Encrypt, DamagedFileContainersYieldNoPlaintext) {
+TEST_F(QzmsEncrypt, DamagedFileContainersYieldNoPlaintext) {
     SessionKey key(ctx_);
     ASSERT_EQ(CCA_create_session(ctx_, key.out()), 0);
     const std::string data = sample(50);
@@ -410,7 +410,7 @@ TEST_F(Encrypt, DamagedFileContainersYieldNoPlaintext) {
     EXPECT_EQ(plain, data);
 }
 
-TEST_F(Encrypt, EmptyFileDataIsRefused) {
+TEST_F(QzmsEncrypt, EmptyFileDataIsRefused) {
     SessionKey key(ctx_);
     ASSERT_EQ(CCA_create_session(ctx_, key.out()), 0);
     CapiBlob empty{nullptr, 0};

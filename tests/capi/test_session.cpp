@@ -8,7 +8,7 @@ using namespace tarmin::cp::literals;
 
 namespace {
 
-class Session : public ::testing::Test {
+class QzmsSession : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         ::setenv("LANG", "ru_RU.UTF-8", 1);
@@ -57,9 +57,9 @@ protected:
     static Pki *pki_;
     Ctx ctx_;
 };
-Pki *Session::pki_ = nullptr;
+Pki *QzmsSession::pki_ = nullptr;
 
-TEST_F(Session, ContainerRoundTripsAndCarriesVectorAndMacAtTheEnd) {
+TEST_F(QzmsSession, ContainerRoundTripsAndCarriesVectorAndMacAtTheEnd) {
     SessionKey key(ctx_);
     ASSERT_EQ(CCA_create_session(ctx_, key.out()), 0) << utf8(ctx_.text());
     for (size_t n : {1u, 7u, 8u, 9u, 1023u, 70000u}) {
@@ -76,7 +76,7 @@ TEST_F(Session, ContainerRoundTripsAndCarriesVectorAndMacAtTheEnd) {
     }
 }
 
-TEST_F(Session, EveryContainerHasAVectorOfItsOwn) {
+TEST_F(QzmsSession, EveryContainerHasAVectorOfItsOwn) {
     SessionKey key(ctx_);
     ASSERT_EQ(CCA_create_session(ctx_, key.out()), 0);
     std::string data = sample(64);
@@ -89,7 +89,7 @@ TEST_F(Session, EveryContainerHasAVectorOfItsOwn) {
     EXPECT_EQ(plain, data);
 }
 
-TEST_F(Session, BlobMovesTheKeyToAnotherContext) {
+TEST_F(QzmsSession, BlobMovesTheKeyToAnotherContext) {
     SessionKey key(ctx_);
     ASSERT_EQ(CCA_create_session(ctx_, key.out()), 0);
     std::string blob = blob_of_key(key);
@@ -118,7 +118,7 @@ TEST_F(Session, BlobMovesTheKeyToAnotherContext) {
     CCA_free(other, p);
 }
 
-TEST_F(Session, DamagedBlobsAreRefusedWithTheirCodes) {
+TEST_F(QzmsSession, DamagedBlobsAreRefusedWithTheirCodes) {
     SessionKey key(ctx_);
     ASSERT_EQ(CCA_create_session(ctx_, key.out()), 0);
     const std::string blob = blob_of_key(key);
@@ -161,7 +161,7 @@ TEST_F(Session, DamagedBlobsAreRefusedWithTheirCodes) {
     EXPECT_EQ(put(blob), 0u);
 }
 
-TEST_F(Session, DamagedContainersYieldNoPlaintext) {
+TEST_F(QzmsSession, DamagedContainersYieldNoPlaintext) {
     SessionKey key(ctx_);
     ASSERT_EQ(CCA_create_session(ctx_, key.out()), 0);
     const std::string data = sample(100);
@@ -210,7 +210,7 @@ TEST_F(Session, DamagedContainersYieldNoPlaintext) {
     EXPECT_EQ(plain, data);
 }
 
-TEST_F(Session, CombinedKeysDependOnTheOrderAndTakeTheFirstVector) {
+TEST_F(QzmsSession, CombinedKeysDependOnTheOrderAndTakeTheFirstVector) {
     SessionKey k1(ctx_), k2(ctx_), ab(ctx_), ab2(ctx_), ba(ctx_);
     ASSERT_EQ(CCA_create_session(ctx_, k1.out()), 0);
     ASSERT_EQ(CCA_create_session(ctx_, k2.out()), 0);
@@ -227,7 +227,7 @@ TEST_F(Session, CombinedKeysDependOnTheOrderAndTakeTheFirstVector) {
     EXPECT_EQ(blob_of_key(ba).substr(0, 12), blob_of_key(k2).substr(0, 12));
 }
 
-TEST_F(Session, UnusableKeysAreRecordedAtTheirFirstUse) {
+TEST_F(QzmsSession, UnusableKeysAreRecordedAtTheirFirstUse) {
     SessionKey good(ctx_), out(ctx_);
     ASSERT_EQ(CCA_create_session(ctx_, good.out()), 0);
     const std::string data_text = "data";
@@ -260,7 +260,7 @@ TEST_F(Session, UnusableKeysAreRecordedAtTheirFirstUse) {
     EXPECT_TRUE(container.empty());
 }
 
-TEST_F(Session, ContextWithoutAlgorithmsMakesNoKeys) {
+TEST_F(QzmsSession, ContextWithoutAlgorithmsMakesNoKeys) {
     Ctx verify_only;
     CCA_set_flag(verify_only, CCA_FLAG_VERIFY_ONLY);
     ASSERT_EQ(CCA_init(verify_only), 0);
@@ -279,7 +279,7 @@ TEST_F(Session, ContextWithoutAlgorithmsMakesNoKeys) {
     EXPECT_EQ(verify_only.code(), 0x4035u);
 }
 
-TEST_F(Session, FileKeyIsHandedOutButNeverFreedByTheCaller) {
+TEST_F(QzmsSession, FileKeyIsHandedOutButNeverFreedByTheCaller) {
     SessionKey none(ctx_);
     EXPECT_EQ(CCA_file_session(ctx_, none.out()), -1);
     EXPECT_EQ(ctx_.code(), 0x4045u);
