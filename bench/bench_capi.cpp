@@ -4,8 +4,9 @@
 //   CCA_sign_mem_sep  beside  openssl cms -sign (detached, binary)
 //   CCA_check_mem_sep beside  openssl cms -verify
 // and CCA_find_cert_by_address among 10,000 certificates of "AddressBook":
-// the first search (store cache forgotten, the certificate not yet learned)
-// and the repeated search (learned), beside their goals of 50 ms and 1 ms.
+// the first search (store cache forgotten, the certificate not yet learned;
+// median of five) and the repeated search (learned), beside their goals of
+// 50 ms and 1 ms.
 //
 // The test PKI is made by tmncert (next to this program) in a private
 // TARMIN_HOME that is removed at the end.
@@ -250,33 +251,55 @@ struct Bench {
         std::printf("(address book of %d certificates made in %.1f s)\n", kAddressBookSize, ms_since(start) / 1e3);
     }
 
-    void find_by_address() {
-        fill_address_book();
-        crypto::forget_store_cache();
+    // One search on a fresh verification-only context; its time in ms.
+    static double timed_search(CapiContext *finder, const char *address) {
+        PCCERT_CONTEXT certs[CCA_MAX_CERTS] = {};
+        uint32_t count = 0;
+        auto start = Clock::now();
+        int32_t rc = CCA_find_cert_by_address(finder, 0, CCA_ADDRESS_SMTP, address, certs, &count);
+        double ms = ms_since(start);
+        if (rc != 0 || count != 1) fail(std::string("search failed: ") + CCA_get_debug_error(finder));
+        for (uint32_t i = 0; i < count; ++i) CCA_cert_free(finder, certs[i]);
+        return ms;
+    }
+
+    static CapiContext *finder_context() {
         CapiContext *finder = nullptr;
         if (CCA_create_context(&finder) != 0) fail("no context");
         CCA_set_flag(finder, CCA_FLAG_VERIFY_ONLY);
         if (CCA_init(finder) != 0) fail(CCA_get_debug_error(finder));
+        return finder;
+    }
+
+    static void close_context(CapiContext *c) {
+        CCA_final(c);
+        CCA_close_context(c);
+    }
+
+    void find_by_address() {
+        fill_address_book();
         const char *address = "corr7777@bench.test";
-        PCCERT_CONTEXT certs[CCA_MAX_CERTS] = {};
-        uint32_t count = 0;
-        auto search = [&] {
-            if (CCA_find_cert_by_address(finder, 0, CCA_ADDRESS_SMTP, address, certs, &count) != 0 || count != 1)
-                fail(std::string("search failed: ") + CCA_get_debug_error(finder));
-            for (uint32_t i = 0; i < count; ++i) CCA_cert_free(finder, certs[i]);
-        };
-        auto start = Clock::now();
-        search();
-        double first = ms_since(start);
-        start = Clock::now();
-        for (int i = 0; i < kRepeatedSearches; ++i) search();
-        double repeated = ms_since(start) / kRepeatedSearches;
-        std::printf("%-22s %9.3f ms | goal %.0f ms %s\n", "first address search", first, kFirstSearchGoalMs,
-                    first <= kFirstSearchGoalMs ? "ok" : "OVER");
-        std::printf("%-22s %9.3f ms | goal %.0f ms %s (mean of %d)\n", "repeated search", repeated,
-                    kRepeatedSearchGoalMs, repeated <= kRepeatedSearchGoalMs ? "ok" : "OVER", kRepeatedSearches);
-        CCA_final(finder);
-        CCA_close_context(finder);
+        // The first search of a process: stores not cached, the certificate
+        // not learned. Repeated with a forgotten cache and a new context.
+        std::vector<double> first;
+        for (int i = 0; i < kRounds; ++i) {
+            crypto::forget_store_cache();
+            CapiContext *finder = finder_context();
+            first.push_back(timed_search(finder, address));
+            close_context(finder);
+        }
+        std::sort(first.begin(), first.end());
+        CapiContext *finder = finder_context();
+        timed_search(finder, address);
+        double repeated = 0;
+        for (int i = 0; i < kRepeatedSearches; ++i) repeated += timed_search(finder, address);
+        repeated /= kRepeatedSearches;
+        close_context(finder);
+        double median = first[first.size() / 2];
+        std::printf("%-22s %9.3f ms (best %.3f, of %d) | goal %.0f ms %s\n", "first address search", median,
+                    first.front(), kRounds, kFirstSearchGoalMs, median <= kFirstSearchGoalMs ? "ok" : "OVER");
+        std::printf("%-22s %9.3f ms (mean of %d) | goal %.0f ms %s\n", "repeated search", repeated,
+                    kRepeatedSearches, kRepeatedSearchGoalMs, repeated <= kRepeatedSearchGoalMs ? "ok" : "OVER");
     }
 };
 
