@@ -147,7 +147,7 @@ struct CertStore::Data {
     std::string name;
     bool loaded = false;
     timespec mtime{};
-    std::map<std::string, Record> certs;                   // by thumbprint
+    std::unordered_map<std::string, Record> certs;         // by thumbprint
     std::vector<std::string> order;                        // memory stores: order of adding
     std::unordered_multimap<KeyHash, std::string> index; // search key -> thumbprint
     std::map<std::string, CrlPtr> crls;
@@ -156,7 +156,7 @@ struct CertStore::Data {
 
     void add_record(const std::string &thumb, Record rec) {
         for (const auto &k : rec.keys) index.emplace(k, thumb);
-        certs[thumb] = std::move(rec);
+        certs.insert_or_assign(thumb, std::move(rec));
     }
     void drop_record(const std::string &thumb) {
         auto it = certs.find(thumb);
@@ -171,6 +171,14 @@ struct CertStore::Data {
     }
 
     fs::path file_of(const std::string &thumb, const char *ext) const { return dir / (thumb + ext); }
+
+    std::vector<std::string> sorted_thumbprints() const {
+        std::vector<std::string> out;
+        out.reserve(certs.size());
+        for (const auto &entry : certs) out.push_back(entry.first);
+        std::sort(out.begin(), out.end());
+        return out;
+    }
 
     CertPtr load(const std::string &thumb, Record &rec) {
         if (rec.cert || memory) return rec.cert;
@@ -202,7 +210,7 @@ struct CertStore::Data {
     // The index is a cache: a failure to write it costs speed, nothing else.
     void rewrite_index() {
         std::string text = std::string(kIndexHeader) + "\n";
-        for (const auto &[thumb, rec] : certs) text += index_line(thumb, rec);
+        for (const auto &thumb : sorted_thumbprints()) text += index_line(thumb, certs.at(thumb));
         int saved = static_cast<int>(last_error());
         if (write_atomic(dir / kIndexName, text.data(), text.size(), 0644)) index_lines = certs.size();
         set_last_error(static_cast<uint32_t>(saved));
@@ -233,7 +241,7 @@ struct CertStore::Data {
                 if (ok) rec.keys.push_back(k);
             }
             if (!ok) continue;
-            drop_record(thumb); // a later line of a thumbprint wins
+            if (certs.count(thumb)) drop_record(thumb); // a later line of a thumbprint wins
             add_record(thumb, std::move(rec));
         }
         index_lines = lines;
@@ -253,6 +261,7 @@ struct CertStore::Data {
         }
         if (loaded && same_time(st.st_mtim, mtime)) return;
         std::unordered_set<std::string> cer;
+        cer.reserve(certs.size() + 64);
         std::set<std::string> crl;
         if (DIR *d = ::opendir(dir.c_str())) {
             while (dirent *e = ::readdir(d)) {
@@ -269,7 +278,10 @@ struct CertStore::Data {
         for (const auto &entry : certs)
             if (!cer.count(entry.first)) gone.push_back(entry.first);
         for (const auto &thumb : gone) drop_record(thumb);
-        if (certs.size() < cer.size()) read_index(cer);
+        if (certs.size() < cer.size()) {
+            certs.reserve(cer.size());
+            read_index(cer);
+        }
         std::string appended;
         size_t appended_count = 0;
         std::vector<std::string> unknown;
@@ -454,8 +466,8 @@ std::vector<CertPtr> CertStore::certificates() const {
         for (const auto &t : data_->order) out.push_back(data_->certs[t].cert);
         return out;
     }
-    for (auto &[thumb, rec] : data_->certs)
-        if (auto c = data_->load(thumb, rec)) out.push_back(c);
+    for (const auto &thumb : data_->sorted_thumbprints())
+        if (auto c = data_->load(thumb, data_->certs.at(thumb))) out.push_back(c);
     return out;
 }
 
