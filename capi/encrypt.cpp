@@ -5,8 +5,6 @@
 #include "platform/crypto/crypto_error.h"
 #include "platform/crypto/envelope.h"
 
-#include <openssl/crypto.h>
-
 using namespace tarmin;
 using namespace tarmin::qzms;
 
@@ -173,12 +171,7 @@ int32_t encrypt_file(CapiContext *ctx, const CapiBlob *data, HCRYPTKEY handle, C
         record_error(ctx, false, 0x4009, "", "", "malloc", caller);
         return -1;
     }
-    if (!data || (data->cbData && !data->pbData) || data->cbData == 0) {
-        // An empty ciphertext makes a container that no one can open.
-        crypto::set_last_error(data && data->cbData == 0 ? crypto::kErrBadLength : crypto::kErrInvalidArg);
-        record_error(ctx, true, 0x4041, "", "", "CryptEncrypt()", caller);
-        return -1;
-    }
+    if (!sealable(ctx, data, caller)) return -1;
     std::optional<Bytes> cipher = session->encrypt(data->pbData, data->cbData);
     if (!cipher) {
         record_error(ctx, true, 0x4041, "", "", "CryptEncrypt()", caller);
@@ -228,24 +221,7 @@ int32_t decrypt_file(CapiContext *ctx, const CapiBlob *container, HCRYPTKEY hand
         record_error(ctx, true, 0x403B, "KP_IV", "", "CryptSetKeyParam()", caller);
         return -1;
     }
-    std::optional<Bytes> plain = session->decrypt(reader.rest(), reader.rest_length());
-    if (!plain) {
-        record_error(ctx, true, 0x4042, "", "", "CryptDecrypt()", caller);
-        return -1;
-    }
-    std::optional<Bytes> computed = impr_data(ctx, *session, plain->data(), plain->size());
-    if (!computed || computed->size() != mac_length || CRYPTO_memcmp(computed->data(), mac, mac_length) != 0) {
-        wipe(*plain);
-        if (computed) record_error(ctx, false, 0x4043, "", "", "memcmp(impr_r,impr,len_impr)", caller);
-        return -1;
-    }
-    bool ok = hand_out(out, plain->data(), plain->size());
-    wipe(*plain);
-    if (!ok) {
-        record_error(ctx, false, 0x4009, "", "", "malloc", caller);
-        return -1;
-    }
-    return 0;
+    return open_sealed(ctx, *session, reader.rest(), reader.rest_length(), mac, mac_length, out, caller);
 }
 
 } // namespace

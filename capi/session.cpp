@@ -7,6 +7,7 @@
 #include <openssl/crypto.h>
 
 #include <cstring>
+#include <memory>
 #include <new>
 
 using namespace tarmin;
@@ -46,29 +47,39 @@ crypto::SymmetricKey *usable_key(CapiContext *ctx, HCRYPTKEY handle, uint32_t co
     return key;
 }
 
-// The session-wrapping key: the hash of the library's constant with
-// HashAlgNumber, a key of KeyAlgNumber derived from it, made a key-export
-// key of AlgIdNumber.
-crypto::SymmetricKeyPtr session_wrapping_key(CapiContext *ctx, const char *caller) {
+// A hash object of HashAlgNumber; records 0x4035 when there is none.
+std::unique_ptr<crypto::Hasher> create_hash(CapiContext *ctx, const char *caller) {
     auto alg = crypto::hash_alg_from_id(ctx->HashAlgNumber);
-    std::optional<crypto::Hasher> hasher;
-    if (alg) hasher.emplace(*alg);
+    auto hasher = alg ? std::make_unique<crypto::Hasher>(*alg) : nullptr;
     if (!hasher || !hasher->ok()) {
         record_error(ctx, true, 0x4035, "", "", "CryptCreateHash()", caller);
         return nullptr;
     }
+    return hasher;
+}
+
+// An exportable key of KeyAlgNumber from the hash value; records 0x403A.
+crypto::SymmetricKeyPtr derive_key(CapiContext *ctx, crypto::Hasher &hasher, const char *caller) {
+    std::optional<Bytes> value = hasher.finish();
+    crypto::SymmetricKeyPtr key;
+    if (value) key = crypto::SymmetricKey::derive(ctx->KeyAlgNumber, *value, true);
+    if (value) wipe(*value);
+    if (!key) record_error(ctx, true, 0x403A, "", "", "CyptDeriveKey()", caller);
+    return key;
+}
+
+// The session-wrapping key: the hash of the library's constant with
+// HashAlgNumber, a key of KeyAlgNumber derived from it, made a key-export
+// key of AlgIdNumber.
+crypto::SymmetricKeyPtr session_wrapping_key(CapiContext *ctx, const char *caller) {
+    auto hasher = create_hash(ctx, caller);
+    if (!hasher) return nullptr;
     if (!hasher->update(kSessionWrapConstant, sizeof kSessionWrapConstant)) {
         record_error(ctx, true, 0x4036, "", "", "CryptHashData()", caller);
         return nullptr;
     }
-    std::optional<Bytes> value = hasher->finish();
-    crypto::SymmetricKeyPtr key;
-    if (value) key = crypto::SymmetricKey::derive(ctx->KeyAlgNumber, *value, true);
-    if (value) wipe(*value);
-    if (!key) {
-        record_error(ctx, true, 0x403A, "", "", "CyptDeriveKey()", caller);
-        return nullptr;
-    }
+    crypto::SymmetricKeyPtr key = derive_key(ctx, *hasher, caller);
+    if (!key) return nullptr;
     if (!key->set_alg_id(ctx->AlgIdNumber)) {
         record_error(ctx, true, 0x403B, "KP_ALGID", "", "CryptSetKeyParam()", caller);
         return nullptr;
@@ -91,12 +102,7 @@ int32_t encrypt_session(CapiContext *ctx, const CapiBlob *data, HCRYPTKEY handle
     const char *caller = "CCA_encrypt_session()";
     crypto::SymmetricKey *key = usable_key(ctx, handle, 0x403E, "KP_IV", "CryptGetKeyParam()", caller);
     if (!key) return -1;
-    if (!data || (data->cbData && !data->pbData) || data->cbData == 0) {
-        // An empty ciphertext makes a container that no one can open.
-        crypto::set_last_error(data && data->cbData == 0 ? crypto::kErrBadLength : crypto::kErrInvalidArg);
-        record_error(ctx, true, 0x4041, "", "", "CryptEncrypt()", caller);
-        return -1;
-    }
+    if (!sealable(ctx, data, caller)) return -1;
     // Each container gets a vector of its own: the same key with the same
     // vector would give equal ciphertext for equal beginnings.
     crypto::SymmetricKeyPtr working = key->duplicate();
@@ -142,24 +148,7 @@ int32_t decrypt_session(CapiContext *ctx, const CapiBlob *container, HCRYPTKEY h
         record_error(ctx, true, 0x403B, "KP_IV", "", "CryptSetKeyParam()", caller);
         return -1;
     }
-    std::optional<Bytes> plain = working->decrypt(reader.rest(), reader.rest_length());
-    if (!plain) {
-        record_error(ctx, true, 0x4042, "", "", "CryptDecrypt()", caller);
-        return -1;
-    }
-    std::optional<Bytes> computed = impr_data(ctx, *working, plain->data(), plain->size());
-    if (!computed || computed->size() != mac_length || CRYPTO_memcmp(computed->data(), mac, mac_length) != 0) {
-        wipe(*plain);
-        if (computed) record_error(ctx, false, 0x4043, "", "", "memcmp(impr_r,impr,len_impr)", caller);
-        return -1;
-    }
-    bool ok = hand_out(out, plain->data(), plain->size());
-    wipe(*plain);
-    if (!ok) {
-        record_error(ctx, false, 0x4009, "", "", "malloc", caller);
-        return -1;
-    }
-    return 0;
+    return open_sealed(ctx, *working, reader.rest(), reader.rest_length(), mac, mac_length, out, caller);
 }
 
 int32_t get_session(CapiContext *ctx, HCRYPTKEY handle, unsigned char **blob, uint32_t *length) {
@@ -218,13 +207,8 @@ int32_t xor_session(CapiContext *ctx, HCRYPTKEY handle1, HCRYPTKEY handle2, HCRY
     crypto::SymmetricKey *key1 = usable_key(ctx, handle1, 0x403E, "KP_IV", "CryptGetKeyParam()", caller);
     if (!key1) return -1;
     const auto iv = key1->iv();
-    auto alg = crypto::hash_alg_from_id(ctx->HashAlgNumber);
-    std::optional<crypto::Hasher> hasher;
-    if (alg) hasher.emplace(*alg);
-    if (!hasher || !hasher->ok()) {
-        record_error(ctx, true, 0x4035, "", "", "CryptCreateHash()", caller);
-        return -1;
-    }
+    auto hasher = create_hash(ctx, caller);
+    if (!hasher) return -1;
     if (!key1->hash_into(*hasher)) {
         record_error(ctx, true, 0x4040, "hKey1", "", "CryptHashSessionKey()", caller);
         return -1;
@@ -235,14 +219,8 @@ int32_t xor_session(CapiContext *ctx, HCRYPTKEY handle1, HCRYPTKEY handle2, HCRY
         record_error(ctx, true, 0x4040, "hKey2", "", "CryptHashSessionKey()", caller);
         return -1;
     }
-    std::optional<Bytes> value = hasher->finish();
-    crypto::SymmetricKeyPtr key;
-    if (value) key = crypto::SymmetricKey::derive(ctx->KeyAlgNumber, *value, true);
-    if (value) wipe(*value);
-    if (!key) {
-        record_error(ctx, true, 0x403A, "", "", "CyptDeriveKey()", caller);
-        return -1;
-    }
+    crypto::SymmetricKeyPtr key = derive_key(ctx, *hasher, caller);
+    if (!key) return -1;
     if (!key->set_iv(iv.data(), iv.size())) {
         record_error(ctx, true, 0x403B, "KP_IV", "", "CryptSetKeyParam()", caller);
         return -1;
@@ -292,6 +270,37 @@ std::optional<Bytes> impr_data(CapiContext *ctx, const crypto::SymmetricKey &key
         return std::nullopt;
     }
     return mac;
+}
+
+bool sealable(CapiContext *ctx, const CapiBlob *data, const char *caller) {
+    if (data && data->cbData && data->pbData) return true;
+    // An empty ciphertext makes a container that no one can open.
+    crypto::set_last_error(data && data->cbData == 0 ? crypto::kErrBadLength : crypto::kErrInvalidArg);
+    record_error(ctx, true, 0x4041, "", "", "CryptEncrypt()", caller);
+    return false;
+}
+
+int32_t open_sealed(CapiContext *ctx, const crypto::SymmetricKey &key, const uint8_t *cipher, size_t length,
+                    const uint8_t *mac, uint32_t mac_length, CapiBlob *out, const char *caller) {
+    std::optional<Bytes> plain = key.decrypt(cipher, length);
+    if (!plain) {
+        record_error(ctx, true, 0x4042, "", "", "CryptDecrypt()", caller);
+        return -1;
+    }
+    // The whole MAC must match: a shorter one would check less.
+    std::optional<Bytes> computed = impr_data(ctx, key, plain->data(), plain->size());
+    if (!computed || computed->size() != mac_length || CRYPTO_memcmp(computed->data(), mac, mac_length) != 0) {
+        wipe(*plain);
+        if (computed) record_error(ctx, false, 0x4043, "", "", "memcmp(impr_r,impr,len_impr)", caller);
+        return -1;
+    }
+    bool ok = hand_out(out, plain->data(), plain->size());
+    wipe(*plain);
+    if (!ok) {
+        record_error(ctx, false, 0x4009, "", "", "malloc", caller);
+        return -1;
+    }
+    return 0;
 }
 
 const uint8_t *TrailerReader::take(uint32_t limit, uint32_t *length) {

@@ -40,6 +40,17 @@ inline constexpr uint32_t kMaxMac = 256;
 // Records 0x4035 / 0x4036 / 0x4037 with caller "impr_data()".
 std::optional<Bytes> impr_data(CapiContext *ctx, const crypto::SymmetricKey &key, const void *data, size_t length);
 
+// Whether data can be sealed in a container: present and not empty (an
+// empty ciphertext makes a container that no one can open). Records 0x4041.
+bool sealable(CapiContext *ctx, const CapiBlob *data, const char *caller);
+
+// Decrypts a final block with key, checks the MAC of the plaintext and hands
+// the plaintext out. Records 0x4042, impr_data's codes, 0x4043 for a MAC
+// that does not match (in length or value) and 0x4009; nothing is handed out
+// on failure and the plaintext is wiped.
+int32_t open_sealed(CapiContext *ctx, const crypto::SymmetricKey &key, const uint8_t *cipher, size_t length,
+                    const uint8_t *mac, uint32_t mac_length, CapiBlob *out, const char *caller);
+
 // Reads the fields of a container from its end: each field is preceded, in
 // reading order, by its 32-bit little-endian length that follows it in the
 // container. take() hands out the next field (null when the length does not

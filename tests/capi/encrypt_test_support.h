@@ -59,4 +59,27 @@ inline bool is_container_failure(uint32_t code) {
     return codes.count(code) != 0;
 }
 
+// Tests on a context initialised with the operator's certificate of a fresh
+// test PKI (Russian user language).
+class OperatorContext : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ::setenv("LANG", "ru_RU.UTF-8", 1);
+        pki_ = new Pki(make_pki());
+        init_product();
+        set_my(*pki_, "operator");
+    }
+    static void TearDownTestSuite() {
+        delete pki_;
+        pki_ = nullptr;
+    }
+    void SetUp() override {
+        ::setenv("LANG", "ru_RU.UTF-8", 1);
+        ASSERT_EQ(CCA_init(ctx_), 0) << utf8(ctx_.text());
+    }
+
+    inline static Pki *pki_ = nullptr;
+    Ctx ctx_;
+};
+
 } // namespace tarmin::test

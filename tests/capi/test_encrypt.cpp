@@ -70,22 +70,8 @@ std::string without_recipients(const std::string &d) {
     return tlv(0x30, slice(d, e.oid) + tlv(0xA0, tlv(0x30, body)));
 }
 
-class QzmsEncrypt : public ::testing::Test {
+class QzmsEncrypt : public OperatorContext {
 protected:
-    static void SetUpTestSuite() {
-        ::setenv("LANG", "ru_RU.UTF-8", 1);
-        pki_ = new Pki(make_pki());
-        init_product();
-        set_my(*pki_, "operator");
-    }
-    static void TearDownTestSuite() {
-        delete pki_;
-        pki_ = nullptr;
-    }
-    void SetUp() override {
-        ::setenv("LANG", "ru_RU.UTF-8", 1);
-        ASSERT_EQ(CCA_init(ctx_), 0) << utf8(ctx_.text());
-    }
     void TearDown() override {
         for (PCCERT_CONTEXT c : certs_) CCA_cert_free(ctx_, c);
     }
@@ -168,11 +154,8 @@ protected:
         return read_file(dir / "c.der");
     }
 
-    static Pki *pki_;
-    Ctx ctx_;
     std::vector<PCCERT_CONTEXT> certs_;
 };
-Pki *QzmsEncrypt::pki_ = nullptr;
 
 // ---- Enveloped data ---------------------------------------------------------
 

@@ -8,23 +8,8 @@ using namespace tarmin::cp::literals;
 
 namespace {
 
-class QzmsSession : public ::testing::Test {
+class QzmsSession : public OperatorContext {
 protected:
-    static void SetUpTestSuite() {
-        ::setenv("LANG", "ru_RU.UTF-8", 1);
-        pki_ = new Pki(make_pki());
-        init_product();
-        set_my(*pki_, "operator");
-    }
-    static void TearDownTestSuite() {
-        delete pki_;
-        pki_ = nullptr;
-    }
-    void SetUp() override {
-        ::setenv("LANG", "ru_RU.UTF-8", 1);
-        ASSERT_EQ(CCA_init(ctx_), 0) << utf8(ctx_.text());
-    }
-
     // The session container of data under key; fails the test when it cannot.
     std::string seal(HCRYPTKEY key, const std::string &data) {
         OutBlob out;
@@ -54,10 +39,7 @@ protected:
         return s;
     }
 
-    static Pki *pki_;
-    Ctx ctx_;
 };
-Pki *QzmsSession::pki_ = nullptr;
 
 TEST_F(QzmsSession, ContainerRoundTripsAndCarriesVectorAndMacAtTheEnd) {
     SessionKey key(ctx_);
