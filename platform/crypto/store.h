@@ -12,10 +12,14 @@
 // opened by its name alone is its ".Default" physical store.
 //
 // The search index lets a search by address or by issuer and serial among
-// many certificates read one file instead of every certificate: it maps
-// search keys to thumbprints and is checked against the directory listing,
-// so certificates added or removed by other programs are seen. Stores are
-// cached per process and re-read when their directory changes.
+// many certificates read one file instead of every certificate: one line per
+// certificate, its thumbprint and the 64-bit hashes of its search keys
+// (issuer and serial, mail name, e-mail attributes, other names). It is
+// checked against the directory listing, so certificates added or removed by
+// other programs are seen; lines are appended as certificates are added, and
+// the file is rewritten when it holds many stale lines. A hit is always
+// confirmed on the certificate itself. Stores are cached per process and
+// re-read when their directory changes.
 //
 // Stores are safe to use from several threads.
 #pragma once
