@@ -8,6 +8,9 @@
 
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
 #include <new>
 
 using namespace tarmin;
@@ -89,7 +92,7 @@ crypto::SymmetricKeyPtr session_wrapping_key(CapiContext *ctx, const char *calle
 
 // Hands out a new handle for key; records 0x4009 when memory is exhausted.
 bool hand_out_key(CapiContext *ctx, crypto::SymmetricKeyPtr key, HCRYPTKEY *out, const char *caller) {
-    HCRYPTKEY handle = make_key_handle(std::move(key));
+    HCRYPTKEY handle = make_key_handle(ctx, std::move(key));
     if (!handle) {
         record_error(ctx, false, 0x4009, "", "", "malloc", caller);
         return false;
@@ -230,26 +233,67 @@ int32_t xor_session(CapiContext *ctx, HCRYPTKEY handle1, HCRYPTKEY handle2, HCRY
 
 } // namespace
 
-HCRYPTKEY make_key_handle(crypto::SymmetricKeyPtr key) {
+namespace {
+
+// The live handles and the context each was made on. Contexts may be used on
+// different threads at once, so the table has a lock.
+struct KeyTable {
+    std::mutex lock;
+    std::unordered_map<CapiKey *, const CapiContext *> owners;
+};
+KeyTable &key_table() {
+    static KeyTable *table = new KeyTable; // outlives every static destructor
+    return *table;
+}
+
+} // namespace
+
+HCRYPTKEY make_key_handle(const CapiContext *owner, crypto::SymmetricKeyPtr key) {
     if (!key) return nullptr;
-    return new (std::nothrow) CapiKey{kKeyHandleMagic, std::move(key)};
+    std::unique_ptr<CapiKey> handle(new (std::nothrow) CapiKey{std::move(key)});
+    if (!handle) return nullptr;
+    KeyTable &t = key_table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    t.owners.emplace(handle.get(), owner);
+    return handle.release();
 }
 
 crypto::SymmetricKey *key_of(HCRYPTKEY handle) {
-    if (!handle || handle->magic != kKeyHandleMagic) return nullptr;
-    return handle->key.get();
+    if (!handle) return nullptr;
+    KeyTable &t = key_table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    return t.owners.count(handle) ? handle->key.get() : nullptr;
 }
 
 void destroy_key_handle(HCRYPTKEY handle) {
-    if (!handle || handle->magic != kKeyHandleMagic) return;
-    handle->magic = 0;
+    if (!handle) return;
+    KeyTable &t = key_table();
+    {
+        std::lock_guard<std::mutex> guard(t.lock);
+        if (t.owners.erase(handle) == 0) return;
+    }
     delete handle; // the key wipes its value
 }
 
-void destroy_file_key(CapiContext *ctx) {
+void release_context_keys(CapiContext *ctx) {
     if (!ctx) return;
+    // A file key set from elsewhere dies with the context too.
     destroy_key_handle(static_cast<HCRYPTKEY>(ctx->CryptFileKey));
     ctx->CryptFileKey = nullptr;
+    std::vector<CapiKey *> mine;
+    KeyTable &t = key_table();
+    {
+        std::lock_guard<std::mutex> guard(t.lock);
+        for (auto it = t.owners.begin(); it != t.owners.end();) {
+            if (it->second == ctx) {
+                mine.push_back(it->first);
+                it = t.owners.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (CapiKey *handle : mine) delete handle;
 }
 
 std::optional<Bytes> impr_data(CapiContext *ctx, const crypto::SymmetricKey &key, const void *data, size_t length) {

@@ -11,25 +11,29 @@
 #include <cstdint>
 #include <optional>
 
-// The record behind HCRYPTKEY; magic is kKeyHandleMagic while it lives.
+// The record behind HCRYPTKEY.
 struct CapiKey {
-    uint32_t magic;
     tarmin::crypto::SymmetricKeyPtr key;
 };
 
 namespace tarmin::qzms {
 
-inline constexpr uint32_t kKeyHandleMagic = 0x5159454B; // "QKEY"
+// Session keys are the provider's: each belongs to the context it was made
+// on and lives until the caller frees it or that context is released
+// (CCA_final), whichever comes first. Handles are looked up in a table of
+// live handles, so a freed or foreign pointer is refused, never followed.
 
-// A handle owning key; null when memory is exhausted.
-HCRYPTKEY make_key_handle(crypto::SymmetricKeyPtr key);
-// The key behind a handle; null for null or a pointer that is not a live
-// handle of this library.
+// A handle owning key, made on owner; null when memory is exhausted.
+HCRYPTKEY make_key_handle(const CapiContext *owner, crypto::SymmetricKeyPtr key);
+// The key behind a live handle; null for null or a pointer that is not one.
 crypto::SymmetricKey *key_of(HCRYPTKEY handle);
-// Destroys a handle and wipes its key (null allowed).
+// Destroys a live handle and wipes its key (null and dead handles ignored).
 void destroy_key_handle(HCRYPTKEY handle);
-// Destroys the context's file key and resets the field.
-void destroy_file_key(CapiContext *ctx);
+// The release of a context: destroys every key made on it, the file key
+// among them, and resets CryptFileKey.
+void release_context_keys(CapiContext *ctx);
+// The same; the name the context's release calls.
+inline void destroy_file_key(CapiContext *ctx) { release_context_keys(ctx); }
 
 // Limits of the trailer fields.
 inline constexpr uint32_t kMaxWrappedKey = 1024;

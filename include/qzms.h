@@ -222,7 +222,9 @@ QZMS_API const char *CCA_get_debug_error(CapiContext *ctx);
 /* ---- Encryption and decryption ----------------------------------------- */
 
 /* A session key of the provider: GOST 28147-89 with its vector (KP_IV).
- * Owned by the caller and released with CCA_session_free. */
+ * Owned by the caller and released with CCA_session_free; it ends at the
+ * latest with CCA_final of the context it was made on, after which the
+ * handle is refused (and freeing it again is harmless). */
 typedef struct CapiKey *HCRYPTKEY;
 
 /* Enveloped data (PKCS #7, DER) of data for the recipients, content

@@ -1,5 +1,5 @@
 // Shared set-up of the container and session-blob fuzz targets: a context
-// with the provider's algorithm numbers, a key of known value, and
+// with the provider's algorithm numbers, a session key of the process, and
 // well-formed file containers, session containers and session blobs made
 // with them, which the targets mutate (tarmin::fuzz::shape) so that the
 // fuzzer reaches the key import, the decryption and the MAC check.
@@ -32,11 +32,7 @@ inline EncryptSetup &encrypt_setup() {
         e.ctx->KeyAlgNumber = 0x661E;
         e.ctx->AlgIdNumber = 0x661F;
         e.ctx->ImitAlgNumber = 0x801F;
-        const uint8_t value[crypto::kGostKeySize] = {0x46, 0x75, 0x7A, 0x7A, 0x20, 0x6B, 0x65, 0x79, 1, 2, 3,
-                                                     4,    5,    6,    7,    8,    9,    10,   11,   12, 13, 14,
-                                                     15,   16,   17,   18,   19,   20,   21,   22,   23, 24};
-        const uint8_t iv[crypto::kGostIvSize] = {8, 7, 6, 5, 4, 3, 2, 1};
-        e.key = new CapiKey{qzms::kKeyHandleMagic, crypto::SymmetricKey::from_value(value, iv, true)};
+        if (CCA_create_session(e.ctx, &e.key) != 0) setup_failed(CCA_get_debug_error(e.ctx));
         static const char text[] = "fuzzing the containers of encrypted files and session keys";
         CapiBlob data{reinterpret_cast<unsigned char *>(const_cast<char *>(text)), sizeof text - 1};
         CapiBlob out{};

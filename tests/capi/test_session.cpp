@@ -279,8 +279,36 @@ TEST_F(QzmsSession, FileKeyIsHandedOutButNeverFreedByTheCaller) {
     std::string c = seal(file_key, "still here"), plain;
     ASSERT_EQ(open(file_key, c, &plain), 0);
     EXPECT_EQ(plain, "still here");
-    ctx_.ctx->CryptFileKey = nullptr;
-    CCA_session_free(ctx_, file_key);
+    // The context's release destroys it.
+    CCA_final(ctx_);
+    EXPECT_EQ(ctx_.ctx->CryptFileKey, nullptr);
+    ASSERT_EQ(CCA_init(ctx_), 0);
+    EXPECT_EQ(open(file_key, c, &plain), 0x403B);
+}
+
+TEST_F(QzmsSession, KeysEndWithTheContextTheyWereMadeOn) {
+    Ctx other;
+    ASSERT_EQ(CCA_init(other), 0);
+    HCRYPTKEY mine = nullptr, theirs = nullptr, freed = nullptr;
+    ASSERT_EQ(CCA_create_session(ctx_, &mine), 0);
+    ASSERT_EQ(CCA_create_session(other, &theirs), 0);
+    ASSERT_EQ(CCA_create_session(other, &freed), 0);
+    EXPECT_EQ(CCA_session_free(other, freed), 0);
+    std::string c = seal(theirs, "theirs"), plain;
+    CCA_final(other);
+    // Keys of the released context are refused, freeing them again is harmless.
+    EXPECT_EQ(open(theirs, c, &plain), 0x403B);
+    const std::string text = "data";
+    CapiBlob data = blob_of(text);
+    OutBlob out;
+    EXPECT_EQ(CCA_encrypt_session(ctx_, &data, theirs, nullptr, out.out()), -1);
+    EXPECT_EQ(ctx_.code(), 0x403Eu);
+    EXPECT_EQ(CCA_session_free(ctx_, theirs), 0);
+    EXPECT_EQ(CCA_session_free(ctx_, freed), 0);
+    // Keys of a context that lives on are untouched.
+    EXPECT_EQ(open(mine, seal(mine, "mine"), &plain), 0);
+    EXPECT_EQ(plain, "mine");
+    CCA_session_free(ctx_, mine);
 }
 
 } // namespace
