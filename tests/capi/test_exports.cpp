@@ -63,11 +63,14 @@ void check_library(const std::string &lib, const std::string &header, const std:
     dlclose(handle);
 
     for (const auto &s : exported(path)) {
-        if (is_c_name(s)) EXPECT_TRUE(names.count(s)) << s << " is exported but not declared in " << header;
+        if (is_c_name(s)) {
+            EXPECT_TRUE(names.count(s)) << s << " is exported but not declared in " << header;
+        }
         // Our own C++ names: only the allowed interface, never the internals.
-        if (s.rfind("_ZN6tarmin", 0) == 0 || s.rfind("_ZTIN6tarmin", 0) == 0 || s.rfind("_ZTSN6tarmin", 0) == 0)
+        if (s.rfind("_ZN6tarmin", 0) == 0 || s.rfind("_ZTIN6tarmin", 0) == 0 || s.rfind("_ZTSN6tarmin", 0) == 0) {
             EXPECT_TRUE(!allowed_cxx_prefix.empty() && s.find(allowed_cxx_prefix) != std::string::npos)
                 << s << " leaks from lib" << lib;
+        }
     }
 }
 
