@@ -106,13 +106,6 @@ int64_t local_seconds_from_filetime(uint64_t filetime);
 // Self-test of the own key after initialisation; records its error.
 int32_t self_test(CapiContext *ctx);
 
-// Signing-time attribute of signer 0 of a decoded message: the FILETIME, or
-// the failure recorded (code, step) for the caller.
-struct SigningTimeResult {
-    bool ok = false;
-    uint64_t filetime = 0;
-};
-
 // Extended address file lines.
 enum class ExtLineKind { Redirect, Alias };
 std::vector<std::pair<std::string, std::string>> ext_address_lines(const std::string &data, ExtLineKind kind);
