@@ -42,6 +42,15 @@ std::optional<crypto::HashAlg> hash_of_number(uint32_t alg) {
     }
 }
 
+// A check result before anything is known: not correct, no signer, no time.
+void reset_result(CheckResult *r) {
+    if (r) {
+        r->Status = 4;
+        r->SignerCert = nullptr;
+        r->SignTime = 0;
+    }
+}
+
 void clear_blob(CapiBlob *b) {
     if (b) {
         b->pbData = nullptr;
@@ -370,10 +379,8 @@ int32_t CCA_sign_mem_sep(CapiContext *ctx, const CapiBlob *data, PCCERT_CONTEXT 
 
 int32_t CCA_check_mem_sep(CapiContext *ctx, const CapiBlob *data, const CapiBlob *signature, PCCERT_CONTEXT cert,
                           CheckResult *result) {
+    reset_result(result);
     if (!ctx || !result) return -1;
-    result->Status = 4;
-    result->SignerCert = nullptr;
-    result->SignTime = 0;
     const char *caller = "CCA_check_mem_sep()";
     try {
         CertPtr c = cert_of(cert);
@@ -395,10 +402,8 @@ int32_t CCA_check_mem_sep(CapiContext *ctx, const CapiBlob *data, const CapiBlob
 int32_t CCA_check_mem_attach(CapiContext *ctx, const CapiBlob *message, CapiBlob *content, PCCERT_CONTEXT cert,
                              CheckResult *result) {
     clear_blob(content);
+    reset_result(result);
     if (!ctx || !result || !content) return -1;
-    result->Status = 4;
-    result->SignerCert = nullptr;
-    result->SignTime = 0;
     const char *caller = "CCA_check_mem_attach()";
     try {
         CertPtr c = cert_of(cert);
