@@ -156,7 +156,7 @@ void release_all(CapiContext *ctx) {
     ctx->ExtAddrData.clear();
     ctx->ExtAddrData.shrink_to_fit();
     ctx->ExtAddrSize = 0;
-    destroy_file_key(ctx);
+    release_context_keys(ctx); // session keys made on the context, the file key among them
     ctx->HashAlgOid.clear();
     ctx->HashAlgOid2012.clear();
     ctx->EncryptAlgOid.clear();
