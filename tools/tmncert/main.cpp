@@ -394,35 +394,121 @@ int cmd_create(const Args &a) {
     return 0;
 }
 
+// The authorities that came with a PKCS #12 file: intermediates go to "CA";
+// a root is only reported, since trusting it is the user's decision.
+void import_chain(const Args &a, STACK_OF(X509) *chain) {
+    for (int i = 0; i < sk_X509_num(chain); ++i) {
+        CertPtr c = Certificate::from_x509(sk_X509_value(chain, i));
+        if (!c) continue;
+        if (X509_check_issued(c->x509(), c->x509()) == X509_V_OK) {
+            std::cout << "root certificate not trusted automatically (tmncert import --store Root to trust it): "
+                      << c->thumbprint() << "  " << utf8(c->subject_name()) << "\n";
+            continue;
+        }
+        auto ca = CertStore::open(location_of(a), "CA");
+        if (!ca || !ca->add(c, AddDisposition::UseExisting)) throw Failure("cannot add to CA: " + why());
+        print_cert(*c, ca.get());
+    }
+}
+
+int import_pkcs12(const Args &a, PKCS12 *p12) {
+    EVP_PKEY *key = nullptr;
+    X509 *x = nullptr;
+    STACK_OF(X509) *chain = nullptr;
+    std::string pass = a.get("password");
+    bool ok = PKCS12_parse(p12, pass.c_str(), &key, &x, &chain);
+    PKCS12_free(p12);
+    if (!ok) {
+        ERR_clear_error();
+        throw Failure("the PKCS #12 file does not open (wrong password?)");
+    }
+    CertPtr cert = x ? Certificate::from_x509(x) : nullptr;
+    X509_free(x);
+    EvpPkeyPtr k(key);
+    try {
+        if (cert) {
+            auto store = open_store(a, "MY");
+            if (!store->add(cert, AddDisposition::ReplaceExisting)) throw Failure("cannot add: " + why());
+            if (k && !store->set_private_key(*cert, k.get(), a.get("provider", kProviderName)))
+                throw Failure("cannot store the key: " + why());
+            print_cert(*cert, store.get());
+        }
+        import_chain(a, chain);
+    } catch (...) {
+        sk_X509_pop_free(chain, X509_free);
+        throw;
+    }
+    sk_X509_pop_free(chain, X509_free);
+    if (!cert && sk_X509_num(chain) <= 0) throw Failure("the PKCS #12 file holds no certificate");
+    return 0;
+}
+
+// A PEM file: any number of certificates, revocation lists and one private
+// key, which goes with the certificate of its public key.
+int import_pem(const Args &a, const std::string &bytes) {
+    std::vector<CertPtr> certs;
+    std::vector<CrlPtr> crls;
+    EvpPkeyPtr key;
+    BIO *bio = BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size()));
+    char *name = nullptr, *header = nullptr;
+    unsigned char *body = nullptr;
+    long n = 0;
+    while (bio && PEM_read_bio(bio, &name, &header, &body, &n)) {
+        std::string kind = name;
+        if (kind == "CERTIFICATE" || kind == "TRUSTED CERTIFICATE") {
+            if (auto c = Certificate::from_der(body, static_cast<size_t>(n))) certs.push_back(c);
+        } else if (kind == "X509 CRL") {
+            if (auto c = Crl::from_der(body, static_cast<size_t>(n))) crls.push_back(c);
+        } else if (kind.find("PRIVATE KEY") != std::string::npos && !key) {
+            BIO *b64 = BIO_new(BIO_s_mem());
+            PEM_write_bio(b64, name, header, body, n);
+            char *text = nullptr;
+            long len = BIO_get_mem_data(b64, &text);
+            key = private_key_from_pem(std::string_view(text, static_cast<size_t>(len)));
+            BIO_free(b64);
+        }
+        OPENSSL_free(name);
+        OPENSSL_free(header);
+        OPENSSL_free(body);
+    }
+    ERR_clear_error();
+    BIO_free(bio);
+    if (!key && a.has("key")) key = private_key_from_pem(read_file(a.get("key")));
+    if (certs.empty() && crls.empty()) throw Failure(a.positional[0] + " holds no certificate or revocation list");
+    // The certificate of the key goes to "MY" with it, the others to the
+    // address book (or all to the store asked for); nothing is written when the
+    // key belongs to none of them.
+    const Certificate *owner = nullptr;
+    for (const auto &c : certs)
+        if (key && !owner && EVP_PKEY_eq(key.get(), X509_get0_pubkey(c->x509())) == 1) owner = c.get();
+    if (key && !owner) throw Failure("the private key belongs to none of the certificates");
+    for (const auto &c : certs) {
+        bool mine = c.get() == owner;
+        auto store = open_store(a, mine ? "MY" : "AddressBook");
+        if (!store->add(c, AddDisposition::ReplaceExisting)) throw Failure("cannot add: " + why());
+        if (mine && !store->set_private_key(*c, key.get(), a.get("provider", kProviderName)))
+            throw Failure("cannot store the key: " + why());
+        print_cert(*c, store.get());
+    }
+    if (!crls.empty()) {
+        auto store = open_store(a, "CA");
+        for (const auto &crl : crls) {
+            if (!store->add_crl(crl, AddDisposition::ReplaceExisting)) throw Failure("cannot add: " + why());
+            std::cout << crl->thumbprint() << "  CRL " << utf8(crl->issuer_name()) << "\n";
+        }
+    }
+    return 0;
+}
+
 int cmd_import(const Args &a) {
     if (a.positional.size() != 1) throw UsageError("import takes one file");
     std::string bytes = read_file(a.positional[0]);
     if (!ensure_provider()) throw Failure(provider_error_text());
     // PKCS #12 first: it carries a key.
     const unsigned char *p = reinterpret_cast<const unsigned char *>(bytes.data());
-    if (PKCS12 *p12 = d2i_PKCS12(nullptr, &p, static_cast<long>(bytes.size()))) {
-        EVP_PKEY *key = nullptr;
-        X509 *x = nullptr;
-        STACK_OF(X509) *chain = nullptr;
-        std::string pass = a.get("password");
-        bool ok = PKCS12_parse(p12, pass.c_str(), &key, &x, &chain);
-        PKCS12_free(p12);
-        if (!ok) {
-            ERR_clear_error();
-            throw Failure("the PKCS #12 file does not open (wrong password?)");
-        }
-        CertPtr cert = Certificate::from_x509(x);
-        X509_free(x);
-        sk_X509_pop_free(chain, X509_free);
-        EvpPkeyPtr k(key);
-        auto store = open_store(a, "MY");
-        if (!cert || !store->add(cert, AddDisposition::ReplaceExisting)) throw Failure("cannot add: " + why());
-        if (k && !store->set_private_key(*cert, k.get(), a.get("provider", kProviderName)))
-            throw Failure("cannot store the key: " + why());
-        print_cert(*cert, store.get());
-        return 0;
-    }
+    if (PKCS12 *p12 = d2i_PKCS12(nullptr, &p, static_cast<long>(bytes.size()))) return import_pkcs12(a, p12);
     ERR_clear_error();
+    if (bytes.find("-----BEGIN ") != std::string::npos) return import_pem(a, bytes);
     if (CertPtr cert = Certificate::from_der(bytes.data(), bytes.size())) {
         auto store = open_store(a, "AddressBook");
         if (!store->add(cert, AddDisposition::ReplaceExisting)) throw Failure("cannot add: " + why());
@@ -574,7 +660,7 @@ void usage() {
                  "         [--issuer THUMBPRINT] [--ca] [--usage sign,encrypt,ca | none] [--email ADDR]...\n"
                  "         [--ex NAME] [--notes NAME] [--forward ADDR] [--days N] [--expired]\n"
                  "         [--store NAME] [--out DIR --name BASE]\n"
-                 "  import [--store NAME] [--password P] [--key KEY.pem] FILE   (DER, PEM, PKCS #12, CRL)\n"
+                 "  import [--store NAME] [--password P] [--key KEY.pem] FILE   (DER, PEM bundle, PKCS #12, CRL)\n"
                  "  export --store NAME --format der|pem|p12 [--password P] --out FILE THUMBPRINT\n"
                  "  list [--store NAME]\n"
                  "  delete --store NAME THUMBPRINT...\n"
