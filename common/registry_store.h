@@ -4,12 +4,18 @@
 // were first written in.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
+
+#ifndef QZCOM_INTERNAL
+#define QZCOM_INTERNAL __attribute__((visibility("default")))
+#endif
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -21,19 +27,41 @@ struct RegValue {
     std::string data; // REG_SZ/REG_EXPAND_SZ without the terminator; REG_DWORD 4 bytes little-endian
 };
 
-enum class RegStatus { ok, absent, failed, read_only };
+enum class RegStatus {
+    ok,
+    absent,    // no such value or key
+    failed,    // the store could not be opened or SQLite failed (see last_error)
+    read_only, // a writer on a store opened read-only
+    bad_name,  // a key path or value name the store does not take
+};
 
-// "A\\B\\\\C\\" -> "A\\B\\C": one separator between parts, none at the ends.
-std::string normalize_key_path(std::string_view path);
-// The comparison form of a key path or value name.
-std::string fold_name(std::string_view name);
+// A key path in its two forms: as written ("A\\B", one separator between
+// parts, none at the ends) and folded for comparison (lower case).
+struct QZCOM_INTERNAL KeyPath {
+    std::string path;
+    std::string fold;
 
-class RegistryStore {
+    KeyPath() = default;
+    explicit KeyPath(std::string_view text);
+    bool root() const { return path.empty(); }
+};
+
+// The comparison form of a value name or key path.
+QZCOM_INTERNAL std::string fold_name(std::string_view name);
+// Whether a key path may be created: every part shorter than 256 bytes,
+// the whole shorter than QZ_MAX_KEY_PATH, no control characters and no
+// byte 0x98 (Windows-1251 has no character there, so the name could
+// neither be shown nor typed).
+QZCOM_INTERNAL bool valid_key_path(const KeyPath &key);
+// Whether a value name may be written: shorter than QZ_MAX_KEY_PATH.
+QZCOM_INTERNAL bool valid_value_name(std::string_view name);
+
+class QZCOM_INTERNAL RegistryStore {
 public:
-    // The store of this process, opened at first use.
+    // The store of this process. It opens at first use and after close().
     static RegistryStore &instance();
 
-    // Opens (or reopens after close) the database. false with the reason in
+    // Opens the database when it is not open. false with the reason in
     // last_error() when it cannot be opened at all.
     bool open();
     void close();
@@ -42,35 +70,56 @@ public:
     std::string last_error();
     std::string database_path();
 
-    RegStatus get(std::string_view key, std::string_view name, RegValue &out);
-    RegStatus set(std::string_view key, std::string_view name, const RegValue &value);
-    RegStatus remove_value(std::string_view key, std::string_view name);
-    RegStatus remove_key(std::string_view key); // with sub-keys and values
-    RegStatus create_key(std::string_view key); // with missing ancestors
-    bool key_exists(std::string_view key);
+    RegStatus get(const KeyPath &key, std::string_view name, RegValue &out);
+    RegStatus set(const KeyPath &key, std::string_view name, const RegValue &value);
+    RegStatus remove_value(const KeyPath &key, std::string_view name);
+    RegStatus remove_key(const KeyPath &key); // with sub-keys and values; absent is ok
+    RegStatus create_key(const KeyPath &key); // with missing ancestors
+    // ok when the key exists, absent when not, failed when the store fails.
+    RegStatus key_exists(const KeyPath &key);
     // Direct sub-key names and value names (name, type), sorted by folded name.
-    std::vector<std::string> sub_keys(std::string_view key);
-    std::vector<std::pair<std::string, uint32_t>> values(std::string_view key);
+    RegStatus sub_keys(const KeyPath &key, std::vector<std::string> &out);
+    RegStatus values(const KeyPath &key, std::vector<std::pair<std::string, uint32_t>> &out);
 
 private:
     RegistryStore() = default;
-    ~RegistryStore();
+    ~RegistryStore() = delete;
     bool open_locked();
-    bool ensure_open_locked();
+    bool open_read_write_locked();
+    bool open_read_only_locked(bool may_share);
+    bool open_connection_locked(const std::string &name, int flags);
+    bool check_schema_locked();
     bool prepare_locked();
-    void finalize_statements_locked();
-    RegStatus create_key_locked(const std::string &path);
+    void close_locked();
+    void forget_connection_locked();
+    std::array<sqlite3_stmt **, 9> statements() {
+        return {&get_, &set_, &add_key_, &has_key_, &delete_value_, &delete_values_below_, &delete_keys_below_,
+                &list_keys_, &list_values_};
+    }
+    bool ensure_open_locked();
+    RegStatus fail_locked(const char *what);
     bool exec_locked(const char *sql);
+    RegStatus create_key_locked(const KeyPath &key);
+    // Runs work inside one write transaction (BEGIN IMMEDIATE, so that
+    // writers of other processes queue on the busy timeout).
+    template <typename Work> RegStatus write_locked(Work &&work);
 
-    std::recursive_mutex mutex_;
+    std::mutex mutex_;
+    unsigned opened_in_ = 0; // fork generation that opened db_ (a forked child opens its own)
     sqlite3 *db_ = nullptr;
     bool read_only_ = false;
     std::string error_;
     std::string path_;
+    // Statements of the frequent operations, prepared once per connection.
     sqlite3_stmt *get_ = nullptr;
     sqlite3_stmt *set_ = nullptr;
     sqlite3_stmt *add_key_ = nullptr;
     sqlite3_stmt *has_key_ = nullptr;
+    sqlite3_stmt *delete_value_ = nullptr;
+    sqlite3_stmt *delete_values_below_ = nullptr;
+    sqlite3_stmt *delete_keys_below_ = nullptr;
+    sqlite3_stmt *list_keys_ = nullptr;
+    sqlite3_stmt *list_values_ = nullptr;
 };
 
 } // namespace tarmin::qzcom

@@ -28,9 +28,18 @@
  *   The settings key (QZ_GetSettingsKey(0)) is the product key itself, so that
  *   values such as "Setup" read the same through either path.
  *
- *   When the database cannot be written (read-only file or directory) the
- *   store opens read-only: readers work, writers and write-access opens fail.
+ *   When the database cannot be written (read-only file or directory), or the
+ *   environment variable TARMIN_REGISTRY_READONLY is set (not "0"), the store
+ *   opens read-only: readers work, writers and write-access opens fail.
  *   Several processes may use the store at once (WAL journal, busy timeout).
+ *   A file that is not a settings store, or a damaged one, is never used:
+ *   QZ_Initialize fails (its reason goes to the QZ_Trace lines).
+ *
+ *   Names: a key name (one part of a path) has at most 255 bytes, a key path
+ *   and a value name fewer than QZ_MAX_KEY_PATH; key names hold no control
+ *   characters and no byte 0x98 (no character in Windows-1251). Writers and
+ *   write-access opens refuse other names. A null value name is the key's
+ *   unnamed (default) value.
  */
 #ifndef TARMIN_QZCOM_H
 #define TARMIN_QZCOM_H
@@ -81,7 +90,9 @@ typedef struct QZ_FILETIME {
 /* ---- Initialisation --------------------------------------------------- */
 
 /* Initialises the services for a product without a profile. 0 = success,
- * negative = failure (the settings store could not be opened at all). */
+ * negative = failure: -1 the settings store could not be opened at all,
+ * -2 another version, -3 a product (or profile) name that cannot be a key
+ * name (empty product, "\" or control characters, too long). */
 QZ_API int QZ_Initialize(const char *product, QZ_DWORD version);
 /* The same with a profile; an empty or null profile means no profile. */
 QZ_API int QZ_InitializeWithProfile(const char *product, const char *profile, QZ_DWORD version);
@@ -124,23 +135,28 @@ QZ_API int QZ_GetKeyDword(const char *path, const char *name, QZ_DWORD *out);
 /* With default: absent gives the default and 0; unreadable gives nonzero. */
 QZ_API int QZ_GetKeyDwordEx(const char *path, const char *name, QZ_DWORD *out, QZ_DWORD def, int flags);
 /* Reads a binary value (type 3) into buffer (at most *length bytes, at most
- * QZ_MAX_BINARY); *length becomes the value's length. Nonzero when absent,
- * of another type, or longer than the buffer (nothing copied then). */
+ * QZ_MAX_BINARY); *length becomes the value's length, also when it does not
+ * fit (0 when absent). Nonzero when absent, of another type, or longer than
+ * the buffer (nothing copied then). */
 QZ_API int QZ_GetKeyBinary(const char *path, const char *name, void *buffer, QZ_DWORD *length, int flags);
 /* Reads any value. *length in: buffer size, out: data length; *type in: the
- * expected type (0 = any), out: the value's type. When the value is absent,
- * the default data/length/type are returned and the result is 0. Nonzero
- * when the value is of another type, does not fit, or the store fails. */
+ * expected type (0 = any), out: the value's type. Texts (types 1 and 2) come
+ * terminated, the terminator counted in *length, as the Windows registry
+ * hands them out; they are not expanded. When the value is absent, the
+ * default data/length/type are returned and the result is 0. Nonzero when the
+ * value is of another type, does not fit (*length then tells the size needed;
+ * nothing is copied, so a null buffer asks for the size), or the store fails. */
 QZ_API int QZ_GetKeyValue(const char *path, const char *name, void *buffer, QZ_DWORD *length,
                           QZ_DWORD *type, const void *def_data, QZ_DWORD def_length,
                           QZ_DWORD def_type, int flags);
-/* Writers create the key path when missing. */
+/* Writers create the key path when missing. QZ_SetKeyBinary writes any type
+ * (a number needs 4 bytes; a text ends at its first zero byte). */
 QZ_API int QZ_SetKeyDword(const char *path, const char *name, QZ_DWORD value, int flags);
 QZ_API int QZ_SetKeyString(const char *path, const char *name, const char *value, int flags);
 QZ_API int QZ_SetKeyBinary(const char *path, const char *name, const void *data, QZ_DWORD length,
                            QZ_DWORD type, int flags);
 /* Deletes a key with all its sub-keys and values. Deleting a missing key is
- * success. */
+ * success; the root ("") is refused. */
 QZ_API int QZ_DeleteKey(const char *path, int flags);
 
 /* Deletes one value. 0 = deleted, 1 = there was none, negative = failure. */
@@ -151,29 +167,38 @@ QZ_API int QZ_IsReadOnly(void);
 /* ---- Settings: open keys ---------------------------------------------- */
 
 /* Opens a key. QZ_KEY_READ needs an existing key; the write masks create it
- * and fail when the store is read-only. The owner window is where an error
- * box would go; the library shows none. 0 = success. */
+ * and fail when the store is read-only; other masks are refused. The owner
+ * window is where an error box would go; the library shows none.
+ * 0 = success. A key opened with QZ_KEY_READ refuses every writer. */
 QZ_API int QZ_RegOpenKey(QZ_HKEY *out, const char *path, QZ_DWORD access, QZ_HWND owner);
 QZ_API int QZ_RegGetDword(QZ_HKEY key, const char *name, QZ_DWORD *out, QZ_DWORD def);
 /* Reads a text with default into a buffer; as QZ_GetStringBuf. */
 QZ_API int QZ_RegGetString(QZ_HKEY key, const char *name, char *buffer, QZ_DWORD size, const char *def);
-/* Reads a text without default and without expansion; *type (may be null)
- * receives REG_SZ or REG_EXPAND_SZ. Nonzero when absent or unreadable. */
+/* Reads a text without default and without expansion (cut, always
+ * terminated); *type (may be null) receives REG_SZ or REG_EXPAND_SZ.
+ * Nonzero when absent or unreadable. */
 QZ_API int QZ_RegGetStringEx(QZ_HKEY key, const char *name, char *buffer, QZ_DWORD size, QZ_DWORD *type);
 QZ_API int QZ_RegSetDword(QZ_HKEY key, const char *name, QZ_DWORD value);
 QZ_API int QZ_RegSetString(QZ_HKEY key, const char *name, const char *value);
 /* Writes a text as REG_SZ or REG_EXPAND_SZ. */
 QZ_API int QZ_RegSetStringEx(QZ_HKEY key, const char *name, const char *value, QZ_DWORD type);
+/* Closes a key of QZ_RegOpenKey. Closing the settings key does nothing (it
+ * belongs to the library) and gives 0; a key closed already is refused. */
 QZ_API int QZ_RegCloseKey(QZ_HKEY key);
 
 /* Enumeration, for tools: the index-th sub-key name / value name of a key
- * (sorted case-insensitively). Nonzero past the end. */
+ * (sorted case-insensitively; a null or empty path is the root). 0 = the name
+ * is in buffer (and its type in *type, which may be null); 1 = past the end;
+ * negative = the name does not fit (it is cut, always terminated) or the
+ * store fails. */
 QZ_API int QZ_RegEnumKey(const char *path, QZ_DWORD index, char *buffer, QZ_DWORD size);
 QZ_API int QZ_RegEnumValue(const char *path, QZ_DWORD index, char *buffer, QZ_DWORD size, QZ_DWORD *type);
 
-/* Expands %VAR% references as Windows does (unknown references stay as they
- * are; TEMP and TMP fall back to TMPDIR, then /tmp). Returns a new text
- * released with QZ_Free. */
+/* Expands %VAR% references as Windows does: names in any letter case; an
+ * unknown reference (and "%%") stays whole and the scan goes on after its
+ * closing "%"; a lone "%" stays. TEMP and TMP fall back to each other, then to
+ * TMPDIR, then to /tmp. Returns a new text released with QZ_Free (null only
+ * when out of memory; a null text expands to ""). */
 QZ_API char *QZ_ExpandEnvironment(const char *text);
 
 /* ---- Events and reports ----------------------------------------------- */

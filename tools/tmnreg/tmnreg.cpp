@@ -1,8 +1,9 @@
 // tmnreg: query, set, delete, export and import the Tarmin settings store.
 // Texts are shown and taken in UTF-8 and stored in Windows-1251.
+#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "common/codepage.h"
+#include "common/settings.h"
 #include "qzcom.h"
 
 namespace {
@@ -18,130 +20,291 @@ namespace {
 enum Exit { kOk = 0, kNotFound = 1, kUsage = 2, kFailed = 3 };
 
 constexpr const char *kExportHeader = "Tarmin registry export 1";
-constexpr size_t kMaxValue = 1u << 20;
 
 const char *kHelp =
     "usage: tmnreg COMMAND ...\n"
-    "  query KEY [NAME]                 show the values and sub-keys of KEY, or one value\n"
-    "  set KEY NAME TYPE VALUE          write a value; TYPE is dword (decimal or 0x hex),\n"
-    "                                   string, expand (environment references expanded\n"
-    "                                   on reading) or binary (hexadecimal bytes)\n"
-    "  delete KEY [NAME]                delete KEY with its sub-keys, or one value\n"
-    "  export KEY [FILE]                write KEY and everything below it (default: stdout)\n"
-    "  import FILE                      read an export back ('-' for stdin)\n"
+    "  query KEY [NAME]              show the values and sub-keys of KEY, or one value\n"
+    "  set KEY NAME TYPE VALUE       write a value; TYPE is one of\n"
+    "                                  dword   a number, decimal or 0x hexadecimal (0 to 4294967295)\n"
+    "                                  string  a text\n"
+    "                                  expand  a text whose %VAR% references are expanded on reading\n"
+    "                                  binary  hexadecimal bytes, e.g. \"30 0a ff\", \"30,0a,ff\" or \"300aff\"\n"
+    "  delete KEY [NAME]             delete KEY with all its sub-keys, or one value of KEY\n"
+    "  export KEY [FILE]             write KEY and everything below it to FILE (default or '-': stdout)\n"
+    "  import FILE                   write the keys and values of an export ('-': stdin); the whole\n"
+    "                                file is checked before anything is written\n"
     "\n"
     "KEY is a path below HKEY_CURRENT_USER with '\\' between its parts, for example\n"
     "  Software\\KELVORIA\\tarmin-operator\\Profiles\\demo\n"
-    "The store is $TARMIN_HOME/registry.db (default ~/.local/share/tarmin).\n"
+    "Key paths and value names ignore letter case. Texts are given and shown in UTF-8 and kept\n"
+    "in Windows-1251: a character that Windows-1251 lacks is refused.\n"
+    "The store is $TARMIN_HOME/registry.db (TARMIN_HOME defaults to $XDG_DATA_HOME/tarmin, else\n"
+    "~/.local/share/tarmin). With TARMIN_REGISTRY_READONLY=1 it is opened read-only.\n"
     "\n"
-    "Export format (UTF-8), one key per section:\n"
-    "  Tarmin registry export 1\n"
-    "  [KEY]\n"
-    "  \"NAME\"=dword:0000001e\n"
-    "  \"NAME\"=\"text with \\\\ and \\\" escaped\"\n"
-    "  \"NAME\"=expand:\"%TEMP%\\\\\"\n"
-    "  \"NAME\"=hex:00,01,ff\n"
-    "Exit status: 0 done, 1 key or value not found, 2 bad command line or input, 3 store failure.\n";
-
-std::string to_store(const std::string &utf8) { return tarmin::cp::utf8_to_cp1251(utf8); }
-std::string to_user(const std::string &cp1251) { return tarmin::cp::cp1251_to_utf8(cp1251); }
+    "Export format (UTF-8 text): the line \"Tarmin registry export 1\", then for each key a line\n"
+    "[KEY] followed by its values, one per line:\n"
+    "  \"NAME\"=dword:0000001e          a number, 8 hexadecimal digits\n"
+    "  \"NAME\"=\"text\"                 a text\n"
+    "  \"NAME\"=expand:\"%TEMP%\\\\x\"     a text with environment references\n"
+    "  \"NAME\"=hex:00,01,ff            binary bytes\n"
+    "Inside quotes \\\\ is a backslash, \\\" a quote, \\n \\r \\t a line feed, carriage return and tab,\n"
+    "and \\xHH the Windows-1251 byte HH (for bytes that have no character). Empty lines and lines\n"
+    "beginning with ';' are ignored. An export read back with import restores the same keys and\n"
+    "values, byte for byte.\n"
+    "\n"
+    "Exit status: 0 done, 1 key or value not found, 2 bad command line or input,\n"
+    "3 the store cannot be opened or written.\n";
 
 int fail(int code, const std::string &message) {
     std::cerr << "tmnreg: " << message << "\n";
     return code;
 }
 
-struct Value {
-    QZ_DWORD type = 0;
-    std::string data;
-};
-
-std::optional<Value> read_value(const std::string &key, const std::string &name) {
-    std::string buf(kMaxValue, '\0');
-    QZ_DWORD len = static_cast<QZ_DWORD>(buf.size()), type = 0;
-    const char none = 0;
-    // A default of type 0 tells an absent value from an empty one.
-    if (QZ_GetKeyValue(key.c_str(), name.c_str(), buf.data(), &len, &type, &none, 0, 0, 0) != 0 || type == 0)
-        return std::nullopt;
-    buf.resize(len);
-    return Value{type, buf};
+// A text from the command line or a file, for the store: exact or refused.
+std::optional<std::string> to_store(const std::string &utf8) {
+    std::string out;
+    if (!tarmin::cp::try_utf8_to_cp1251(utf8, out)) return std::nullopt;
+    return out;
 }
 
-std::string quote(const std::string &text) {
+// A text of the store for the terminal (key paths and names never hold
+// bytes without a character: the store refuses them).
+std::string to_user(const std::string &cp1251) { return tarmin::cp::cp1251_to_utf8(cp1251); }
+
+struct Value {
+    QZ_DWORD type = 0;
+    std::string data; // texts without their terminator
+};
+
+bool is_text(QZ_DWORD type) { return type == QZ_REG_SZ || type == QZ_REG_EXPAND_SZ; }
+
+// One value, or nothing when it is absent.
+std::optional<Value> read_value(const std::string &key, const std::string &name) {
+    std::string buf(4096, '\0');
+    for (;;) {
+        QZ_DWORD len = static_cast<QZ_DWORD>(buf.size()), type = 0;
+        // A default of type 0 tells an absent value from an empty one.
+        int rc = QZ_GetKeyValue(key.c_str(), name.c_str(), buf.data(), &len, &type, nullptr, 0, 0, 0);
+        if (rc != 0 && len > buf.size()) {
+            buf.resize(len); // too small: the store said how much it needs
+            continue;
+        }
+        if (rc != 0 || type == 0) return std::nullopt;
+        buf.resize(len);
+        if (is_text(type) && !buf.empty() && buf.back() == '\0') buf.pop_back();
+        return Value{type, buf};
+    }
+}
+
+// ---- The quoted texts of the export format -------------------------------
+
+std::string quote(const std::string &cp1251) {
     std::string out = "\"";
-    for (char c : text) {
-        if (c == '\\' || c == '"') out.push_back('\\');
-        out.push_back(c);
+    for (char ch : cp1251) {
+        auto b = static_cast<unsigned char>(ch);
+        char32_t c = tarmin::cp::from_cp1251(b);
+        switch (ch) {
+        case '\\': out += "\\\\"; continue;
+        case '"': out += "\\\""; continue;
+        case '\n': out += "\\n"; continue;
+        case '\r': out += "\\r"; continue;
+        case '\t': out += "\\t"; continue;
+        default: break;
+        }
+        if (b < 0x20 || b == 0x7F || c == 0xFFFD) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", b);
+            out += hex;
+        } else {
+            tarmin::cp::append_utf8(out, c);
+        }
     }
     return out + "\"";
 }
 
-std::string hex_bytes(const std::string &data, char sep) {
-    static const char digits[] = "0123456789abcdef";
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Reads a quoted text starting at pos (at the opening quote) into
+// Windows-1251; pos ends after the closing quote. The reason when it cannot.
+std::optional<std::string> unquote(const std::string &line, size_t &pos, std::string &why) {
+    if (pos >= line.size() || line[pos] != '"') {
+        why = "a quoted text was expected";
+        return std::nullopt;
+    }
+    std::string out, plain; // plain: UTF-8 collected up to the next escape
+    auto flush = [&] {
+        auto converted = to_store(plain);
+        plain.clear();
+        if (!converted) {
+            why = "a character that Windows-1251 lacks";
+            return false;
+        }
+        out += *converted;
+        return true;
+    };
+    for (++pos; pos < line.size(); ++pos) {
+        char c = line[pos];
+        if (c == '"') {
+            ++pos;
+            if (!flush()) break;
+            return out;
+        }
+        if (c != '\\') {
+            plain.push_back(c);
+            continue;
+        }
+        if (!flush()) break;
+        if (++pos >= line.size()) break;
+        switch (line[pos]) {
+        case '\\': out.push_back('\\'); break;
+        case '"': out.push_back('"'); break;
+        case 'n': out.push_back('\n'); break;
+        case 'r': out.push_back('\r'); break;
+        case 't': out.push_back('\t'); break;
+        case 'x': {
+            int hi = pos + 1 < line.size() ? hex_digit(line[pos + 1]) : -1;
+            int lo = pos + 2 < line.size() ? hex_digit(line[pos + 2]) : -1;
+            if (hi < 0 || lo < 0) {
+                why = "\\x needs two hexadecimal digits";
+                return std::nullopt;
+            }
+            out.push_back(static_cast<char>(hi << 4 | lo));
+            pos += 2;
+            break;
+        }
+        default: why = std::string("unknown escape \\") + line[pos]; return std::nullopt;
+        }
+    }
+    if (why.empty()) why = "the closing quote is missing";
+    return std::nullopt;
+}
+
+// ---- Values on the command line and in exports ---------------------------
+
+std::string hex_bytes(const std::string &data) {
     std::string out;
+    char buf[4];
     for (size_t i = 0; i < data.size(); ++i) {
-        if (i && sep) out.push_back(sep);
-        auto b = static_cast<unsigned char>(data[i]);
-        out.push_back(digits[b >> 4]);
-        out.push_back(digits[b & 15]);
+        std::snprintf(buf, sizeof buf, i ? ",%02x" : "%02x", static_cast<unsigned char>(data[i]));
+        out += buf;
     }
     return out;
 }
 
-// One value as an export line (without the name part).
-std::string format_value(const Value &v) {
-    switch (v.type) {
-    case QZ_REG_DWORD: {
-        QZ_DWORD d = 0;
-        for (int i = 3; i >= 0 && v.data.size() == 4; --i) d = d << 8 | static_cast<unsigned char>(v.data[i]);
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "dword:%08x", d);
-        return buf;
-    }
-    case QZ_REG_SZ: return quote(to_user(v.data));
-    case QZ_REG_EXPAND_SZ: return "expand:" + quote(to_user(v.data));
-    default: return "hex:" + hex_bytes(v.data, ',');
-    }
-}
-
+// Hexadecimal bytes, in groups of whole bytes separated by ',', ' ' or ':'.
 std::optional<std::string> parse_hex(const std::string &text) {
-    std::string out, digits;
-    for (char c : text) {
-        if (std::isxdigit(static_cast<unsigned char>(c))) digits.push_back(c);
-        else if (c != ',' && c != ' ' && c != ':') return std::nullopt;
+    std::string out;
+    size_t group = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        char c = i < text.size() ? text[i] : ' ';
+        if (c == ',' || c == ' ' || c == ':') {
+            if (group % 2) return std::nullopt;
+            group = 0;
+            continue;
+        }
+        if (hex_digit(c) < 0) return std::nullopt;
+        if (++group % 2 == 0) out.push_back(static_cast<char>(hex_digit(text[i - 1]) << 4 | hex_digit(c)));
     }
-    if (digits.size() % 2) return std::nullopt;
-    for (size_t i = 0; i < digits.size(); i += 2)
-        out.push_back(static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16)));
     return out;
 }
 
-std::optional<QZ_DWORD> parse_dword(const std::string &text, int base) {
-    if (text.empty()) return std::nullopt;
-    char *end = nullptr;
-    errno = 0;
-    unsigned long long v = std::strtoull(text.c_str(), &end, base);
-    if (*end || errno || v > 0xFFFFFFFFull || text[0] == '-') return std::nullopt;
+std::optional<QZ_DWORD> parse_dword(const std::string &text) {
+    bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    std::string digits = hex ? text.substr(2) : text;
+    if (digits.empty() || digits.size() > 20) return std::nullopt;
+    unsigned long long v = 0;
+    for (char c : digits) {
+        int d = hex ? hex_digit(c) : (c >= '0' && c <= '9' ? c - '0' : -1);
+        if (d < 0) return std::nullopt;
+        v = v * (hex ? 16 : 10) + static_cast<unsigned>(d);
+        if (v > 0xFFFFFFFFull) return std::nullopt;
+    }
     return static_cast<QZ_DWORD>(v);
 }
 
-int write_value(const std::string &key, const std::string &name, const Value &v) {
-    if (QZ_SetKeyBinary(key.c_str(), name.c_str(), v.data.data(), static_cast<QZ_DWORD>(v.data.size()), v.type,
-                        0) != 0)
-        return fail(kFailed, QZ_IsReadOnly() ? "the settings store is read-only" : "cannot write " + to_user(name));
-    return kOk;
+std::string dword_bytes(QZ_DWORD d) {
+    return {char(d & 0xFF), char(d >> 8 & 0xFF), char(d >> 16 & 0xFF), char(d >> 24 & 0xFF)};
+}
+
+QZ_DWORD dword_of(const std::string &b) {
+    QZ_DWORD d = 0;
+    for (int i = 3; i >= 0; --i) d = d << 8 | static_cast<unsigned char>(b[static_cast<size_t>(i)]);
+    return d;
+}
+
+// One value as it follows "NAME"= in an export or a query.
+std::string format_value(const Value &v) {
+    char buf[32];
+    switch (v.type) {
+    case QZ_REG_DWORD:
+        if (v.data.size() != 4) break;
+        std::snprintf(buf, sizeof buf, "dword:%08x", dword_of(v.data));
+        return buf;
+    case QZ_REG_SZ: return quote(v.data);
+    case QZ_REG_EXPAND_SZ: return "expand:" + quote(v.data);
+    case QZ_REG_BINARY: return "hex:" + hex_bytes(v.data);
+    default: break;
+    }
+    std::snprintf(buf, sizeof buf, "hex(%u):", v.type);
+    return buf + hex_bytes(v.data);
+}
+
+std::optional<Value> parse_export_value(const std::string &text, std::string &why) {
+    auto starts = [&](const char *p) { return text.rfind(p, 0) == 0; };
+    if (starts("dword:")) {
+        std::string digits = text.substr(6);
+        auto d = digits.size() == 8 ? parse_dword("0x" + digits) : std::nullopt;
+        if (!d) why = "dword: needs 8 hexadecimal digits";
+        return d ? std::optional<Value>(Value{QZ_REG_DWORD, dword_bytes(*d)}) : std::nullopt;
+    }
+    if (starts("hex")) {
+        QZ_DWORD type = QZ_REG_BINARY;
+        size_t colon = text.find(':');
+        if (colon != 3) {
+            // hex(N): a value of another type, written as its bytes
+            auto n = colon != std::string::npos && text[3] == '(' && text[colon - 1] == ')'
+                         ? parse_dword(text.substr(4, colon - 5))
+                         : std::nullopt;
+            if (!n || *n < QZ_REG_SZ || *n > QZ_REG_DWORD) {
+                why = "unknown value type";
+                return std::nullopt;
+            }
+            type = *n;
+        }
+        auto b = colon != std::string::npos ? parse_hex(text.substr(colon + 1)) : std::nullopt;
+        if (!b) why = "hex: needs bytes as hexadecimal pairs separated by ','";
+        if (b && type == QZ_REG_DWORD && b->size() != 4) why = "a dword has 4 bytes";
+        if (!b || !why.empty()) return std::nullopt;
+        return Value{type, *b};
+    }
+    QZ_DWORD type = QZ_REG_SZ;
+    size_t pos = 0;
+    if (starts("expand:")) {
+        type = QZ_REG_EXPAND_SZ;
+        pos = 7;
+    }
+    auto s = unquote(text, pos, why);
+    if (s && pos != text.size()) why = "text after the closing quote";
+    if (!s || !why.empty()) return std::nullopt;
+    return Value{type, *s};
 }
 
 std::optional<Value> value_from_command_line(const std::string &type, const std::string &text) {
     if (type == "dword") {
-        bool hex = text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0;
-        auto d = parse_dword(hex ? text.substr(2) : text, hex ? 16 : 10);
+        auto d = parse_dword(text);
         if (!d) return std::nullopt;
-        std::string b = {char(*d & 0xFF), char(*d >> 8 & 0xFF), char(*d >> 16 & 0xFF), char(*d >> 24 & 0xFF)};
-        return Value{QZ_REG_DWORD, b};
+        return Value{QZ_REG_DWORD, dword_bytes(*d)};
     }
-    if (type == "string") return Value{QZ_REG_SZ, to_store(text)};
-    if (type == "expand") return Value{QZ_REG_EXPAND_SZ, to_store(text)};
+    if (type == "string" || type == "expand") {
+        auto s = to_store(text);
+        if (!s) return std::nullopt;
+        return Value{type == "string" ? QZ_REG_SZ : QZ_REG_EXPAND_SZ, *s};
+    }
     if (type == "binary") {
         auto b = parse_hex(text);
         if (!b) return std::nullopt;
@@ -150,18 +313,37 @@ std::optional<Value> value_from_command_line(const std::string &type, const std:
     return std::nullopt;
 }
 
-std::vector<std::string> sub_keys(const std::string &key) {
-    std::vector<std::string> out;
-    char name[QZ_MAX_KEY_PATH];
-    for (QZ_DWORD i = 0; QZ_RegEnumKey(key.c_str(), i, name, sizeof name) == 0; ++i) out.push_back(name);
-    return out;
+// ---- The store -------------------------------------------------------------
+
+int write_failure(const std::string &what) {
+    return fail(kFailed, QZ_IsReadOnly() ? "the settings store is read-only" : "cannot write " + what);
 }
 
-std::vector<std::string> value_names(const std::string &key) {
-    std::vector<std::string> out;
-    char name[QZ_MAX_KEY_PATH];
-    for (QZ_DWORD i = 0; QZ_RegEnumValue(key.c_str(), i, name, sizeof name, nullptr) == 0; ++i) out.push_back(name);
-    return out;
+int write_value(const std::string &key, const std::string &name, const Value &v) {
+    if (QZ_SetKeyBinary(key.c_str(), name.c_str(), v.data.data(), static_cast<QZ_DWORD>(v.data.size()), v.type,
+                        0) != 0)
+        return write_failure("\"" + to_user(name) + "\" in " + to_user(key));
+    return kOk;
+}
+
+// Names of the sub-keys or values of a key, by index until the end.
+template <typename Enum> bool list_names(Enum enumerate, std::vector<std::string> &out) {
+    std::string name(QZ_MAX_KEY_PATH, '\0');
+    for (QZ_DWORD i = 0;; ++i) {
+        int rc = enumerate(i, name.data(), static_cast<QZ_DWORD>(name.size()));
+        if (rc == 1) return true;
+        if (rc != 0) return false;
+        out.emplace_back(name.c_str());
+    }
+}
+
+bool sub_keys(const std::string &key, std::vector<std::string> &out) {
+    return list_names([&](QZ_DWORD i, char *b, QZ_DWORD n) { return QZ_RegEnumKey(key.c_str(), i, b, n); }, out);
+}
+
+bool value_names(const std::string &key, std::vector<std::string> &out) {
+    return list_names(
+        [&](QZ_DWORD i, char *b, QZ_DWORD n) { return QZ_RegEnumValue(key.c_str(), i, b, n, nullptr); }, out);
 }
 
 bool key_exists(const std::string &key) {
@@ -171,100 +353,160 @@ bool key_exists(const std::string &key) {
     return true;
 }
 
-void export_key(const std::string &key, std::ostream &out) {
-    out << "\n[" << to_user(key) << "]\n";
-    for (const auto &name : value_names(key))
-        if (auto v = read_value(key, name)) out << quote(to_user(name)) << "=" << format_value(*v) << "\n";
-    for (const auto &sub : sub_keys(key)) export_key(key + "\\" + sub, out);
+// Writes the values of a key ([KEY] line first) and, when deep, its sub-keys.
+bool write_key(const std::string &key, std::ostream &out, bool deep) {
+    std::vector<std::string> names, subs;
+    if (!value_names(key, names) || !sub_keys(key, subs)) return false;
+    out << "[" << to_user(key) << "]\n";
+    for (const auto &name : names) {
+        auto v = read_value(key, name);
+        if (!v) return false;
+        out << quote(name) << "=" << format_value(*v) << "\n";
+    }
+    for (const auto &sub : subs) {
+        std::string path = key.empty() ? sub : key + "\\" + sub;
+        if (!deep)
+            out << "[" << to_user(path) << "]\n";
+        else if (!(out << "\n") || !write_key(path, out, true))
+            return false;
+    }
+    return true;
 }
 
+struct KeyArgument {
+    std::string key; // Windows-1251
+    int error = kOk;
+};
+
+KeyArgument key_argument(const std::string &text, bool must_exist) {
+    auto key = to_store(text);
+    if (!key) return {"", fail(kUsage, "the key " + text + " has a character that Windows-1251 lacks")};
+    if (must_exist && !key_exists(*key)) return {"", fail(kNotFound, "no key " + text)};
+    return {*key, kOk};
+}
+
+// ---- Commands ----------------------------------------------------------------
+
 int cmd_query(const std::vector<std::string> &a) {
-    if (a.size() < 1 || a.size() > 2) return fail(kUsage, "query needs KEY [NAME]");
-    std::string key = to_store(a[0]);
-    if (!key_exists(key)) return fail(kNotFound, "no key " + a[0]);
+    if (a.empty() || a.size() > 2) return fail(kUsage, "query needs KEY [NAME]");
+    KeyArgument k = key_argument(a[0], true);
+    if (k.error) return k.error;
     if (a.size() == 2) {
-        auto v = read_value(key, to_store(a[1]));
+        auto name = to_store(a[1]);
+        auto v = name ? read_value(k.key, *name) : std::nullopt;
         if (!v) return fail(kNotFound, "no value " + a[1] + " in " + a[0]);
-        std::cout << quote(a[1]) << "=" << format_value(*v) << "\n";
+        std::cout << quote(*name) << "=" << format_value(*v) << "\n";
         return kOk;
     }
-    std::cout << "[" << a[0] << "]\n";
-    for (const auto &name : value_names(key))
-        if (auto v = read_value(key, name)) std::cout << quote(to_user(name)) << "=" << format_value(*v) << "\n";
-    for (const auto &sub : sub_keys(key)) std::cout << "[" << a[0] << "\\" << to_user(sub) << "]\n";
+    std::ostringstream text;
+    if (!write_key(k.key, text, false)) return fail(kFailed, "cannot read " + a[0]);
+    std::cout << text.str();
     return kOk;
 }
 
 int cmd_set(const std::vector<std::string> &a) {
     if (a.size() != 4) return fail(kUsage, "set needs KEY NAME TYPE VALUE");
+    KeyArgument k = key_argument(a[0], false);
+    if (k.error) return k.error;
+    if (k.key.find_first_not_of('\\') == std::string::npos)
+        return fail(kUsage, "set needs a KEY below HKEY_CURRENT_USER");
+    auto name = to_store(a[1]);
+    if (!name) return fail(kUsage, "the name " + a[1] + " has a character that Windows-1251 lacks");
+    if (a[2] != "dword" && a[2] != "string" && a[2] != "expand" && a[2] != "binary")
+        return fail(kUsage, "unknown type '" + a[2] + "' (dword, string, expand or binary)");
     auto v = value_from_command_line(a[2], a[3]);
-    if (!v) return fail(kUsage, "'" + a[3] + "' is not a value of type " + a[2] + " (dword, string, expand, binary)");
-    return write_value(to_store(a[0]), to_store(a[1]), *v);
+    if (!v) {
+        const char *expected = a[2] == "dword"    ? "a number from 0 to 4294967295 (decimal or 0x hexadecimal)"
+                               : a[2] == "binary" ? "hexadecimal bytes such as \"30 0a ff\""
+                                                  : "a text in characters that Windows-1251 has";
+        return fail(kUsage, "'" + a[3] + "' is not a value of type " + a[2] + ": expected " + expected);
+    }
+    return write_value(k.key, *name, *v);
 }
 
 int cmd_delete(const std::vector<std::string> &a) {
-    if (a.size() < 1 || a.size() > 2) return fail(kUsage, "delete needs KEY [NAME]");
-    std::string key = to_store(a[0]);
-    if (QZ_IsReadOnly()) return fail(kFailed, "the settings store is read-only");
+    if (a.empty() || a.size() > 2) return fail(kUsage, "delete needs KEY [NAME]");
+    KeyArgument k = key_argument(a[0], false);
+    if (k.error) return k.error;
     if (a.size() == 2) {
-        int rc = QZ_DeleteValue(key.c_str(), to_store(a[1]).c_str());
+        auto name = to_store(a[1]);
+        int rc = name ? QZ_DeleteValue(k.key.c_str(), name->c_str()) : 1;
         if (rc == 1) return fail(kNotFound, "no value " + a[1] + " in " + a[0]);
-        return rc == 0 ? kOk : fail(kFailed, "cannot delete " + a[1]);
+        return rc == 0 ? kOk : write_failure(a[1] + " in " + a[0]);
     }
-    if (!key_exists(key)) return fail(kNotFound, "no key " + a[0]);
-    return QZ_DeleteKey(key.c_str(), 0) == 0 ? kOk : fail(kFailed, "cannot delete " + a[0]);
+    if (k.key.find_first_not_of('\\') == std::string::npos)
+        return fail(kUsage, "refusing to delete the whole store: name a KEY");
+    if (!key_exists(k.key)) return fail(kNotFound, "no key " + a[0]);
+    return QZ_DeleteKey(k.key.c_str(), 0) == 0 ? kOk : write_failure(a[0]);
 }
 
 int cmd_export(const std::vector<std::string> &a) {
-    if (a.size() < 1 || a.size() > 2) return fail(kUsage, "export needs KEY [FILE]");
-    std::string key = to_store(a[0]);
-    if (!key_exists(key)) return fail(kNotFound, "no key " + a[0]);
+    if (a.empty() || a.size() > 2) return fail(kUsage, "export needs KEY [FILE]");
+    KeyArgument k = key_argument(a[0], true);
+    if (k.error) return k.error;
     std::ostringstream text;
-    text << kExportHeader << "\n";
-    export_key(key, text);
+    text << kExportHeader << "\n\n";
+    if (!write_key(k.key, text, true)) return fail(kFailed, "cannot read " + a[0]);
     if (a.size() == 1 || a[1] == "-") {
-        std::cout << text.str();
-        return kOk;
+        std::cout << text.str() << std::flush;
+        return std::cout ? kOk : fail(kFailed, "cannot write the export to standard output");
     }
-    std::ofstream f(a[1], std::ios::binary | std::ios::trunc);
-    f << text.str();
-    f.close();
-    return f ? kOk : fail(kFailed, "cannot write " + a[1] + ": " + std::strerror(errno));
-}
-
-// Reads a quoted text starting at pos (at the opening quote); pos ends after
-// the closing quote.
-std::optional<std::string> unquote(const std::string &line, size_t &pos) {
-    if (pos >= line.size() || line[pos] != '"') return std::nullopt;
-    std::string out;
-    for (++pos; pos < line.size(); ++pos) {
-        char c = line[pos];
-        if (c == '"') {
-            ++pos;
-            return out;
+    // Written beside the target and renamed, so that a failed export never
+    // leaves a cut file in place of an earlier one.
+    std::string temporary = a[1] + ".tmnreg-tmp";
+    {
+        std::ofstream f(temporary, std::ios::binary | std::ios::trunc);
+        f << text.str();
+        f.close();
+        if (!f) {
+            int err = errno;
+            std::filesystem::remove(temporary);
+            return fail(kFailed, "cannot write " + a[1] + ": " + std::strerror(err));
         }
-        if (c == '\\' && pos + 1 < line.size()) c = line[++pos];
-        out.push_back(c);
     }
-    return std::nullopt;
+    if (std::rename(temporary.c_str(), a[1].c_str()) != 0) {
+        int err = errno;
+        std::filesystem::remove(temporary);
+        return fail(kFailed, "cannot write " + a[1] + ": " + std::strerror(err));
+    }
+    return kOk;
 }
 
-std::optional<Value> parse_export_value(const std::string &text) {
-    size_t pos = 0;
-    if (text.rfind("dword:", 0) == 0) return value_from_command_line("dword", "0x" + text.substr(6));
-    if (text.rfind("hex:", 0) == 0) {
-        auto b = parse_hex(text.substr(4));
-        if (!b) return std::nullopt;
-        return Value{QZ_REG_BINARY, *b};
+struct Import {
+    std::vector<std::string> keys;
+    std::vector<std::pair<size_t, std::pair<std::string, Value>>> values; // key index, name, value
+};
+
+// Parses a whole export; the exit code of the first error, printed with its line.
+int parse_import(std::istream &in, const std::string &file, Import &out) {
+    std::string line;
+    bool header = static_cast<bool>(std::getline(in, line));
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!header || line != kExportHeader)
+        return fail(kUsage, file + ": not a tmnreg export (the first line must be '" + kExportHeader + "')");
+    for (int number = 2; std::getline(in, line); ++number) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        auto bad = [&](const std::string &why) { return fail(kUsage, file + ":" + std::to_string(number) + ": " + why); };
+        if (line.empty() || line[0] == ';') continue;
+        if (line[0] == '[') {
+            if (line.size() < 2 || line.back() != ']') return bad("a key line is [KEY]");
+            auto key = to_store(line.substr(1, line.size() - 2));
+            if (!key) return bad("the key has a character that Windows-1251 lacks");
+            out.keys.push_back(*key);
+            continue;
+        }
+        if (out.keys.empty()) return bad("a value before the first [KEY]");
+        size_t pos = 0;
+        std::string why;
+        auto name = unquote(line, pos, why);
+        if (!name) return bad("the value name: " + why);
+        if (pos >= line.size() || line[pos] != '=') return bad("a value line is \"NAME\"=VALUE");
+        auto v = parse_export_value(line.substr(pos + 1), why);
+        if (!v) return bad(why);
+        out.values.push_back({out.keys.size() - 1, {*name, *v}});
     }
-    QZ_DWORD type = QZ_REG_SZ;
-    if (text.rfind("expand:", 0) == 0) {
-        type = QZ_REG_EXPAND_SZ;
-        pos = 7;
-    }
-    auto s = unquote(text, pos);
-    if (!s || pos != text.size()) return std::nullopt;
-    return Value{type, to_store(*s)};
+    if (in.bad()) return fail(kFailed, "cannot read " + file + ": " + std::strerror(errno));
+    return kOk;
 }
 
 int cmd_import(const std::vector<std::string> &a) {
@@ -276,43 +518,15 @@ int cmd_import(const std::vector<std::string> &a) {
         if (!file) return fail(kFailed, "cannot read " + a[0] + ": " + std::strerror(errno));
         in = &file;
     }
-    // Everything is checked before anything is written.
-    std::string line, key;
-    std::vector<std::pair<std::string, std::pair<std::string, Value>>> writes;
-    std::vector<std::string> keys;
-    int number = 0;
-    if (!std::getline(*in, line) || line != kExportHeader)
-        return fail(kUsage, a[0] + ": not a tmnreg export (first line must be '" + kExportHeader + "')");
-    ++number;
-    while (std::getline(*in, line)) {
-        ++number;
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
-        auto bad = [&](const std::string &why) {
-            return fail(kUsage, a[0] + ":" + std::to_string(number) + ": " + why);
-        };
-        if (line.front() == '[') {
-            if (line.back() != ']' || line.size() < 3) return bad("a key line is [KEY]");
-            key = to_store(line.substr(1, line.size() - 2));
-            keys.push_back(key);
-            continue;
-        }
-        if (key.empty()) return bad("a value before the first [KEY]");
-        size_t pos = 0;
-        auto name = unquote(line, pos);
-        if (!name || pos >= line.size() || line[pos] != '=') return bad("a value line is \"NAME\"=VALUE");
-        auto v = parse_export_value(line.substr(pos + 1));
-        if (!v) return bad("unreadable value");
-        writes.push_back({key, {to_store(*name), *v}});
-    }
-    for (const auto &k : keys) {
+    Import import;
+    if (int rc = parse_import(*in, a[0] == "-" ? "stdin" : a[0], import)) return rc;
+    for (const auto &k : import.keys) {
         QZ_HKEY h = nullptr;
-        if (QZ_RegOpenKey(&h, k.c_str(), QZ_KEY_WRITE_READ, nullptr) != 0)
-            return fail(kFailed, QZ_IsReadOnly() ? "the settings store is read-only" : "cannot create " + to_user(k));
+        if (QZ_RegOpenKey(&h, k.c_str(), QZ_KEY_WRITE_READ, nullptr) != 0) return write_failure(to_user(k));
         QZ_RegCloseKey(h);
     }
-    for (const auto &[k, nv] : writes)
-        if (int rc = write_value(k, nv.first, nv.second)) return rc;
+    for (const auto &[index, named] : import.values)
+        if (int rc = write_value(import.keys[index], named.first, named.second)) return rc;
     return kOk;
 }
 
@@ -320,21 +534,29 @@ int cmd_import(const std::vector<std::string> &a) {
 
 int main(int argc, char **argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    if (args.empty()) {
+        std::cerr << kHelp;
+        return kUsage;
+    }
+    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
         std::cout << kHelp;
-        return args.empty() ? kUsage : kOk;
+        return kOk;
     }
     std::string command = args[0];
     args.erase(args.begin());
-    if (QZ_Initialize("tarmin-operator", QZ_VERSION) != 0)
-        return fail(kFailed, "cannot open the settings store ($TARMIN_HOME/registry.db)");
-    int rc;
-    if (command == "query") rc = cmd_query(args);
-    else if (command == "set") rc = cmd_set(args);
-    else if (command == "delete") rc = cmd_delete(args);
-    else if (command == "export") rc = cmd_export(args);
-    else if (command == "import") rc = cmd_import(args);
-    else rc = fail(kUsage, "unknown command '" + command + "' (see tmnreg --help)");
+    int (*run)(const std::vector<std::string> &) = command == "query"    ? cmd_query
+                                                   : command == "set"    ? cmd_set
+                                                   : command == "delete" ? cmd_delete
+                                                   : command == "export" ? cmd_export
+                                                   : command == "import" ? cmd_import
+                                                                         : nullptr;
+    if (!run) return fail(kUsage, "unknown command '" + command + "' (see tmnreg --help)");
+    if (QZ_Initialize("tarmin-operator", QZ_VERSION) != 0) {
+        std::string why = tarmin::qzcom::settings_store_error();
+        return fail(kFailed, why.empty() ? "cannot open the settings store " + tarmin::qzcom::settings_store_path()
+                                         : why);
+    }
+    int rc = run(args);
     QZ_Finalize();
     return rc;
 }
