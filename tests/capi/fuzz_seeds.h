@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,11 @@ inline const Seeds &seeds() {
     static const Seeds s = [] {
         static char home[] = "/tmp/tarmin-fuzz-XXXXXX";
         if (!::mkdtemp(home)) setup_failed("no temporary directory");
+        // The stores of this process go with it.
+        std::atexit([] {
+            std::error_code ec;
+            std::filesystem::remove_all(home, ec);
+        });
         ::setenv("TARMIN_HOME", home, 1);
         ::setenv("LANG", "C.UTF-8", 1);
 
