@@ -65,6 +65,18 @@ void record_error(CapiContext *ctx, bool take_system, uint32_t code, const std::
 // The record of CCA_is_address_in_cert, outside the table.
 void record_direct(CapiContext *ctx, uint32_t code, const char *text, const char *debug);
 
+// One exit path for an exported function, so that no C++ exception crosses
+// the C boundary: an exception inside (memory exhausted) is recorded as
+// 0x4009 for the caller and the function returns -1.
+template <typename F> int32_t guarded(CapiContext *ctx, const char *caller, F &&body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        record_error(ctx, false, 0x4009, "", "", "malloc", caller);
+        return -1;
+    }
+}
+
 // Memory handed out: blocks with 8 zero bytes after the data.
 unsigned char *alloc_block(size_t length);
 bool hand_out(CapiBlob *out, const void *data, size_t length);

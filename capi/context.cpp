@@ -243,6 +243,29 @@ int32_t init_steps(CapiContext *ctx) {
     return self_test(ctx);
 }
 
+// Hands out a new reference to the own certificate and its serial.
+int32_t hand_out_my_cert(CapiContext *ctx, PCCERT_CONTEXT *cert, SignerSerial **serial, const char *caller) {
+    if (!ctx->MyCert) {
+        record_error(ctx, true, 0x4059, "", "", "(!ctx->MyCert)", caller);
+        return -1;
+    }
+    PCCERT_CONTEXT ref = make_cert_ref(ctx->MyCert);
+    if (!ref) {
+        crypto::set_last_error(crypto::kErrOutOfMemory);
+        record_error(ctx, true, 0x4017, "", "", "CertDuplicateCertificateContext()", caller);
+        return -1;
+    }
+    SignerSerial *s = make_serial(ctx->MyCert->serial_le(), ctx->MyCert->issuer_der());
+    if (!s) {
+        free_cert_ref(ref);
+        record_error(ctx, false, 0x4009, "", "", "malloc", "QZMS_MakeSerial()");
+        return -1;
+    }
+    *cert = ref;
+    *serial = s;
+    return 0;
+}
+
 } // namespace
 
 extern "C" {
@@ -286,25 +309,7 @@ int32_t CCA_get_my_cert(CapiContext *ctx, PCCERT_CONTEXT *cert, SignerSerial **s
     if (serial) *serial = nullptr;
     if (!ctx || !cert || !serial) return -1;
     const char *caller = "CCA_get_my_cert()";
-    if (!ctx->MyCert) {
-        record_error(ctx, true, 0x4059, "", "", "(!ctx->MyCert)", caller);
-        return -1;
-    }
-    PCCERT_CONTEXT ref = make_cert_ref(ctx->MyCert);
-    if (!ref) {
-        crypto::set_last_error(crypto::kErrOutOfMemory);
-        record_error(ctx, true, 0x4017, "", "", "CertDuplicateCertificateContext()", caller);
-        return -1;
-    }
-    SignerSerial *s = make_serial(ctx->MyCert->serial_le(), ctx->MyCert->issuer_der());
-    if (!s) {
-        free_cert_ref(ref);
-        record_error(ctx, false, 0x4009, "", "", "malloc", "QZMS_MakeSerial()");
-        return -1;
-    }
-    *cert = ref;
-    *serial = s;
-    return 0;
+    return guarded(ctx, caller, [&] { return hand_out_my_cert(ctx, cert, serial, caller); });
 }
 
 int32_t CCA_final(CapiContext *ctx) {

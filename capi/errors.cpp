@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 using namespace tarmin::cp::literals;
 
@@ -278,7 +279,7 @@ std::string fill(const char *tmpl, const std::string &a1, const std::string &a2)
     return out;
 }
 
-void copy_cut(char *dst, size_t capacity, const std::string &text) {
+void copy_cut(char *dst, size_t capacity, std::string_view text) {
     size_t n = std::min(text.size(), capacity - 1);
     std::memcpy(dst, text.data(), n);
     dst[n] = '\0';
@@ -290,17 +291,12 @@ std::string hex_code(uint32_t code) {
     return buf;
 }
 
-} // namespace
-
-void record_error(CapiContext *ctx, bool take_system, uint32_t code, const std::string &arg1,
-                  const std::string &arg2, const char *step, const char *caller) {
-    // The system error first, before anything else can change it.
-    uint32_t sys = take_system ? crypto::last_error() : 0;
-    if (!ctx) return;
+// The operator and trace texts of a recorded error; may throw when memory
+// runs out.
+void compose_texts(CapiContext *ctx, bool take_system, uint32_t sys, uint32_t code, const std::string &arg1,
+                   const std::string &arg2, const char *step, const char *caller) {
     uint16_t lang = crypto::user_lang_id();
     if (lang == 0) lang = 0x0409;
-    ctx->CodeError = code;
-
     const char *tmpl = find_template(code, lang);
     if (!tmpl) tmpl = find_template(code, 0x0409);
     std::string formatted = tmpl ? fill(tmpl, arg1, arg2) : std::string();
@@ -322,6 +318,24 @@ void record_error(CapiContext *ctx, bool take_system, uint32_t code, const std::
     std::string debug = lang == 0x0409 ? fill("Error function: %s. Calling function: %s.", step, caller)
                                        : fill("Ошибка в функции %s. Вызывающая функция: %s."_w, step, caller);
     copy_cut(ctx->DebugError, sizeof ctx->DebugError, debug + suffix);
+}
+
+} // namespace
+
+void record_error(CapiContext *ctx, bool take_system, uint32_t code, const std::string &arg1,
+                  const std::string &arg2, const char *step, const char *caller) {
+    // The system error first, before anything else can change it.
+    uint32_t sys = take_system ? crypto::last_error() : 0;
+    if (!ctx) return;
+    ctx->CodeError = code;
+    try {
+        compose_texts(ctx, take_system, sys, code, arg1, arg2, step, caller);
+    } catch (...) {
+        // Memory ran out while composing: the code stays, the texts shrink
+        // to the bare code instead of letting the exception reach a caller.
+        std::snprintf(ctx->TextError, sizeof ctx->TextError, "0x%X", code);
+        std::snprintf(ctx->DebugError, sizeof ctx->DebugError, "0x%X", code);
+    }
 }
 
 void record_direct(CapiContext *ctx, uint32_t code, const char *text, const char *debug) {

@@ -142,12 +142,16 @@ int32_t CCA_serial_free(CapiContext *, SignerSerial *serial) {
     return 0;
 }
 
-int32_t CCA_compare_serial(CapiContext *, const SignerSerial *a, const SignerSerial *b, int32_t *result) {
+int32_t CCA_compare_serial(CapiContext *ctx, const SignerSerial *a, const SignerSerial *b, int32_t *result) {
     if (!result) return 0;
-    *result = issuer_bytes(a) == issuer_bytes(b) && tarmin::crypto::integers_equal_le(serial_bytes(a), serial_bytes(b))
-                  ? 0
-                  : 1;
-    return 0;
+    *result = 1;
+    return guarded(ctx, "CCA_compare_serial()", [&] {
+        *result = issuer_bytes(a) == issuer_bytes(b) &&
+                          tarmin::crypto::integers_equal_le(serial_bytes(a), serial_bytes(b))
+                      ? 0
+                      : 1;
+        return 0;
+    });
 }
 
 } // extern "C"

@@ -195,7 +195,7 @@ int32_t CCA_find_cert_by_serial(CapiContext *ctx, uint32_t, const SignerSerial *
     if (cert) *cert = nullptr;
     if (!ctx || !cert) return -1;
     const char *caller = "CCA_find_cert_by_serial()";
-    try {
+    return guarded(ctx, caller, [&] {
         Bytes issuer = issuer_bytes(serial), sn = serial_bytes(serial);
         if (ctx->hTmpStore) {
             if (CertPtr c = ctx->hTmpStore->find_by_issuer_serial(issuer, sn)) {
@@ -230,17 +230,14 @@ int32_t CCA_find_cert_by_serial(CapiContext *ctx, uint32_t, const SignerSerial *
         if (*cert) return 0;
         record_error(ctx, false, 0x4009, "", "", "malloc", caller);
         return -1;
-    } catch (...) {
-        record_error(ctx, false, 0x4009, "", "", "malloc", caller);
-        return -1;
-    }
+    });
 }
 
 int32_t CCA_find_cert_by_address(CapiContext *ctx, uint32_t, uint32_t type, const char *address,
                                  PCCERT_CONTEXT *certs, uint32_t *count) {
     if (count) *count = 0;
     if (!ctx || !certs || !count) return -1;
-    try {
+    return guarded(ctx, kByAddress, [&] {
         std::string a = address ? address : "";
         CertList result;
         bool found = false;
@@ -277,10 +274,7 @@ int32_t CCA_find_cert_by_address(CapiContext *ctx, uint32_t, uint32_t type, cons
         }
         *count = n;
         return 0;
-    } catch (...) {
-        record_error(ctx, false, 0x4009, "", "", "malloc", kByAddress);
-        return -1;
-    }
+    });
 }
 
 int32_t CCA_is_address_in_cert(CapiContext *ctx, const char *email, PCCERT_CONTEXT cert, int32_t *flag) {
@@ -295,8 +289,10 @@ int32_t CCA_is_address_in_cert(CapiContext *ctx, const char *email, PCCERT_CONTE
         record_direct(ctx, 0x80070057, "pCert == NULL", debug);
         return -1;
     }
-    if (flag) *flag = cp::iequals_1251(mail_name_of(*c), email) ? 1 : 0;
-    return 0;
+    return guarded(ctx, "CCA_is_address_in_cert()", [&] {
+        if (flag) *flag = cp::iequals_1251(mail_name_of(*c), email) ? 1 : 0;
+        return 0;
+    });
 }
 
 static int32_t hand_out_name(CapiContext *ctx, const std::string &name, char **out, const char *caller) {
@@ -316,18 +312,23 @@ static int32_t hand_out_name(CapiContext *ctx, const std::string &name, char **o
 int32_t CCA_get_name_cert(CapiContext *ctx, PCCERT_CONTEXT cert, char **name) {
     if (name) *name = nullptr;
     if (!ctx || !name) return -1;
+    const char *caller = "CCA_get_name_cert()";
     CertPtr c = cert_of(cert);
-    return hand_out_name(ctx, c ? c->subject_name() : std::string(), name, "CCA_get_name_cert()");
+    return guarded(ctx, caller, [&] { return hand_out_name(ctx, c ? c->subject_name() : std::string(), name, caller); });
 }
 
 int32_t CCA_get_auten_name(CapiContext *ctx, PCCERT_CONTEXT cert, char **name, int32_t *flag) {
     if (name) *name = nullptr;
+    if (flag) *flag = 0;
     if (!ctx || !name) return -1;
+    const char *caller = "CCA_get_auten_name()";
     CertPtr c = cert_of(cert);
-    int32_t rc = hand_out_name(ctx, c ? c->subject_attribute(crypto::kOidCommonName) : std::string(), name,
-                               "CCA_get_auten_name()");
-    if (rc == 0 && flag) *flag = 1;
-    return rc;
+    return guarded(ctx, caller, [&] {
+        int32_t rc =
+            hand_out_name(ctx, c ? c->subject_attribute(crypto::kOidCommonName) : std::string(), name, caller);
+        if (rc == 0 && flag) *flag = 1;
+        return rc;
+    });
 }
 
 int32_t CCA_get_cert(CapiContext *ctx, PCCERT_CONTEXT cert, unsigned char **der, uint32_t *length) {
@@ -354,7 +355,7 @@ int32_t CCA_put_cert(CapiContext *ctx, const unsigned char *der, uint32_t length
     if (cert) *cert = nullptr;
     if (!ctx || !cert) return -1;
     const char *caller = "CCA_put_cert()";
-    try {
+    return guarded(ctx, caller, [&] {
         CertPtr c = der && length ? crypto::Certificate::from_der(der, length) : nullptr;
         if (!c) {
             if (!der || !length) crypto::set_last_error(crypto::kErrInvalidArg);
@@ -399,16 +400,13 @@ int32_t CCA_put_cert(CapiContext *ctx, const unsigned char *der, uint32_t length
         if (*cert) return 0;
         record_error(ctx, false, 0x4009, "", "", "malloc", caller);
         return -1;
-    } catch (...) {
-        record_error(ctx, false, 0x4009, "", "", "malloc", caller);
-        return -1;
-    }
+    });
 }
 
 int32_t CCA_update_crl(CapiContext *ctx) {
     if (!ctx) return -1;
     const char *caller = "CCA_update_crl()";
-    try {
+    return guarded(ctx, caller, [&] {
         if (!ctx->MyCert) {
             record_error(ctx, true, 0x4059, "", "", "(!ctx->MyCert)", caller);
             return -1;
@@ -424,10 +422,7 @@ int32_t CCA_update_crl(CapiContext *ctx) {
             }
         }
         return 0;
-    } catch (...) {
-        record_error(ctx, false, 0x4009, "", "", "malloc", caller);
-        return -1;
-    }
+    });
 }
 
 int32_t CCA_view_cert(CapiContext *ctx, PCCERT_CONTEXT cert) {
@@ -438,35 +433,40 @@ int32_t CCA_view_cert(CapiContext *ctx, PCCERT_CONTEXT cert) {
         record_error(ctx, true, 0x4033, "", "", "CryptUIDlgViewCertificate()", "CCA_view_cert()");
         return -1;
     }
-    return view_certificate(ctx, *c, "CCA_view_cert()");
+    return guarded(ctx, "CCA_view_cert()", [&] { return view_certificate(ctx, *c, "CCA_view_cert()"); });
 }
 
 int32_t CCA_show_cert(CapiContext *ctx, const unsigned char *der, uint32_t length) {
     if (!ctx) return -1;
-    CertPtr c = der && length ? crypto::Certificate::from_der(der, length) : nullptr;
-    if (!c) {
-        if (!der || !length) crypto::set_last_error(crypto::kErrInvalidArg);
-        record_error(ctx, true, 0x4038, "", "", "CertCreateCertificateContext()", "CCA_show_cert()");
-        return -1;
-    }
-    return view_certificate(ctx, *c, "CCA_show_cert()");
+    const char *caller = "CCA_show_cert()";
+    return guarded(ctx, caller, [&] {
+        CertPtr c = der && length ? crypto::Certificate::from_der(der, length) : nullptr;
+        if (!c) {
+            if (!der || !length) crypto::set_last_error(crypto::kErrInvalidArg);
+            record_error(ctx, true, 0x4038, "", "", "CertCreateCertificateContext()", caller);
+            return -1;
+        }
+        return view_certificate(ctx, *c, caller);
+    });
 }
 
 int32_t CCA_show_crl(CapiContext *ctx, const unsigned char *der, uint32_t length) {
     if (!ctx) return -1;
     const char *caller = "CCA_show_crl()";
-    crypto::CrlPtr crl = der && length ? crypto::Crl::from_der(der, length) : nullptr;
-    if (!crl) {
-        if (!der || !length) crypto::set_last_error(crypto::kErrInvalidArg);
-        record_error(ctx, true, 0x404A, "", "", "CertCreateCRLContext()", caller);
-        return -1;
-    }
-    if (TMN_UIViewCrl(crl->der().data(), static_cast<uint32_t>(crl->der().size())) != 1) {
-        crypto::set_last_error(crypto::kErrBadData);
-        record_error(ctx, true, 0x404B, "", "", "CryptUIDlgViewCrl()", caller);
-        return -1;
-    }
-    return 0;
+    return guarded(ctx, caller, [&] {
+        crypto::CrlPtr crl = der && length ? crypto::Crl::from_der(der, length) : nullptr;
+        if (!crl) {
+            if (!der || !length) crypto::set_last_error(crypto::kErrInvalidArg);
+            record_error(ctx, true, 0x404A, "", "", "CertCreateCRLContext()", caller);
+            return -1;
+        }
+        if (TMN_UIViewCrl(crl->der().data(), static_cast<uint32_t>(crl->der().size())) != 1) {
+            crypto::set_last_error(crypto::kErrBadData);
+            record_error(ctx, true, 0x404B, "", "", "CryptUIDlgViewCrl()", caller);
+            return -1;
+        }
+        return 0;
+    });
 }
 
 int32_t CCA_struct_cert(CapiContext *ctx) {

@@ -77,17 +77,6 @@ void append_field(Bytes &out, const void *data, size_t length);
 // Overwrites a buffer with zeros before it is released.
 void wipe(Bytes &b);
 
-// One exit path for an exported function: an exception inside (memory
-// exhausted) is recorded as 0x4009 and returns -1.
-template <typename F> int32_t guarded(CapiContext *ctx, const char *caller, F &&body) {
-    try {
-        return body();
-    } catch (...) {
-        record_error(ctx, false, 0x4009, "", "", "malloc", caller);
-        return -1;
-    }
-}
-
 // Empties an output block before anything can fail.
 void reset_blob(CapiBlob *b);
 // Hands out head followed by tail as one block; false when memory is

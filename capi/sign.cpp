@@ -323,7 +323,7 @@ int32_t CCA_sign_mem_sep(CapiContext *ctx, const CapiBlob *data, PCCERT_CONTEXT 
     clear_blob(signature);
     if (!ctx || !signature) return -1;
     const char *caller = "CCA_sign_mem_sep()";
-    try {
+    return guarded(ctx, caller, [&] {
         if (!ctx->MyCert) {
             record_error(ctx, true, 0x4059, "", "", "(!ctx->MyCert)", caller);
             return -1;
@@ -371,10 +371,7 @@ int32_t CCA_sign_mem_sep(CapiContext *ctx, const CapiBlob *data, PCCERT_CONTEXT 
             return -1;
         }
         return 0;
-    } catch (...) {
-        record_error(ctx, false, 0x4009, "", "", "malloc", caller);
-        return -1;
-    }
+    });
 }
 
 int32_t CCA_check_mem_sep(CapiContext *ctx, const CapiBlob *data, const CapiBlob *signature, PCCERT_CONTEXT cert,
@@ -382,7 +379,7 @@ int32_t CCA_check_mem_sep(CapiContext *ctx, const CapiBlob *data, const CapiBlob
     reset_result(result);
     if (!ctx || !result) return -1;
     const char *caller = "CCA_check_mem_sep()";
-    try {
+    return guarded(ctx, caller, [&] {
         CertPtr c = cert_of(cert);
         if (!c || !data || (data->cbData && !data->pbData)) {
             crypto::set_last_error(crypto::kErrInvalidArg);
@@ -393,10 +390,7 @@ int32_t CCA_check_mem_sep(CapiContext *ctx, const CapiBlob *data, const CapiBlob
         auto msg = verify_signer(ctx, signature, *c, data->pbData, data->cbData, caller);
         if (!msg) return -1;
         return finish_check(ctx, *msg, c, result, caller);
-    } catch (...) {
-        record_error(ctx, false, 0x4009, "", "", "malloc", caller);
-        return -1;
-    }
+    });
 }
 
 int32_t CCA_check_mem_attach(CapiContext *ctx, const CapiBlob *message, CapiBlob *content, PCCERT_CONTEXT cert,
@@ -405,7 +399,7 @@ int32_t CCA_check_mem_attach(CapiContext *ctx, const CapiBlob *message, CapiBlob
     reset_result(result);
     if (!ctx || !result || !content) return -1;
     const char *caller = "CCA_check_mem_attach()";
-    try {
+    return guarded(ctx, caller, [&] {
         CertPtr c = cert_of(cert);
         if (!c) {
             crypto::set_last_error(crypto::kErrInvalidArg);
@@ -429,10 +423,7 @@ int32_t CCA_check_mem_attach(CapiContext *ctx, const CapiBlob *message, CapiBlob
             return -1;
         }
         return 0;
-    } catch (...) {
-        record_error(ctx, false, 0x4009, "", "", "malloc", caller);
-        return -1;
-    }
+    });
 }
 
 int32_t CCA_sender_signed_data(CapiContext *ctx, const CapiBlob *signature, SignerSerial **serial,

@@ -11,12 +11,26 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace tarmin::crypto {
 
 namespace {
 
 constexpr size_t kMaxNameValue = 4096;
+
+// OpenSSL objects owned for a scope, so that an exception (memory exhausted)
+// between their creation and their release cannot leak them.
+template <typename T, void (*Free)(T *)> struct FreeWith {
+    void operator()(T *p) const { Free(p); }
+};
+template <typename T, void (*Free)(T *)> using Owned = std::unique_ptr<T, FreeWith<T, Free>>;
+void free_openssl_block(void *p) { OPENSSL_free(p); }
+using OpensslBlock = Owned<void, free_openssl_block>;
+using GeneralNamesPtr = Owned<GENERAL_NAMES, GENERAL_NAMES_free>;
+using X509Ptr = Owned<X509, X509_free>;
+using X509CrlPtr = Owned<X509_CRL, X509_CRL_free>;
+using X509NamePtr = Owned<X509_NAME, X509_NAME_free>;
 
 // Short names of the system's X.500 string form.
 struct AttrName {
@@ -45,9 +59,8 @@ std::string string_value(const ASN1_STRING *s) {
     unsigned char *utf8 = nullptr;
     int n = ASN1_STRING_to_UTF8(&utf8, s);
     if (n < 0) return {};
-    std::string out = cp::utf8_to_cp1251(std::string_view(reinterpret_cast<char *>(utf8), static_cast<size_t>(n)));
-    OPENSSL_free(utf8);
-    return out;
+    OpensslBlock owned(utf8);
+    return cp::utf8_to_cp1251(std::string_view(reinterpret_cast<char *>(utf8), static_cast<size_t>(n)));
 }
 
 // Quotes a value the way the system's name strings do.
@@ -71,9 +84,8 @@ template <typename T, int (*I2D)(const T *, unsigned char **)> Bytes encode(cons
     unsigned char *buf = nullptr;
     int n = I2D(obj, &buf);
     if (n <= 0) return {};
-    Bytes out = to_bytes(buf, static_cast<size_t>(n));
-    OPENSSL_free(buf);
-    return out;
+    OpensslBlock owned(buf);
+    return to_bytes(buf, static_cast<size_t>(n));
 }
 
 Bytes name_der(const X509_NAME *name) { return encode<X509_NAME, i2d_X509_NAME>(name); }
@@ -100,21 +112,19 @@ std::optional<Bytes> der_of(const void *data, size_t length, const char *pem_nam
     std::string_view text(static_cast<const char *>(data), length);
     if (text.find("-----BEGIN ") == std::string_view::npos) return Bytes(static_cast<const uint8_t *>(data),
                                                                          static_cast<const uint8_t *>(data) + length);
-    BIO *bio = BIO_new_mem_buf(data, static_cast<int>(length));
+    Owned<BIO, BIO_free_all> bio(BIO_new_mem_buf(data, static_cast<int>(length)));
     char *name = nullptr, *header = nullptr;
     unsigned char *body = nullptr;
     long n = 0;
     std::optional<Bytes> out;
-    while (bio && PEM_read_bio(bio, &name, &header, &body, &n)) {
-        bool match = std::strstr(name, pem_name) != nullptr;
-        if (match) out = to_bytes(body, static_cast<size_t>(n));
-        OPENSSL_free(name);
-        OPENSSL_free(header);
-        OPENSSL_free(body);
-        if (match) break;
+    while (bio && PEM_read_bio(bio.get(), &name, &header, &body, &n)) {
+        OpensslBlock owned_name(name), owned_header(header), owned_body(body);
+        if (std::strstr(name, pem_name)) {
+            out = to_bytes(body, static_cast<size_t>(n));
+            break;
+        }
     }
     ERR_clear_error();
-    BIO_free(bio);
     return out;
 }
 
@@ -150,8 +160,8 @@ std::string name_value_of(const ASN1_TYPE *t, bool *decoded) {
     return out;
 }
 
-GENERAL_NAMES *alt_names(X509 *x) {
-    return static_cast<GENERAL_NAMES *>(X509_get_ext_d2i(x, NID_subject_alt_name, nullptr, nullptr));
+GeneralNamesPtr alt_names(X509 *x) {
+    return GeneralNamesPtr(static_cast<GENERAL_NAMES *>(X509_get_ext_d2i(x, NID_subject_alt_name, nullptr, nullptr)));
 }
 
 } // namespace
@@ -226,14 +236,12 @@ std::string x500_name_string(const X509_NAME *name) {
 
 std::string x500_name_string(const Bytes &der) {
     const unsigned char *p = der.data();
-    X509_NAME *name = d2i_X509_NAME(nullptr, &p, static_cast<long>(der.size()));
+    X509NamePtr name(d2i_X509_NAME(nullptr, &p, static_cast<long>(der.size())));
     if (!name) {
         ERR_clear_error();
         return {};
     }
-    std::string out = x500_name_string(name);
-    X509_NAME_free(name);
-    return out;
+    return x500_name_string(name.get());
 }
 
 // ---- Certificate ----------------------------------------------------------
@@ -252,14 +260,13 @@ CertPtr Certificate::from_der(const void *data, size_t length) {
         return nullptr;
     }
     const unsigned char *p = der->data();
-    X509 *x = d2i_X509(nullptr, &p, static_cast<long>(der->size()));
+    X509Ptr x(d2i_X509(nullptr, &p, static_cast<long>(der->size())));
     if (!x || p != der->data() + der->size()) {
-        X509_free(x);
         set_last_error_openssl(kErrBadEncoding);
         return nullptr;
     }
     std::shared_ptr<Certificate> c(new Certificate());
-    c->x509_ = x;
+    c->x509_ = x.release();
     c->der_ = std::move(*der);
     c->thumbprint_ = sha1_hex(c->der_.data(), c->der_.size());
     return c;
@@ -276,8 +283,8 @@ CertPtr Certificate::from_x509(X509 *x509) {
         set_last_error_openssl(kErrBadEncoding);
         return nullptr;
     }
-    X509_up_ref(x509);
     std::shared_ptr<Certificate> c(new Certificate());
+    X509_up_ref(x509);
     c->x509_ = x509;
     c->der_ = std::move(der);
     c->thumbprint_ = sha1_hex(c->der_.data(), c->der_.size());
@@ -310,12 +317,11 @@ std::string Certificate::subject_attribute(std::string_view oid) const {
 
 std::string Certificate::mail_name() const {
     std::string out;
-    if (GENERAL_NAMES *names = alt_names(x509_)) {
-        for (int i = 0; i < sk_GENERAL_NAME_num(names) && out.empty(); ++i) {
-            const GENERAL_NAME *g = sk_GENERAL_NAME_value(names, i);
+    if (GeneralNamesPtr names = alt_names(x509_)) {
+        for (int i = 0; i < sk_GENERAL_NAME_num(names.get()) && out.empty(); ++i) {
+            const GENERAL_NAME *g = sk_GENERAL_NAME_value(names.get(), i);
             if (g->type == GEN_EMAIL) out = string_value(g->d.rfc822Name);
         }
-        GENERAL_NAMES_free(names);
     }
     if (out.empty()) out = subject_attribute(kOidEmailAttribute);
     return out;
@@ -323,17 +329,16 @@ std::string Certificate::mail_name() const {
 
 std::vector<OtherName> Certificate::other_names() const {
     std::vector<OtherName> out;
-    GENERAL_NAMES *names = alt_names(x509_);
+    GeneralNamesPtr names = alt_names(x509_);
     if (!names) return out;
-    for (int i = 0; i < sk_GENERAL_NAME_num(names); ++i) {
-        const GENERAL_NAME *g = sk_GENERAL_NAME_value(names, i);
+    for (int i = 0; i < sk_GENERAL_NAME_num(names.get()); ++i) {
+        const GENERAL_NAME *g = sk_GENERAL_NAME_value(names.get(), i);
         if (g->type != GEN_OTHERNAME) continue;
         OtherName on;
         on.oid = oid_text(g->d.otherName->type_id);
         on.value = name_value_of(g->d.otherName->value, &on.decoded);
         out.push_back(std::move(on));
     }
-    GENERAL_NAMES_free(names);
     return out;
 }
 
@@ -384,14 +389,13 @@ CrlPtr Crl::from_der(const void *data, size_t length) {
         return nullptr;
     }
     const unsigned char *p = der->data();
-    X509_CRL *crl = d2i_X509_CRL(nullptr, &p, static_cast<long>(der->size()));
+    X509CrlPtr crl(d2i_X509_CRL(nullptr, &p, static_cast<long>(der->size())));
     if (!crl || p != der->data() + der->size()) {
-        X509_CRL_free(crl);
         set_last_error_openssl(kErrBadEncoding);
         return nullptr;
     }
     std::shared_ptr<Crl> c(new Crl());
-    c->crl_ = crl;
+    c->crl_ = crl.release();
     c->der_ = std::move(*der);
     c->thumbprint_ = sha1_hex(c->der_.data(), c->der_.size());
     return c;
