@@ -155,6 +155,25 @@ void release_list(CapiContext *ctx, PCCERT_CONTEXT *certs, uint32_t n) {
     }
 }
 
+// A reference to `c` in *cert: 0, or -1 with memory exhausted recorded.
+int32_t hand_out_cert(CapiContext *ctx, const CertPtr &c, PCCERT_CONTEXT *cert, const char *caller) {
+    *cert = make_cert_ref(c);
+    if (*cert) return 0;
+    record_error(ctx, false, 0x4009, "", "", "malloc", caller);
+    return -1;
+}
+
+// The certificate of DER bytes given by the caller; null (recorded) when there
+// are none or they are no certificate.
+CertPtr cert_from_der(CapiContext *ctx, const unsigned char *der, uint32_t length, const char *caller) {
+    CertPtr c = der && length ? crypto::Certificate::from_der(der, length) : nullptr;
+    if (!c) {
+        if (!der || !length) crypto::set_last_error(crypto::kErrInvalidArg);
+        record_error(ctx, true, 0x4038, "", "", "CertCreateCertificateContext()", caller);
+    }
+    return c;
+}
+
 int32_t view_certificate(CapiContext *ctx, const crypto::Certificate &c, const char *caller) {
     if (TMN_UIViewCertificate(c.der().data(), static_cast<uint32_t>(c.der().size()),
                               TMN_VIEW_DISABLE_EDITPROPERTIES | TMN_VIEW_DISABLE_ADDTOSTORE) != 1) {
@@ -198,12 +217,8 @@ int32_t CCA_find_cert_by_serial(CapiContext *ctx, uint32_t, const SignerSerial *
     return guarded(ctx, caller, [&] {
         Bytes issuer = issuer_bytes(serial), sn = serial_bytes(serial);
         if (ctx->hTmpStore) {
-            if (CertPtr c = ctx->hTmpStore->find_by_issuer_serial(issuer, sn)) {
-                *cert = make_cert_ref(c);
-                if (*cert) return 0;
-                record_error(ctx, false, 0x4009, "", "", "malloc", caller);
-                return -1;
-            }
+            if (CertPtr c = ctx->hTmpStore->find_by_issuer_serial(issuer, sn))
+                return hand_out_cert(ctx, c, cert, caller);
         }
         CertPtr found;
         crypto::for_each_physical_store(
@@ -226,10 +241,7 @@ int32_t CCA_find_cert_by_serial(CapiContext *ctx, uint32_t, const SignerSerial *
             record_error(ctx, true, 0x4003, "CertInfo", "TMP_MEMORY", "CertGetSubjectCertificateFromStore()", caller);
             return -1;
         }
-        *cert = make_cert_ref(stored);
-        if (*cert) return 0;
-        record_error(ctx, false, 0x4009, "", "", "malloc", caller);
-        return -1;
+        return hand_out_cert(ctx, stored, cert, caller);
     });
 }
 
@@ -356,12 +368,8 @@ int32_t CCA_put_cert(CapiContext *ctx, const unsigned char *der, uint32_t length
     if (!ctx || !cert) return -1;
     const char *caller = "CCA_put_cert()";
     return guarded(ctx, caller, [&] {
-        CertPtr c = der && length ? crypto::Certificate::from_der(der, length) : nullptr;
-        if (!c) {
-            if (!der || !length) crypto::set_last_error(crypto::kErrInvalidArg);
-            record_error(ctx, true, 0x4038, "", "", "CertCreateCertificateContext()", caller);
-            return -1;
-        }
+        CertPtr c = cert_from_der(ctx, der, length, caller);
+        if (!c) return -1;
         if (!verify_cert(ctx, *c)) return -1;
         if (!ctx->hTmpStore) {
             crypto::set_last_error(crypto::kErrInvalidArg);
@@ -396,10 +404,7 @@ int32_t CCA_put_cert(CapiContext *ctx, const unsigned char *der, uint32_t length
                 }
             }
         }
-        *cert = make_cert_ref(stored);
-        if (*cert) return 0;
-        record_error(ctx, false, 0x4009, "", "", "malloc", caller);
-        return -1;
+        return hand_out_cert(ctx, stored, cert, caller);
     });
 }
 
@@ -440,12 +445,8 @@ int32_t CCA_show_cert(CapiContext *ctx, const unsigned char *der, uint32_t lengt
     if (!ctx) return -1;
     const char *caller = "CCA_show_cert()";
     return guarded(ctx, caller, [&] {
-        CertPtr c = der && length ? crypto::Certificate::from_der(der, length) : nullptr;
-        if (!c) {
-            if (!der || !length) crypto::set_last_error(crypto::kErrInvalidArg);
-            record_error(ctx, true, 0x4038, "", "", "CertCreateCertificateContext()", caller);
-            return -1;
-        }
+        CertPtr c = cert_from_der(ctx, der, length, caller);
+        if (!c) return -1;
         return view_certificate(ctx, *c, caller);
     });
 }
