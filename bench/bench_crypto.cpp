@@ -13,8 +13,6 @@
 #include "platform/crypto/symmetric.h"
 #include "tools/tmncert/issuer.h"
 
-#include <openssl/pem.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -58,16 +56,6 @@ void shell(const std::string &command) {
 void write(const fs::path &p, const void *data, size_t n) {
     std::ofstream out(p, std::ios::binary);
     out.write(static_cast<const char *>(data), static_cast<std::streamsize>(n));
-}
-
-std::string pem_of(X509 *x) {
-    BIO *b = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(b, x);
-    char *p = nullptr;
-    long n = BIO_get_mem_data(b, &p);
-    std::string s(p, static_cast<size_t>(n));
-    BIO_free(b);
-    return s;
 }
 
 void line(const char *what, double ours, double reference, const char *unit, const char *reference_name) {
@@ -137,7 +125,7 @@ int main() {
     spec.alg = KeyAlg::Gost2001;
     auto user2001 = tarmin::tmncert::issue(spec, &error);
     if (!user || !user2001) fail("issue: " + error);
-    std::ofstream(dir / "user.crt") << pem_of(user->cert->x509());
+    std::ofstream(dir / "user.crt") << user->cert->pem();
     std::ofstream(dir / "user.key") << *private_key_to_pem(user->key.get());
 
     // Enveloped data of 50 MB.

@@ -293,6 +293,14 @@ CertPtr Certificate::from_x509(X509 *x509) {
 
 Certificate::~Certificate() { X509_free(x509_); }
 
+std::string Certificate::pem() const {
+    Owned<BIO, BIO_free_all> bio(BIO_new(BIO_s_mem()));
+    if (!bio || !PEM_write_bio_X509(bio.get(), x509_)) return {};
+    char *p = nullptr;
+    long n = BIO_get_mem_data(bio.get(), &p);
+    return std::string(p, static_cast<size_t>(n));
+}
+
 Bytes Certificate::issuer_der() const { return name_der(X509_get_issuer_name(x509_)); }
 Bytes Certificate::subject_der() const { return name_der(X509_get_subject_name(x509_)); }
 Bytes Certificate::serial_le() const { return integer_le(X509_get0_serialNumber(x509_)); }

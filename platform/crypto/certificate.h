@@ -66,6 +66,8 @@ public:
 
     X509 *x509() const { return x509_; }
     const Bytes &der() const { return der_; }
+    // The PEM text ("-----BEGIN CERTIFICATE-----"); empty when memory runs out.
+    std::string pem() const;
     // SHA-1 of the DER encoding, upper-case hexadecimal: the file name in a store.
     const std::string &thumbprint() const { return thumbprint_; }
 

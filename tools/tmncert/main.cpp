@@ -130,16 +130,6 @@ void write_file(const fs::path &path, const std::string &bytes) {
     if (!out) throw Failure("cannot write " + path.string());
 }
 
-std::string pem_of(const Certificate &c) {
-    BIO *b = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(b, c.x509());
-    char *p = nullptr;
-    long n = BIO_get_mem_data(b, &p);
-    std::string s(p, static_cast<size_t>(n));
-    BIO_free(b);
-    return s;
-}
-
 CertPtr find_in(const CertStore &store, const std::string &thumb) {
     auto c = store.find_by_thumbprint(thumb);
     if (!c) throw Failure("no certificate " + thumb + " in the store " + store.name());
@@ -207,7 +197,7 @@ void keep(const Issued &is, const std::string &store_name, StoreLocation loc, co
     if (!out_dir.empty()) {
         const Bytes &der = is.cert->der();
         write_file(out_dir / (base + ".cer"), std::string(der.begin(), der.end()));
-        write_file(out_dir / (base + ".pem"), pem_of(*is.cert));
+        write_file(out_dir / (base + ".pem"), is.cert->pem());
         auto pem = private_key_to_pem(is.key.get());
         if (pem) write_file(out_dir / (base + ".key"), *pem);
         fs::permissions(out_dir / (base + ".key"), fs::perms::owner_read | fs::perms::owner_write);
@@ -541,7 +531,7 @@ int cmd_export(const Args &a) {
     if (format == "der") {
         write_file(out, std::string(cert->der().begin(), cert->der().end()));
     } else if (format == "pem") {
-        write_file(out, pem_of(*cert));
+        write_file(out, cert->pem());
     } else if (format == "p12") {
         EvpPkeyPtr key = store->private_key(*cert);
         if (!key) throw Failure("the store holds no private key of this certificate: " + why());

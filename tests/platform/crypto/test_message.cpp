@@ -8,7 +8,6 @@
 #include "platform/crypto/message.h"
 
 #include <gtest/gtest.h>
-#include <openssl/pem.h>
 
 #include <set>
 
@@ -19,16 +18,6 @@ using namespace tarmin::test;
 using namespace tarmin::test::crypto;
 namespace fs = std::filesystem;
 
-std::string cert_pem(const Certificate &c) {
-    BIO *b = BIO_new(BIO_s_mem());
-    PEM_write_bio_X509(b, c.x509());
-    char *p = nullptr;
-    long n = BIO_get_mem_data(b, &p);
-    std::string s(p, static_cast<size_t>(n));
-    BIO_free(b);
-    return s;
-}
-
 class Messages : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -37,7 +26,7 @@ protected:
         u2012_ = new Issued(make_user("Signer2012", "s2012@tarmin.test", *root_));
         u2001_ = new Issued(make_user("Signer2001", "s2001@tarmin.test", *root_, KeyAlg::Gost2001));
         for (auto [name, u] : {std::pair{"s2012", u2012_}, std::pair{"s2001", u2001_}}) {
-            write_file(*dir_ / (std::string(name) + ".crt"), cert_pem(*u->cert));
+            write_file(*dir_ / (std::string(name) + ".crt"), u->cert->pem());
             write_file(*dir_ / (std::string(name) + ".key"), *private_key_to_pem(u->key.get()));
         }
         write_file(*dir_ / "data", data());
