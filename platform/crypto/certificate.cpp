@@ -2,6 +2,7 @@
 
 #include "common/codepage.h"
 #include "platform/crypto/crypto_error.h"
+#include "platform/crypto/owned.h"
 
 #include <openssl/asn1.h>
 #include <openssl/err.h>
@@ -19,12 +20,6 @@ namespace {
 
 constexpr size_t kMaxNameValue = 4096;
 
-// OpenSSL objects owned for a scope, so that an exception (memory exhausted)
-// between their creation and their release cannot leak them.
-template <typename T, void (*Free)(T *)> struct FreeWith {
-    void operator()(T *p) const { Free(p); }
-};
-template <typename T, void (*Free)(T *)> using Owned = std::unique_ptr<T, FreeWith<T, Free>>;
 void free_openssl_block(void *p) { OPENSSL_free(p); }
 using OpensslBlock = Owned<void, free_openssl_block>;
 using GeneralNamesPtr = Owned<GENERAL_NAMES, GENERAL_NAMES_free>;

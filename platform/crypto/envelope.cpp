@@ -1,6 +1,7 @@
 #include "platform/crypto/envelope.h"
 
 #include "platform/crypto/crypto_error.h"
+#include "platform/crypto/owned.h"
 #include "platform/crypto/symmetric.h"
 
 #include <openssl/bio.h>
@@ -17,23 +18,8 @@ namespace tarmin::crypto {
 
 namespace {
 
-struct CmsFree {
-    void operator()(CMS_ContentInfo *c) const { CMS_ContentInfo_free(c); }
-};
-using CmsPtr = std::unique_ptr<CMS_ContentInfo, CmsFree>;
-struct BioFree {
-    void operator()(BIO *b) const { BIO_free(b); }
-};
-using BioPtr = std::unique_ptr<BIO, BioFree>;
-
-template <typename T> T fail(uint32_t code, T result = {}) {
-    set_last_error(code);
-    return result;
-}
-template <typename T> T fail_openssl(uint32_t code, T result = {}) {
-    set_last_error_openssl(code);
-    return result;
-}
+using CmsPtr = Owned<CMS_ContentInfo, CMS_ContentInfo_free>;
+using BioPtr = Owned<BIO, BIO_free>;
 
 bool is_gost_key(const EVP_PKEY *key) { return key && key_alg_of(key).has_value(); }
 

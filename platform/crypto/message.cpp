@@ -1,6 +1,7 @@
 #include "platform/crypto/message.h"
 
 #include "platform/crypto/crypto_error.h"
+#include "platform/crypto/owned.h"
 
 #include <openssl/err.h>
 #include <openssl/x509.h>
@@ -14,10 +15,7 @@ namespace {
 
 constexpr uint64_t kEpochDiff = 11644473600ULL; // seconds from 1601 to 1970
 
-struct BioFree {
-    void operator()(BIO *b) const { BIO_free_all(b); }
-};
-using BioPtr = std::unique_ptr<BIO, BioFree>;
+using BioPtr = Owned<BIO, BIO_free_all>;
 
 BioPtr mem_bio(const void *data, size_t length) {
     static const char empty = 0;

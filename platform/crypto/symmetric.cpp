@@ -4,6 +4,7 @@
 #include "platform/crypto/symmetric.h"
 
 #include "platform/crypto/crypto_error.h"
+#include "platform/crypto/owned.h"
 
 #include <openssl/crypto.h>
 #include <openssl/err.h>
@@ -31,24 +32,8 @@ static_assert(kBlobParamsOffset + sizeof kParamSetA == kSimpleBlobSize);
 
 using KeyBytes = std::array<uint8_t, kGostKeySize>;
 
-struct CipherCtxFree {
-    void operator()(EVP_CIPHER_CTX *c) const { EVP_CIPHER_CTX_free(c); }
-};
-using CipherCtxPtr = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree>;
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX *c) const { EVP_MD_CTX_free(c); }
-};
-using MdCtxPtr = std::unique_ptr<EVP_MD_CTX, MdCtxFree>;
-
-// A failure inside OpenSSL: the code with the text of its error queue.
-template <typename T> T fail_openssl(uint32_t code, T result = {}) {
-    set_last_error_openssl(code);
-    return result;
-}
-template <typename T> T fail(uint32_t code, T result = {}) {
-    set_last_error(code);
-    return result;
-}
+using CipherCtxPtr = Owned<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free>;
+using MdCtxPtr = Owned<EVP_MD_CTX, EVP_MD_CTX_free>;
 
 void put_le32(uint8_t *p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
