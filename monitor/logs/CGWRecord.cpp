@@ -76,30 +76,61 @@ std::size_t CGWRecord::split(std::string_view line, char separator, std::size_t 
     }
     m_length = static_cast<uint32_t>(line.size());
     char *text = m_text;
-    std::memcpy(text, line.data(), line.size());
-    text[line.size()] = '\0';
+    const char *source = line.data();
+    const std::size_t length = line.size();
+    // A line inside the record's own text (parsed again) is split where it is.
+    if (source < text + length + 1 && text < source + length) {
+        std::memmove(text, source, length);
+        source = text;
+    }
+    text[length] = '\0';
 
     // Fields beyond the ones the record uses are not split: they are ignored.
     // A field ends at a separator, which becomes a terminator.
     starts[0] = 0;
     std::size_t fields = 1;
     const std::size_t limit = std::min(maxSeparators, count);
-    const std::size_t length = line.size();
     std::size_t i = 0;
 #if defined(__SSE2__)
-    // Sixteen bytes at a time: the positions of the separators in a block
-    // come out of one comparison.
+    // Sixteen bytes at a time, copied and searched together: the separators
+    // of a block come out of one comparison and become terminators in the
+    // copy.
     const __m128i wanted = _mm_set1_epi8(separator);
-    for (; i + 16 <= length && fields <= limit; i += 16) {
-        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(text + i));
-        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted)));
-        while (mask && fields <= limit) {
-            std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
-            text[at] = '\0';
-            starts[fields++] = static_cast<uint32_t>(at + 1);
-            mask &= mask - 1;
+    for (; i + 16 <= length; i += 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(source + i));
+        __m128i found = _mm_cmpeq_epi8(block, wanted);
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(found));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(text + i), _mm_andnot_si128(found, block));
+        for (; mask && fields <= limit; mask &= mask - 1)
+            starts[fields++] = static_cast<uint32_t>(i + static_cast<std::size_t>(__builtin_ctz(mask)) + 1);
+        if (mask) {
+            // Separators beyond the last field taken stay as they are, and the
+            // rest of the line is only copied.
+            for (; mask; mask &= mask - 1) text[i + static_cast<std::size_t>(__builtin_ctz(mask))] = separator;
+            i += 16;
+            if (i < length) std::memmove(text + i, source + i, length - i);
+            i = length;
+            break;
         }
     }
+    if (i < length) {
+        const std::size_t rest = length - i;
+        std::memmove(text + i, source + i, rest);
+        if (length >= 16) {
+            // The last sixteen bytes of the line, of which the first ones
+            // were searched already.
+            __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(source + length - 16));
+            unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, wanted))) >> (16 - rest);
+            for (; mask && fields <= limit; mask &= mask - 1) {
+                std::size_t at = i + static_cast<std::size_t>(__builtin_ctz(mask));
+                text[at] = '\0';
+                starts[fields++] = static_cast<uint32_t>(at + 1);
+            }
+            i = length;
+        }
+    }
+#else
+    std::memmove(text, source, length);
 #endif
     for (; i < length && fields <= limit; ++i) {
         if (text[i] == separator) {

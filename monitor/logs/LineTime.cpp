@@ -40,6 +40,16 @@ bool scanDate(std::string_view s, std::size_t &pos, int &d, int &m, int &y) {
            scanLiteral(s, pos, '/') && scanInt(s, pos, 4, y);
 }
 
+// The layout every gateway writes, "dd/mm/yyyy?hh:mm:ss".
+bool usualLayout(std::string_view text) {
+    if (text.size() < 19) return false;
+    const auto *p = reinterpret_cast<const unsigned char *>(text.data());
+    auto digit = [p](int i) { return static_cast<unsigned>(p[i] - '0'); };
+    return digit(0) < 10 && digit(1) < 10 && p[2] == '/' && digit(3) < 10 && digit(4) < 10 && p[5] == '/' &&
+           digit(6) < 10 && digit(7) < 10 && digit(8) < 10 && digit(9) < 10 && digit(11) < 10 && digit(12) < 10 &&
+           p[13] == ':' && digit(14) < 10 && digit(15) < 10 && p[16] == ':' && digit(17) < 10 && digit(18) < 10;
+}
+
 } // namespace
 
 bool parseLineDate(std::string_view text, int &day, int &month, int &year) {
@@ -48,25 +58,19 @@ bool parseLineDate(std::string_view text, int &day, int &month, int &year) {
 }
 
 bool parseLineDateTime(std::string_view text, LineDateTime &out) {
-    // The layout every gateway writes, "dd/mm/yyyy?hh:mm:ss", read directly;
-    // the general reader below gives the same values for it.
-    if (text.size() >= 19) {
+    // The usual layout is read directly; the general reader below gives the
+    // same values for it.
+    if (usualLayout(text)) {
         const auto *p = reinterpret_cast<const unsigned char *>(text.data());
         auto digit = [p](int i) { return static_cast<unsigned>(p[i] - '0'); };
-        bool fixed = digit(0) < 10 && digit(1) < 10 && p[2] == '/' && digit(3) < 10 && digit(4) < 10 &&
-                     p[5] == '/' && digit(6) < 10 && digit(7) < 10 && digit(8) < 10 && digit(9) < 10 &&
-                     digit(11) < 10 && digit(12) < 10 && p[13] == ':' && digit(14) < 10 && digit(15) < 10 &&
-                     p[16] == ':' && digit(17) < 10 && digit(18) < 10;
-        if (fixed) {
-            auto two = [&](int i) { return static_cast<int>(digit(i) * 10 + digit(i + 1)); };
-            out.day = two(0);
-            out.month = two(3);
-            out.year = two(6) * 100 + two(8);
-            out.hour = two(11);
-            out.minute = two(14);
-            out.second = two(17);
-            return true;
-        }
+        auto two = [&](int i) { return static_cast<int>(digit(i) * 10 + digit(i + 1)); };
+        out.day = two(0);
+        out.month = two(3);
+        out.year = two(6) * 100 + two(8);
+        out.hour = two(11);
+        out.minute = two(14);
+        out.second = two(17);
+        return true;
     }
     std::size_t pos = 0;
     LineDateTime v;
@@ -94,8 +98,22 @@ std::time_t LocalTimeConverter::toTime(const LineDateTime &v) {
         m_month = v.month;
         m_day = v.day;
         m_hour = v.hour;
+        m_prefixValid = false;
     }
     return m_hourStart + static_cast<std::time_t>(v.minute) * 60 + v.second;
+}
+
+bool LocalTimeConverter::lineTimeSlow(std::string_view text, std::time_t &out) {
+    LineDateTime v;
+    if (!parseLineDateTime(text, v)) return false;
+    out = toTime(v);
+    if (usualLayout(text)) {
+        // m_hourStart is now this line's hour.
+        m_prefixHead = load8(text.data());
+        m_prefixTail = load8(text.data() + kPrefix - 8);
+        m_prefixValid = true;
+    }
+    return true;
 }
 
 } // namespace tarmin::monitor

@@ -18,6 +18,8 @@ namespace {
 // the first lines of a file when it is queued.
 constexpr std::size_t kInitialBuffer = 64 * 1024;
 constexpr std::size_t kProbeBuffer = 4 * 1024;
+// Bytes after a line fetched into the cache when the line is found.
+constexpr std::size_t kPrefetch = 256;
 
 std::string_view withoutLineEnd(std::string_view s) {
     if (!s.empty() && s.back() == '\n') s.remove_suffix(1);
@@ -84,7 +86,8 @@ bool LogFile::fill(std::size_t limit) {
         std::size_t cap = std::max(m_firstBuffer, m_bufCap * 2);
         cap = std::min(cap, std::max(m_firstBuffer, limit));
         if (cap <= m_bufCap) return false;
-        auto grown = std::make_unique<char[]>(cap);
+        // Not zeroed: every byte is written by pread before it is looked at.
+        auto grown = std::make_unique_for_overwrite<char[]>(cap);
         if (m_bufLen) std::memcpy(grown.get(), m_buf.get(), m_bufLen);
         m_buf = std::move(grown);
         m_bufCap = cap;
@@ -99,7 +102,7 @@ bool LogFile::fill(std::size_t limit) {
     }
 }
 
-bool LogFile::peekChunk(std::size_t limit, std::string_view &chunk, ChunkEnd &how) {
+bool LogFile::findChunk(std::size_t limit, std::string_view &chunk, ChunkEnd &how) {
     if (m_fd < 0 || limit == 0) return false;
     if (m_headPending) {
         m_headPending = false;
@@ -110,12 +113,6 @@ bool LogFile::peekChunk(std::size_t limit, std::string_view &chunk, ChunkEnd &ho
             m_headPending = true;
             return false;
         }
-    }
-    if (m_peekPos == m_pos && m_peekLimit == limit && m_pos >= m_bufOff &&
-        m_pos + m_peekLen <= m_bufOff + m_bufLen) {
-        chunk = std::string_view(m_buf.get() + (m_pos - m_bufOff), m_peekLen);
-        how = m_peekHow;
-        return true;
     }
     if (m_pos < m_bufOff || m_pos > m_bufOff + m_bufLen) {
         m_bufOff = m_pos;
@@ -130,6 +127,11 @@ bool LogFile::peekChunk(std::size_t limit, std::string_view &chunk, ChunkEnd &ho
         if (m_scanned < window) {
             const void *nl = std::memchr(base + m_scanned, '\n', window - m_scanned);
             if (nl) {
+                // The next line is looked at later, after lines of other files
+                // when files take turns: its bytes are fetched meanwhile.
+                const char *next = static_cast<const char *>(nl) + 1;
+                const char *end = std::min<const char *>(m_buf.get() + m_bufLen, next + kPrefetch);
+                for (const char *p = next; p < end; p += 64) __builtin_prefetch(p);
                 chunk = std::string_view(base, static_cast<const char *>(nl) - base + 1);
                 how = ChunkEnd::LineFeed;
                 remember(chunk.size(), limit, how);
@@ -160,29 +162,6 @@ void LogFile::remember(std::size_t length, std::size_t limit, ChunkEnd how) {
     m_peekLimit = limit;
     m_peekHow = how;
     m_peekTimeKnown = false;
-}
-
-bool LogFile::chunkTime(LocalTimeConverter &conv, std::string_view chunk, std::time_t &out) {
-    bool cached = m_peekPos == m_pos && m_peekLen == chunk.size();
-    if (cached && m_peekTimeKnown) {
-        out = m_peekTime;
-        return m_peekHasTime;
-    }
-    LineDateTime v;
-    bool has = parseLineDateTime(chunk, v);
-    if (has) out = conv.toTime(v);
-    if (cached) {
-        m_peekTimeKnown = true;
-        m_peekHasTime = has;
-        m_peekTime = has ? out : 0;
-    }
-    return has;
-}
-
-void LogFile::consume(std::size_t length, ChunkEnd how) {
-    m_pos += length;
-    m_scanned = 0;
-    m_lineStart = how != ChunkEnd::Limit;
 }
 
 ProbeResult LogFile::readHead(LocalTimeConverter &conv, std::string *firstRecord) {
@@ -247,10 +226,7 @@ ProbeResult LogFile::probe(LocalTimeConverter &conv, std::string *firstRecord) {
 bool LogFile::timeAtPosition(LocalTimeConverter &conv, std::time_t &out) {
     std::string_view chunk;
     ChunkEnd how;
-    LineDateTime v;
-    if (!m_lineStart || !peekChunk(64, chunk, how) || !parseLineDateTime(chunk, v)) return false;
-    out = conv.toTime(v);
-    return true;
+    return m_lineStart && peekChunk(64, chunk, how) && conv.lineTime(chunk, out);
 }
 
 // A writer that holds an advisory lock on the file is still writing it.

@@ -68,13 +68,35 @@ public:
     // The next chunk from the read position, at most `limit` bytes, without
     // consuming it. False when no byte is available now (end of file, or a
     // read error). The view stays valid until the next call on this file.
-    bool peekChunk(std::size_t limit, std::string_view &chunk, ChunkEnd &how);
+    bool peekChunk(std::size_t limit, std::string_view &chunk, ChunkEnd &how) {
+        // A file that waits its turn in the merge is looked at again at the
+        // same position: the chunk found then is still in the buffer.
+        if (m_peekPos == m_pos && m_peekLimit == limit && !m_headPending && m_pos >= m_bufOff &&
+            m_pos + m_peekLen <= m_bufOff + m_bufLen) {
+            chunk = std::string_view(m_buf.get() + (m_pos - m_bufOff), m_peekLen);
+            how = m_peekHow;
+            return true;
+        }
+        return findChunk(limit, chunk, how);
+    }
     // The time at the start of the chunk that peekChunk returned last (read
     // once per line, however often the line is looked at). False when the
     // chunk has no date.
-    bool chunkTime(LocalTimeConverter &conv, std::string_view chunk, std::time_t &out);
+    bool chunkTime(LocalTimeConverter &conv, std::string_view chunk, std::time_t &out) {
+        if (m_peekPos != m_pos || m_peekLen != chunk.size()) return conv.lineTime(chunk, out);
+        if (!m_peekTimeKnown) {
+            m_peekHasTime = conv.lineTime(chunk, m_peekTime);
+            m_peekTimeKnown = true;
+        }
+        out = m_peekTime;
+        return m_peekHasTime;
+    }
     // Consumes a chunk returned by peekChunk.
-    void consume(std::size_t length, ChunkEnd how);
+    void consume(std::size_t length, ChunkEnd how) {
+        m_pos += length;
+        m_scanned = 0;
+        m_lineStart = how != ChunkEnd::Limit;
+    }
 
     // Whether the read position is at the start of a line (not in the middle
     // of a long line handed out in pieces).
@@ -120,6 +142,7 @@ private:
     // Reads the header (unless the first line is already a record) and the
     // first record through the open descriptor.
     ProbeResult readHead(LocalTimeConverter &conv, std::string *firstRecord);
+    bool findChunk(std::size_t limit, std::string_view &chunk, ChunkEnd &how);
     bool fill(std::size_t limit);
     void dropBuffer();
     void remember(std::size_t length, std::size_t limit, ChunkEnd how);

@@ -106,6 +106,11 @@ private:
         if (aligned > start) ::munmap(raw, aligned - start);
         uintptr_t end = start + 2 * kBlockSize;
         if (end > aligned + kBlockSize) ::munmap(reinterpret_cast<void *>(aligned + kBlockSize), end - aligned - kBlockSize);
+#if defined(MADV_HUGEPAGE)
+        // Large pages where the system offers them: a block then costs four
+        // page allocations instead of 2,048.
+        ::madvise(reinterpret_cast<void *>(aligned), kBlockSize, MADV_HUGEPAGE);
+#endif
 #if defined(MADV_POPULATE_WRITE)
         // All pages at once; without this the first touch of each page faults.
         ::madvise(reinterpret_cast<void *>(aligned), kBlockSize, MADV_POPULATE_WRITE);

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -18,10 +19,6 @@ using detail::LogFile;
 using detail::ProbeResult;
 
 namespace {
-
-// Entries behind the reading position are dropped once they make up half
-// of the queue and at least this many.
-constexpr std::size_t kCompactAt = 1024;
 
 std::size_t softDescriptorLimit() {
     struct rlimit rl {};
@@ -84,58 +81,13 @@ std::size_t raiseDescriptorLimit() {
     return softDescriptorLimit();
 }
 
-// ---- Entry -------------------------------------------------------------
-
-vfiles::Entry::Entry(std::time_t time, LogFile *file) : m_tCreationTime(time), m_fhFile(file) { acquire(); }
-
-vfiles::Entry::Entry(const Entry &other) : m_tCreationTime(other.m_tCreationTime), m_fhFile(other.m_fhFile) {
-    acquire();
-}
-
-vfiles::Entry::Entry(Entry &&other) noexcept : m_tCreationTime(other.m_tCreationTime), m_fhFile(other.m_fhFile) {
-    other.m_fhFile = nullptr;
-}
-
-vfiles::Entry &vfiles::Entry::operator=(const Entry &other) {
-    if (this != &other) {
-        Entry copy(other);
-        *this = std::move(copy);
-    }
-    return *this;
-}
-
-vfiles::Entry &vfiles::Entry::operator=(Entry &&other) noexcept {
-    if (this != &other) {
-        release();
-        m_tCreationTime = other.m_tCreationTime;
-        m_fhFile = other.m_fhFile;
-        other.m_fhFile = nullptr;
-    }
-    return *this;
-}
-
-vfiles::Entry::~Entry() { release(); }
-
-void vfiles::Entry::acquire() {
-    if (!m_fhFile) return;
-    ++m_fhFile->refs;
-    TMN_DLOG(kDiagDetail, "ref counter(%p) = %u", static_cast<void *>(m_fhFile), m_fhFile->refs);
-}
-
-void vfiles::Entry::release() {
-    if (!m_fhFile) return;
-    --m_fhFile->refs;
-    TMN_DLOG(kDiagDetail, "ref counter(%p) = %u", static_cast<void *>(m_fhFile), m_fhFile->refs);
-    m_fhFile = nullptr;
-}
-
 // ---- vfiles ------------------------------------------------------------
 
 vfiles::vfiles(std::size_t initialEntries) {
     static std::once_flag raised;
     std::call_once(raised, [] { raiseDescriptorLimit(); });
     m_budget = budgetForLimit(softDescriptorLimit());
-    m_entries.reserve(std::max<std::size_t>(initialEntries, 1));
+    m_ring.resize(std::bit_ceil(std::max<std::size_t>(initialEntries, 2)));
 }
 
 vfiles::~vfiles() { releaseAll(); }
@@ -260,34 +212,79 @@ int vfiles::insertChecked(const std::string &path, const struct stat &st) {
 }
 
 std::size_t vfiles::insertionFloor() const {
-    std::size_t from = m_szCurrentIndex;
     // Pieces of a long line being handed out are not interrupted.
-    if (from < m_entries.size() && !m_entries[from].m_fhFile->atLineStart()) ++from;
-    return std::min(from, m_entries.size());
+    return m_count > 0 && !entry(0).m_fhFile->atLineStart() ? 1 : 0;
 }
 
 void vfiles::queue(std::time_t time, LogFile *file, std::size_t from) {
+    if (m_count == m_ring.size()) {
+        std::vector<Entry> grown(m_ring.size() * 2);
+        for (std::size_t i = 0; i < m_count; ++i) grown[i] = entry(i);
+        m_ring = std::move(grown);
+        m_head = 0;
+    }
     // Entries of the same second keep the order in which they were queued:
     // the new entry goes after every entry that is not later. Entries already
     // passed are never chosen, so no queued line can be skipped.
-    auto first = m_entries.begin() + static_cast<std::ptrdiff_t>(std::min(from, m_entries.size()));
-    auto pos = std::upper_bound(first, m_entries.end(), time,
-                                [](std::time_t t, const Entry &e) { return t < e.m_tCreationTime; });
-    std::size_t at = static_cast<std::size_t>(pos - m_entries.begin());
-    if (m_entries.size() == m_entries.capacity()) m_entries.reserve(m_entries.capacity() + m_entries.capacity() / 2 + 1);
-    m_entries.insert(m_entries.begin() + static_cast<std::ptrdiff_t>(at), Entry(time, file));
+    std::size_t lo = std::min(from, m_count), hi = m_count;
+    while (lo < hi) {
+        std::size_t mid = lo + (hi - lo) / 2;
+        if (time < entry(mid).m_tCreationTime) hi = mid;
+        else lo = mid + 1;
+    }
+    // The entries on the shorter side of the place move by one.
+    if (lo < m_count - lo) {
+        m_head = (m_head - 1) & (m_ring.size() - 1);
+        for (std::size_t i = 0; i < lo; ++i) entry(i) = entry(i + 1);
+    } else {
+        for (std::size_t i = m_count; i > lo; --i) entry(i) = entry(i - 1);
+    }
+    entry(lo) = Entry{time, file};
+    ++m_count;
+    ++file->refs;
+    TMN_DLOG(kDiagDetail, "ref counter(%p) = %u", static_cast<void *>(file), file->refs);
+    m_end = false;
+}
+
+void vfiles::requeueCurrent(std::time_t time) {
+    // The same as queueing the file again behind the next entries that are not
+    // later and passing the current entry, without counting the file twice.
+    // The new place: after every entry that is not later; the last entries
+    // are looked at one by one first, as when files take turns line by line
+    // the place is at the end.
+    std::size_t lo = 1, hi = m_count;
+    for (int steps = 0; hi > lo && time < entry(hi - 1).m_tCreationTime; --hi)
+        if (++steps == 4) {
+            --hi;
+            while (lo < hi) {
+                std::size_t mid = lo + (hi - lo) / 2;
+                if (time < entry(mid).m_tCreationTime) hi = mid;
+                else lo = mid + 1;
+            }
+            break;
+        }
+    // entry(1) .. entry(hi - 1) stay before the file: the entries on the
+    // shorter side move by one.
+    const Entry moved{time, entry(0).m_fhFile};
+    if (hi - 1 <= m_count - hi) {
+        for (std::size_t i = 0; i + 1 < hi; ++i) entry(i) = entry(i + 1);
+    } else {
+        m_head = (m_head + 1) & (m_ring.size() - 1);
+        for (std::size_t i = m_count - 1; i > hi - 1; --i) entry(i) = entry(i - 1);
+    }
+    entry(hi - 1) = moved;
     m_end = false;
 }
 
 void vfiles::advance() {
+    Entry &e = entry(0);
+    --e.m_fhFile->refs;
+    TMN_DLOG(kDiagDetail, "ref counter(%p) = %u", static_cast<void *>(e.m_fhFile), e.m_fhFile->refs);
+    m_lastPassed = e.m_tCreationTime;
+    m_head = (m_head + 1) & (m_ring.size() - 1);
+    --m_count;
     ++m_szCurrentIndex;
     TMN_DLOG(kDiagDetail, "m_szCurrentIndex: %u", static_cast<unsigned>(m_szCurrentIndex));
-    if (m_szCurrentIndex >= kCompactAt && m_szCurrentIndex * 2 >= m_entries.size()) compact();
-}
-
-void vfiles::compact() {
-    m_entries.erase(m_entries.begin(), m_entries.begin() + static_cast<std::ptrdiff_t>(m_szCurrentIndex));
-    m_szCurrentIndex = 0;
 }
 
 void vfiles::touch(LogFile *file) {
@@ -351,8 +348,7 @@ bool vfiles::requeueGrown(LogFile *file) {
     std::time_t t;
     if (!file->timeAtPosition(m_conv, t)) {
         // No date to go by: read it next.
-        if (m_szCurrentIndex < m_entries.size()) t = m_entries[m_szCurrentIndex].m_tCreationTime;
-        else t = m_entries.empty() ? 0 : m_entries.back().m_tCreationTime;
+        t = m_count > 0 ? entry(0).m_tCreationTime : m_lastPassed;
     }
     TMN_DLOG(kDiagDetail, "appended: %s", file->path().c_str());
     queue(t, file, insertionFloor());
@@ -361,15 +357,15 @@ bool vfiles::requeueGrown(LogFile *file) {
 
 bool vfiles::nextChunk(std::size_t limit, std::string_view &chunk, bool &lineFeed) {
     for (;;) {
-        if (m_szCurrentIndex >= m_entries.size()) {
+        if (m_count == 0) {
             // Every queued file was read to its end (the last one is gone).
-            if (!m_entries.empty()) m_end = true;
+            if (m_szCurrentIndex > 0) m_end = true;
             return false;
         }
-        LogFile *f = m_entries[m_szCurrentIndex].m_fhFile;
-        const bool last = m_szCurrentIndex + 1 == m_entries.size();
+        LogFile *f = entry(0).m_fhFile;
+        const bool last = m_count == 1;
 
-        if (!ensureOpen(f)) {
+        if (!f->isOpen() && !ensureOpen(f)) {
             // Out of descriptors or memory for now: the file keeps its place
             // and the next call tries again.
             if (errno == EMFILE || errno == ENFILE || errno == ENOMEM) return false;
@@ -380,7 +376,7 @@ bool vfiles::nextChunk(std::size_t limit, std::string_view &chunk, bool &lineFee
             advance();
             continue;
         }
-        touch(f);
+        if (f != m_lastTouched && m_openCount * 2 >= m_budget) touch(f);
 
         std::string_view c;
         ChunkEnd how;
@@ -406,11 +402,10 @@ bool vfiles::nextChunk(std::size_t limit, std::string_view &chunk, bool &lineFee
         if (!last && f->atLineStart()) {
             std::time_t t;
             if (f->chunkTime(m_conv, c, t)) {
-                if (m_entries[m_szCurrentIndex + 1].m_tCreationTime < t) {
+                if (entry(1).m_tCreationTime < t) {
                     // A later line than the next file's: the file waits in
                     // the queue at this line's time.
-                    queue(t, f, m_szCurrentIndex + 1);
-                    advance();
+                    requeueCurrent(t);
                     continue;
                 }
             }
@@ -469,7 +464,10 @@ void vfiles::releaseAll() {
         if (f->isOpen()) TMN_DLOG(kDiagDetail, "fclose(m_fhFile= %p)", static_cast<void *>(f.get()));
         f->close();
     }
-    m_entries.clear();
+    for (std::size_t i = 0; i < m_count; ++i) --entry(i).m_fhFile->refs;
+    m_head = 0;
+    m_count = 0;
+    m_lastPassed = 0;
     m_lru.clear();
     m_lastTouched = nullptr;
     m_openCount = 0;
@@ -488,9 +486,9 @@ void vfiles::clear() {
 
 void vfiles::traceEntries() const {
     if (!DiagLog::enabled(kDiagDetail)) return;
-    for (std::size_t i = m_szCurrentIndex; i < m_entries.size(); ++i)
-        TMN_DLOG(kDiagDetail, "m_tCreationTime: %s; m_fhFile: %p", formatTime(m_entries[i].m_tCreationTime).c_str(),
-                 static_cast<void *>(m_entries[i].m_fhFile));
+    for (std::size_t i = 0; i < m_count; ++i)
+        TMN_DLOG(kDiagDetail, "m_tCreationTime: %s; m_fhFile: %p", formatTime(entry(i).m_tCreationTime).c_str(),
+                 static_cast<void *>(entry(i).m_fhFile));
     TMN_DLOG(kDiagDetail, "m_szCurrentIndex: %u", static_cast<unsigned>(m_szCurrentIndex));
 }
 

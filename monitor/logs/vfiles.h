@@ -109,7 +109,7 @@ public:
     bool atEnd() const { return m_end; }
 
     // Inspection, for tests and diagnostics.
-    std::size_t entryCount() const { return m_entries.size() - m_szCurrentIndex; }
+    std::size_t entryCount() const { return m_count; }
     std::size_t fileCount() const { return m_files.size(); }
     std::size_t openDescriptors() const { return m_openCount; }
     std::size_t descriptorBudget() const { return m_budget; }
@@ -118,33 +118,24 @@ public:
 
 private:
     // An entry of the queue: a file position, queued at the time of the first
-    // record not yet read from it. Copies share the file and count it.
-    class Entry {
-    public:
-        Entry(std::time_t time, detail::LogFile *file);
-        Entry(const Entry &other);
-        Entry(Entry &&other) noexcept;
-        Entry &operator=(const Entry &other);
-        Entry &operator=(Entry &&other) noexcept;
-        ~Entry();
-
+    // record not yet read from it. The file counts the entries that refer to
+    // it (queue() adds one, passing the entry or clear() removes it).
+    struct Entry {
         std::time_t m_tCreationTime;
         detail::LogFile *m_fhFile;
-
-    private:
-        void acquire();
-        void release();
     };
 
     // What the last look at a path found, to skip files that did not change.
     struct PathState;
 
     bool nextChunk(std::size_t limit, std::string_view &chunk, bool &lineFeed);
+    Entry &entry(std::size_t i) { return m_ring[(m_head + i) & (m_ring.size() - 1)]; }
+    const Entry &entry(std::size_t i) const { return m_ring[(m_head + i) & (m_ring.size() - 1)]; }
     std::size_t insertionFloor() const;
     void queue(std::time_t time, detail::LogFile *file, std::size_t from);
+    void requeueCurrent(std::time_t time);
     void advance();
     void finishFile(detail::LogFile *file);
-    void compact();
     bool ensureOpen(detail::LogFile *file);
     void touch(detail::LogFile *file);
     void closeFile(detail::LogFile *file);
@@ -154,8 +145,16 @@ private:
     void releaseAll();
     void traceEntries() const;
 
-    std::vector<Entry> m_entries;
+    // The queue, earliest first: m_count entries from m_head in a ring whose
+    // size is a power of 2, so that an entry moves from the front to the back
+    // (files taking turns line by line) without moving the others.
+    std::vector<Entry> m_ring;
+    std::size_t m_head = 0;
+    std::size_t m_count = 0;
+    // Entries passed since the last clear (the reading index), and the time of
+    // the last one.
     std::size_t m_szCurrentIndex = 0;
+    std::time_t m_lastPassed = 0;
     bool m_end = false;
 
     // Every file seen since the last clear, and how to find it again: by the

@@ -4,6 +4,8 @@
 
 #include "monitor/app/DiagLog.h"
 
+#include <algorithm>
+#include <ctime>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
@@ -97,6 +99,102 @@ TEST(VfilesOrder, FilesWithTheSameFirstSecondAreBothRead) {
     vfiles set;
     set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
     EXPECT_EQ(tags(readAll(set)), V({"a1", "b1"}));
+}
+
+TEST(VfilesOrder, MergeFollowsTheQueueRuleWhateverTheQueueSize) {
+    // Random files (lines out of order within a file, many ties) read through
+    // a queue that starts with room for 2 entries and through the default
+    // one, against the rule itself: the file of the earliest entry hands out
+    // lines while they are not later than the next entry; otherwise it is
+    // queued again after every entry that is not later than its line.
+    auto dir = make_temp_dir();
+    uint32_t x = 12345;
+    auto next = [&x] { return x = x * 1664525 + 1013904223; };
+    struct Line {
+        int seconds;
+        std::string text;
+    };
+    std::vector<std::vector<Line>> files(23);
+    int tag = 0;
+    for (std::size_t k = 0; k < files.size(); ++k) {
+        int t = static_cast<int>(next() % 7200);
+        std::vector<std::string> texts;
+        for (int n = static_cast<int>(next() % 40); n >= 0; --n) {
+            t = std::max(0, t + static_cast<int>(next() % 400) - 100);
+            char hms[16];
+            std::snprintf(hms, sizeof hms, "%02d:%02d:%02d", 9 + t / 3600, t / 60 % 60, t % 60);
+            texts.push_back(errLine(D, hms, std::to_string(tag++)));
+            files[k].push_back({t, texts.back()});
+        }
+        char name[48];
+        std::snprintf(name, sizeof name, "tarmin-gw-%03zu.csv", k);
+        writeLog(dir / name, texts);
+    }
+
+    struct Entry {
+        int t;
+        std::size_t file;
+    };
+    std::vector<Entry> queue;
+    auto put = [&queue](Entry e) {
+        auto at = std::upper_bound(queue.begin(), queue.end(), e.t, [](int t, const Entry &q) { return t < q.t; });
+        queue.insert(at, e);
+    };
+    for (std::size_t k = 0; k < files.size(); ++k) put({files[k][0].seconds, k});
+    std::vector<std::size_t> pos(files.size(), 0);
+    std::vector<std::string> expected;
+    while (!queue.empty()) {
+        std::size_t k = queue.front().file;
+        if (pos[k] == files[k].size()) {
+            queue.erase(queue.begin());
+            continue;
+        }
+        const Line &line = files[k][pos[k]];
+        if (queue.size() > 1 && queue[1].t < line.seconds) {
+            queue.erase(queue.begin());
+            put({line.seconds, k});
+            continue;
+        }
+        expected.push_back(line.text);
+        ++pos[k];
+    }
+
+    for (std::size_t room : {std::size_t{2}, std::size_t{1000}}) {
+        vfiles set(room);
+        set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+        EXPECT_EQ(set.entryCount(), files.size());
+        EXPECT_EQ(readAll(set), expected) << "room for " << room;
+        EXPECT_EQ(set.entryCount(), 1u);
+    }
+}
+
+TEST(LineTime, LineTimeAgreesWithTheGeneralReader) {
+    // Lines of the usual layout and others, across hours, days and a change
+    // of the hour within the same minutes and seconds.
+    const char *lines[] = {
+        "05/03/2024,10:15:00,x", "05/03/2024,10:59:59,x", "05/03/2024,11:00:00,x", "05/03/2024,10:15:07,x",
+        " 5/03/2024,10:15:07,x", "05/03/2024 10:15:08,x", "05/03/2024,11:15:08,x", "5/3/2024,11:15:09,x",
+        "06/03/2024,11:15:09,x", "05/03/2024,10:7:09,x",  "05/03/2024,10:75:09,x", "Date,Time,Module",
+        "05/03/2024,11:15:0",    "05/03/2024,11:15:aa,x", "05/13/2024,23:15:09,x", "06/03/2024,11:15:10,x",
+    };
+    LocalTimeConverter conv;
+    for (int round = 0; round < 2; ++round)
+        for (const char *line : lines) {
+            std::time_t got = -1;
+            LineDateTime v;
+            bool has = parseLineDateTime(line, v);
+            ASSERT_EQ(conv.lineTime(line, got), has) << line;
+            if (!has) continue;
+            std::tm tm{};
+            tm.tm_year = v.year - 1900;
+            tm.tm_mon = v.month - 1;
+            tm.tm_mday = v.day;
+            tm.tm_hour = v.hour;
+            tm.tm_min = v.minute;
+            tm.tm_sec = v.second;
+            tm.tm_isdst = -1;
+            EXPECT_EQ(got, std::mktime(&tm)) << line;
+        }
 }
 
 // ---- Refreshing ----
