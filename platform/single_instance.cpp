@@ -1,5 +1,6 @@
 #include "platform/single_instance.h"
 
+#include "common/settings.h"
 #include "platform/files.h"
 #include "platform/lasterror.h"
 
@@ -28,14 +29,7 @@ constexpr char kRaiseMessage[] = "raise\n";
 
 // The settings home, as the settings store finds it.
 QString settings_home() {
-    auto env = [](const char *name) {
-        const char *v = std::getenv(name);
-        return (v && *v) ? QString::fromLocal8Bit(v) : QString();
-    };
-    QString home = env("TARMIN_HOME");
-    if (home.isEmpty() && !env("XDG_DATA_HOME").isEmpty()) home = env("XDG_DATA_HOME") + "/tarmin";
-    if (home.isEmpty()) home = env("HOME") + "/.local/share/tarmin";
-    QFileInfo info(home);
+    QFileInfo info(QFile::decodeName(qzcom::tarmin_home().c_str()));
     QString canonical = info.canonicalFilePath();
     return canonical.isEmpty() ? info.absoluteFilePath() : canonical;
 }

@@ -1,6 +1,7 @@
 #include "platform/crypto/store.h"
 
 #include "common/codepage.h"
+#include "common/settings.h"
 #include "platform/crypto/crypto_error.h"
 
 #include <algorithm>
@@ -350,14 +351,7 @@ std::mutex g_cache_mutex;
 auto &g_cache = *new std::map<std::string, std::shared_ptr<CertStore::Data>>();
 } // namespace
 
-fs::path certstores_root() {
-    const char *home = std::getenv("TARMIN_HOME");
-    if (home && *home) return fs::path(home) / "certstores";
-    const char *xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg && *xdg) return fs::path(xdg) / "tarmin" / "certstores";
-    const char *user = std::getenv("HOME");
-    return fs::path(user ? user : "/tmp") / ".local/share/tarmin/certstores";
-}
+fs::path certstores_root() { return qzcom::tarmin_home() / "certstores"; }
 
 const char *location_name(StoreLocation loc) {
     return loc == StoreLocation::CurrentUser ? "CurrentUser" : "LocalMachine";

@@ -48,8 +48,8 @@ std::vector<StoreLocation> store_locations();
 std::vector<std::string> system_stores(StoreLocation loc);
 // The physical stores of a system store: ".Default" and any other on disk.
 std::vector<std::string> physical_stores(StoreLocation loc, std::string_view system);
-// $TARMIN_HOME/certstores (TARMIN_HOME defaults to $XDG_DATA_HOME/tarmin,
-// else ~/.local/share/tarmin).
+// certstores in the user's data directory, where the settings store lives
+// too ($TARMIN_HOME, else $XDG_DATA_HOME/tarmin, else ~/.local/share/tarmin).
 std::filesystem::path certstores_root();
 
 inline constexpr const char *kDefaultPhysical = ".Default";
