@@ -1,6 +1,8 @@
 // The operator event files (see event_file.h).
 #include "common/event_file.h"
 
+#include "common/settings.h"
+
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -232,17 +234,6 @@ bool write_line(int fd, std::string_view line) {
     return true;
 }
 
-std::string read_text_setting(QZ_HKEY key, const char *name, const char *def) {
-    char *value = nullptr;
-    QZ_GetString(key, name, &value, def);
-    std::string text = value ? value : def;
-    QZ_Free(value);
-    char *expanded = QZ_ExpandEnvironment(text.c_str());
-    if (expanded) text = expanded;
-    QZ_Free(expanded);
-    return text;
-}
-
 // "%TEMP%\" and "/var/log/" name the directories "/tmp" and "/var/log".
 std::string strip_trailing_separators(std::string path) {
     while (path.size() > 1 && (path.back() == '/' || path.back() == '\\')) path.pop_back();
@@ -261,7 +252,9 @@ std::time_t event_clock_now() {
 bool read_event_file_settings(EventFileSettings &settings) {
     QZ_HKEY key = QZ_GetSettingsKey(0);
     if (!key) return false;
-    settings.directory = strip_trailing_separators(read_text_setting(key, "Filename", "%TEMP%\\"));
+    // References are expanded in a text value of any type, not only in an
+    // expandable one.
+    settings.directory = strip_trailing_separators(expand_environment(setting_string("Filename", "%TEMP%\\")));
     QZ_GetDword(key, "Update period", &settings.update_period, kRotateNever);
     QZ_GetDword(key, "Maximum file size", &settings.max_size_kb, 512);
     QZ_GetDword(key, "DeleteFilePeriod", &settings.delete_after_days, 30);
