@@ -236,7 +236,11 @@ int cmd_pki(const Args &a) {
     if (!out.empty()) fs::create_directories(out);
     time_t now = time(nullptr);
     std::vector<std::pair<std::string, CertPtr>> made;
-    auto note = [&](const std::string &name, const Issued &is) { made.emplace_back(name, is.cert); };
+    // Stores and writes a certificate, and lists it under its name.
+    auto keep_as = [&](const Issued &is, const std::string &store_name, const std::string &name) {
+        keep(is, store_name, loc, out, name);
+        made.emplace_back(name, is.cert);
+    };
 
     CertSpec root_spec;
     root_spec.subject = std::string("CN=") + kTestRootName + ", O=Tarmin Test, C=RU";
@@ -244,8 +248,7 @@ int cmd_pki(const Args &a) {
     root_spec.key_usage = kCaUsage;
     root_spec.not_after = now + 3650L * 86400;
     Issued root = must_issue(root_spec);
-    keep(root, "Root", loc, out, "root");
-    note("root", root);
+    keep_as(root, "Root", "root");
 
     CertSpec ca_spec;
     ca_spec.subject = "CN=Tarmin Test Issuing CA, O=Tarmin Test, C=RU";
@@ -255,8 +258,7 @@ int cmd_pki(const Args &a) {
     ca_spec.key_usage = kCaUsage;
     ca_spec.not_after = now + 1825L * 86400;
     Issued ca = must_issue(ca_spec);
-    keep(ca, "CA", loc, out, "ca");
-    note("ca", ca);
+    keep_as(ca, "CA", "ca");
     std::string error;
     if (!save_ca_key(*root.cert, root.key.get(), &error) || !save_ca_key(*ca.cert, ca.key.get(), &error))
         throw Failure(error);
@@ -274,46 +276,36 @@ int cmd_pki(const Args &a) {
 
     Issued op = must_issue(person("CN=Оператор шлюза, OU=Отдел связи, O=Tarmin Test, C=RU, E=operator@tarmin.test",
                                   "operator@tarmin.test"));
-    keep(op, "MY", loc, out, "operator");
-    note("operator", op);
+    keep_as(op, "MY", "operator");
     Issued op01 = must_issue(person("CN=Operator 2001, O=Tarmin Test, C=RU", "operator2001@tarmin.test", KeyAlg::Gost2001));
-    keep(op01, "MY", loc, out, "operator2001");
-    note("operator2001", op01);
+    keep_as(op01, "MY", "operator2001");
     Issued op512 = must_issue(person("CN=Operator 512, O=Tarmin Test, C=RU", "operator512@tarmin.test", KeyAlg::Gost2012_512));
-    keep(op512, "MY", loc, out, "operator512");
-    note("operator512", op512);
+    keep_as(op512, "MY", "operator512");
 
     CertSpec alice_spec = person("CN=Alice Correspondent, O=Tarmin Test, C=RU, E=alice@tarmin.test", "alice@tarmin.test");
     alice_spec.other_names = {{kOidOtherNameEx, "/o=Tarmin/ou=Gateway/cn=Recipients/cn=alice"},
                               {kOidOtherNameNotes, "CN=Alice Notes/O=Tarmin"}};
     Issued alice = must_issue(alice_spec);
-    keep(alice, "AddressBook", loc, out, "alice");
-    note("alice", alice);
+    keep_as(alice, "AddressBook", "alice");
     Issued bob = must_issue(person("CN=Bob Correspondent, O=Tarmin Test, C=RU, E=bob@tarmin.test", "bob@tarmin.test"));
-    keep(bob, "AddressBook", loc, out, "bob");
-    note("bob", bob);
+    keep_as(bob, "AddressBook", "bob");
     Issued bob2 = must_issue(person("CN=Bob Correspondent 2001, O=Tarmin Test, C=RU", "bob@tarmin.test", KeyAlg::Gost2001));
-    keep(bob2, "AddressBook", loc, out, "bob2001");
-    note("bob2001", bob2);
+    keep_as(bob2, "AddressBook", "bob2001");
     CertSpec fwd_spec = person("CN=Old Mailbox, O=Tarmin Test, C=RU", "old@tarmin.test");
     fwd_spec.other_names = {{kOidOtherNameForward, "bob@tarmin.test"}};
     Issued fwd = must_issue(fwd_spec);
-    keep(fwd, "AddressBook", loc, out, "forward");
-    note("forward", fwd);
+    keep_as(fwd, "AddressBook", "forward");
     CertSpec sign_spec = person("CN=Signature Only, O=Tarmin Test, C=RU", "signonly@tarmin.test");
     sign_spec.key_usage = kKuDigitalSignature | kKuNonRepudiation;
     Issued signonly = must_issue(sign_spec);
-    keep(signonly, "AddressBook", loc, out, "signonly");
-    note("signonly", signonly);
+    keep_as(signonly, "AddressBook", "signonly");
     CertSpec exp_spec = person("CN=Expired Correspondent, O=Tarmin Test, C=RU", "expired@tarmin.test");
     exp_spec.not_before = now - 400L * 86400;
     exp_spec.not_after = now - 86400;
     Issued expired = must_issue(exp_spec);
-    keep(expired, "AddressBook", loc, out, "expired");
-    note("expired", expired);
+    keep_as(expired, "AddressBook", "expired");
     Issued revoked = must_issue(person("CN=Revoked Correspondent, O=Tarmin Test, C=RU", "revoked@tarmin.test"));
-    keep(revoked, "AddressBook", loc, out, "revoked");
-    note("revoked", revoked);
+    keep_as(revoked, "AddressBook", "revoked");
 
     // An expired certificate of an authority that no store knows: its chain
     // is both partial and out of time.
@@ -328,8 +320,7 @@ int cmd_pki(const Args &a) {
     orphan_spec.not_before = now - 400L * 86400;
     orphan_spec.not_after = now - 86400;
     Issued orphan = must_issue(orphan_spec);
-    keep(orphan, "AddressBook", loc, out, "orphan");
-    note("orphan", orphan);
+    keep_as(orphan, "AddressBook", "orphan");
 
     CrlPtr crl = make_crl(*ca.cert, ca.key.get(), {{revoked.cert->serial_le(), now - 3600}}, now - 3600,
                           now + 30L * 86400, &error);
