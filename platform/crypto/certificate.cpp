@@ -123,6 +123,21 @@ std::optional<Bytes> der_of(const void *data, size_t length, const char *pem_nam
     return out;
 }
 
+// One object of DER or PEM bytes (PEM of the kind pem_name), decoded by D2i
+// with nothing left over; its DER bytes in *der. Null with the last error
+// kErrInvalidArg (no bytes) or kErrBadEncoding otherwise.
+template <typename T, auto D2i, auto Free>
+Owned<T, Free> decode_whole(const void *data, size_t length, const char *pem_name, Bytes *der) {
+    if (!data || length == 0) return fail<Owned<T, Free>>(kErrInvalidArg);
+    auto bytes = der_of(data, length, pem_name);
+    if (!bytes) return fail<Owned<T, Free>>(kErrBadEncoding);
+    const unsigned char *p = bytes->data();
+    Owned<T, Free> obj(D2i(nullptr, &p, static_cast<long>(bytes->size())));
+    if (!obj || p != bytes->data() + bytes->size()) return fail_openssl<Owned<T, Free>>(kErrBadEncoding);
+    *der = std::move(*bytes);
+    return obj;
+}
+
 std::string name_value_of(const ASN1_TYPE *t, bool *decoded) {
     *decoded = true;
     if (!t) {
@@ -245,24 +260,12 @@ CertPtr Certificate::from_der(const void *data, size_t length) {
     // GOST public keys decode only with the engine loaded: load it before
     // the first certificate is parsed.
     if (!ensure_provider()) return nullptr;
-    if (!data || length == 0) {
-        set_last_error(kErrInvalidArg);
-        return nullptr;
-    }
-    auto der = der_of(data, length, "CERTIFICATE");
-    if (!der) {
-        set_last_error(kErrBadEncoding);
-        return nullptr;
-    }
-    const unsigned char *p = der->data();
-    X509Ptr x(d2i_X509(nullptr, &p, static_cast<long>(der->size())));
-    if (!x || p != der->data() + der->size()) {
-        set_last_error_openssl(kErrBadEncoding);
-        return nullptr;
-    }
+    Bytes der;
+    X509Ptr x = decode_whole<X509, d2i_X509, X509_free>(data, length, "CERTIFICATE", &der);
+    if (!x) return nullptr;
     std::shared_ptr<Certificate> c(new Certificate());
     c->x509_ = x.release();
-    c->der_ = std::move(*der);
+    c->der_ = std::move(der);
     c->thumbprint_ = sha1_hex(c->der_.data(), c->der_.size());
     return c;
 }
@@ -382,24 +385,12 @@ bool Certificate::same_issuer_serial(const Bytes &issuer, const Bytes &serial) c
 
 CrlPtr Crl::from_der(const void *data, size_t length) {
     if (!ensure_provider()) return nullptr;
-    if (!data || length == 0) {
-        set_last_error(kErrInvalidArg);
-        return nullptr;
-    }
-    auto der = der_of(data, length, "X509 CRL");
-    if (!der) {
-        set_last_error(kErrBadEncoding);
-        return nullptr;
-    }
-    const unsigned char *p = der->data();
-    X509CrlPtr crl(d2i_X509_CRL(nullptr, &p, static_cast<long>(der->size())));
-    if (!crl || p != der->data() + der->size()) {
-        set_last_error_openssl(kErrBadEncoding);
-        return nullptr;
-    }
+    Bytes der;
+    X509CrlPtr crl = decode_whole<X509_CRL, d2i_X509_CRL, X509_CRL_free>(data, length, "X509 CRL", &der);
+    if (!crl) return nullptr;
     std::shared_ptr<Crl> c(new Crl());
     c->crl_ = crl.release();
-    c->der_ = std::move(*der);
+    c->der_ = std::move(der);
     c->thumbprint_ = sha1_hex(c->der_.data(), c->der_.size());
     return c;
 }
