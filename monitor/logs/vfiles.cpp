@@ -239,14 +239,14 @@ void vfiles::queue(std::time_t time, LogFile *file, std::size_t from) {
     } else {
         for (std::size_t i = m_count; i > lo; --i) entry(i) = entry(i - 1);
     }
-    entry(lo) = Entry{time, file};
+    entry(lo) = Entry{time, file, nullptr};
     ++m_count;
     ++file->refs;
     TMN_DLOG(kDiagDetail, "ref counter(%p) = %u", static_cast<void *>(file), file->refs);
     m_end = false;
 }
 
-void vfiles::requeueCurrent(std::time_t time) {
+void vfiles::requeueCurrent(std::time_t time, const char *line) {
     // The same as queueing the file again behind the next entries that are not
     // later and passing the current entry, without counting the file twice.
     // The new place: after every entry that is not later; the last entries
@@ -265,7 +265,7 @@ void vfiles::requeueCurrent(std::time_t time) {
         }
     // entry(1) .. entry(hi - 1) stay before the file: the entries on the
     // shorter side move by one.
-    const Entry moved{time, entry(0).m_fhFile};
+    const Entry moved{time, entry(0).m_fhFile, line};
     if (hi - 1 <= m_count - hi) {
         for (std::size_t i = 0; i + 1 < hi; ++i) entry(i) = entry(i + 1);
     } else {
@@ -405,13 +405,22 @@ bool vfiles::nextChunk(std::size_t limit, std::string_view &chunk, bool &lineFee
                 if (entry(1).m_tCreationTime < t) {
                     // A later line than the next file's: the file waits in
                     // the queue at this line's time.
-                    requeueCurrent(t);
+                    requeueCurrent(t, c.data());
                     continue;
                 }
             }
         }
 
         f->consume(c.size(), how);
+        if (!last) {
+            // The next file's turn may come with the next line: its state is
+            // fetched while the caller works on this one.
+            const Entry &next = entry(1);
+            const char *file = reinterpret_cast<const char *>(next.m_fhFile);
+            for (std::size_t at = 0; at < sizeof(LogFile); at += 64) __builtin_prefetch(file + at);
+            if (next.m_line)
+                for (std::size_t at = 0; at < 256; at += 64) __builtin_prefetch(next.m_line + at);
+        }
         m_end = false;
         chunk = c;
         lineFeed = how == ChunkEnd::LineFeed;

@@ -123,6 +123,9 @@ private:
     struct Entry {
         std::time_t m_tCreationTime;
         detail::LogFile *m_fhFile;
+        // Where the line at that time was in the file's buffer when the
+        // entry was made (for fetching it into the cache ahead; may be stale).
+        const char *m_line;
     };
 
     // What the last look at a path found, to skip files that did not change.
@@ -133,7 +136,7 @@ private:
     const Entry &entry(std::size_t i) const { return m_ring[(m_head + i) & (m_ring.size() - 1)]; }
     std::size_t insertionFloor() const;
     void queue(std::time_t time, detail::LogFile *file, std::size_t from);
-    void requeueCurrent(std::time_t time);
+    void requeueCurrent(std::time_t time, const char *line);
     void advance();
     void finishFile(detail::LogFile *file);
     bool ensureOpen(detail::LogFile *file);
