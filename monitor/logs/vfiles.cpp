@@ -88,6 +88,7 @@ vfiles::vfiles(std::size_t initialEntries) {
     std::call_once(raised, [] { raiseDescriptorLimit(); });
     m_budget = budgetForLimit(softDescriptorLimit());
     m_ring.resize(std::bit_ceil(std::max<std::size_t>(initialEntries, 2)));
+    m_mask = m_ring.size() - 1;
 }
 
 vfiles::~vfiles() { releaseAll(); }
@@ -221,6 +222,7 @@ void vfiles::queue(std::time_t time, LogFile *file, std::size_t from) {
         std::vector<Entry> grown(m_ring.size() * 2);
         for (std::size_t i = 0; i < m_count; ++i) grown[i] = entry(i);
         m_ring = std::move(grown);
+        m_mask = m_ring.size() - 1;
         m_head = 0;
     }
     // Entries of the same second keep the order in which they were queued:
@@ -234,7 +236,7 @@ void vfiles::queue(std::time_t time, LogFile *file, std::size_t from) {
     }
     // The entries on the shorter side of the place move by one.
     if (lo < m_count - lo) {
-        m_head = (m_head - 1) & (m_ring.size() - 1);
+        m_head = (m_head - 1) & m_mask;
         for (std::size_t i = 0; i < lo; ++i) entry(i) = entry(i + 1);
     } else {
         for (std::size_t i = m_count; i > lo; --i) entry(i) = entry(i - 1);
@@ -269,7 +271,7 @@ void vfiles::requeueCurrent(std::time_t time, const char *line) {
     if (hi - 1 <= m_count - hi) {
         for (std::size_t i = 0; i + 1 < hi; ++i) entry(i) = entry(i + 1);
     } else {
-        m_head = (m_head + 1) & (m_ring.size() - 1);
+        m_head = (m_head + 1) & m_mask;
         for (std::size_t i = m_count - 1; i > hi - 1; --i) entry(i) = entry(i - 1);
     }
     entry(hi - 1) = moved;
@@ -281,7 +283,7 @@ void vfiles::advance() {
     --e.m_fhFile->refs;
     TMN_DLOG(kDiagDetail, "ref counter(%p) = %u", static_cast<void *>(e.m_fhFile), e.m_fhFile->refs);
     m_lastPassed = e.m_tCreationTime;
-    m_head = (m_head + 1) & (m_ring.size() - 1);
+    m_head = (m_head + 1) & m_mask;
     --m_count;
     ++m_szCurrentIndex;
     TMN_DLOG(kDiagDetail, "m_szCurrentIndex: %u", static_cast<unsigned>(m_szCurrentIndex));

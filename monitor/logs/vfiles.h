@@ -132,8 +132,8 @@ private:
     struct PathState;
 
     bool nextChunk(std::size_t limit, std::string_view &chunk, bool &lineFeed);
-    Entry &entry(std::size_t i) { return m_ring[(m_head + i) & (m_ring.size() - 1)]; }
-    const Entry &entry(std::size_t i) const { return m_ring[(m_head + i) & (m_ring.size() - 1)]; }
+    Entry &entry(std::size_t i) { return m_ring[(m_head + i) & m_mask]; }
+    const Entry &entry(std::size_t i) const { return m_ring[(m_head + i) & m_mask]; }
     std::size_t insertionFloor() const;
     void queue(std::time_t time, detail::LogFile *file, std::size_t from);
     void requeueCurrent(std::time_t time, const char *line);
@@ -152,6 +152,7 @@ private:
     // size is a power of 2, so that an entry moves from the front to the back
     // (files taking turns line by line) without moving the others.
     std::vector<Entry> m_ring;
+    std::size_t m_mask = 0; // size - 1
     std::size_t m_head = 0;
     std::size_t m_count = 0;
     // Entries passed since the last clear (the reading index), and the time of
