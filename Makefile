@@ -31,9 +31,13 @@ test: deps $(TEST_DIR)/build.ninja
 bench: release
 	scripts/bench.sh $(RELEASE_DIR)
 
-fuzz: deps
+FUZZ_SECONDS ?= 30
+
+fuzz:
+	scripts/install-deps.sh clang libclang-rt-14-dev
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARMIN_FUZZ=ON -DTARMIN_BENCH=OFF
-	cmake --build $(FUZZ_DIR) -j $(JOBS)
+	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzzers
+	scripts/fuzz.sh $(FUZZ_DIR) $(FUZZ_SECONDS)
 
 install: release
 	cmake --install $(RELEASE_DIR) --prefix $(PREFIX)

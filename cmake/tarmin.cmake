@@ -61,6 +61,11 @@ function(tarmin_fuzzer name)
     add_executable(${name} ${F_SOURCES})
     target_link_options(${name} PRIVATE -fsanitize=fuzzer)
     target_link_libraries(${name} PRIVATE ${F_LIBS})
+    # `fuzzers` builds every target without the tests of the fuzz tree.
+    if(NOT TARGET fuzzers)
+      add_custom_target(fuzzers)
+    endif()
+    add_dependencies(fuzzers ${name})
   endif()
 endfunction()
 
