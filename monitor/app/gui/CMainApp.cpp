@@ -19,7 +19,10 @@ constexpr int kReceiptBatchLines = 1000;
 constexpr int kReceiptBatchesPerTick = 10;
 } // namespace
 
-CMainApp::CMainApp() : m_launcher(std::make_unique<ConfigProgramLauncher>()) { s_instance = this; }
+CMainApp::CMainApp(const CapiCalls &calls)
+    : m_operator(calls), m_launcher(std::make_unique<ConfigProgramLauncher>()) {
+    s_instance = this;
+}
 
 CMainApp::~CMainApp() {
     m_frame.reset();
@@ -53,11 +56,7 @@ bool CMainApp::InitInstance(const std::vector<std::string> &args) {
     }
     if (!readStartupSettings()) return false;
 
-    // The operator's cryptographic context (ProtectionFlags bit 0) serves
-    // only the signing and distribution wizards, which this program does not
-    // have yet; it is not opened.
-    if (m_startup.protectionFlags & kProtectionOpenContext)
-        QZ_Trace("ProtectionFlags: the cryptographic context is not opened by this version\n");
+    if ((m_startup.protectionFlags & kProtectionOpenContext) && !openOperatorContext()) return false;
     ReadRefreshSettings();
     m_frame->startRefreshTimer();
     if (m_context.receipts) {
@@ -101,6 +100,15 @@ bool CMainApp::readStartupSettings() {
     return true;
 }
 
+bool CMainApp::openOperatorContext() {
+    if (m_operator.open() == 0) return true;
+    QZ_ReportEvent(QZ_LEVEL_SUMMARY, 0xE0070006);
+    QZ_ReportEvent(QZ_LEVEL_SUMMARY, 0xE0070005);
+    QZ_ShowReports(static_cast<QWidget *>(m_frame.get()), 3);
+    m_frame->destroyWithoutSaving();
+    return false;
+}
+
 bool CMainApp::RunConfigurationProgram(bool atStartup) {
     const ConfigProgramLauncher::Outcome outcome = m_launcher->StartOrActivate(profile(), atStartup, m_frame.get());
     if (outcome == ConfigProgramLauncher::Outcome::NotLocated) {
@@ -138,8 +146,11 @@ int CMainApp::ExitInstance() {
         // services give only while they are initialised: store it first.
         writeLastInitDir(lastInitDir);
         QZ_Finalize();
-        m_stage = kStageNone;
     }
+    // Only the start-up context is released here; it exists only with
+    // ProtectionFlags bit 0, and its stage tells how much of it to undo.
+    if (m_startup.protectionFlags & kProtectionOpenContext) m_operator.release();
+    m_stage = kStageNone;
     return 0;
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "monitor/app/MonitorSettings.h"
+#include "monitor/app/OperatorContext.h"
 #include "monitor/app/gui/CMyCommandLineInfo.h"
 #include "monitor/views/model/MonitorContext.h"
 
@@ -23,11 +24,12 @@ class CMainApp : public QObject {
     Q_OBJECT
 public:
     // Initialisation stages: 0 nothing done, 1 common services initialised;
-    // 2 to 5 mark the opening of the cryptographic context.
+    // 2 to 5 mark the opening of the cryptographic context (OperatorContext).
     static constexpr int kStageNone = 0;
     static constexpr int kStageCommonServices = 1;
 
-    CMainApp();
+    // calls: the qzms functions of the operator's cryptographic context.
+    explicit CMainApp(const CapiCalls &calls = qzmsCalls());
     ~CMainApp() override;
 
     // Start-up in its fixed order. False when the program is to end; the
@@ -56,7 +58,10 @@ public:
     const CMyCommandLineInfo &commandLine() const { return m_cmdInfo; }
     const StartupSettings &startupSettings() const { return m_startup; }
     MonitorContext &context() { return m_context; }
-    int stage() const { return m_stage; }
+    int stage() const { return m_stage < kStageCommonServices ? m_stage : m_operator.stage(); }
+    // The cryptographic context opened at start-up with the operator's own
+    // certificate (ProtectionFlags bit 0); closed otherwise.
+    const OperatorContext &operatorContext() const { return m_operator; }
     bool initialised() const { return m_context.initialised; }
     CMainFrame *mainFrame() const { return m_frame.get(); }
     ConfigProgramLauncher &configLauncher() { return *m_launcher; }
@@ -71,6 +76,7 @@ public:
 private:
     bool initCommonServices();
     bool readStartupSettings();
+    bool openOperatorContext();
 
     static inline CMainApp *s_instance = nullptr;
 
@@ -78,6 +84,7 @@ private:
     StartupSettings m_startup;
     MonitorContext m_context;
     int m_stage = kStageNone;
+    OperatorContext m_operator;
     std::unique_ptr<CMainFrame> m_frame;
     std::unique_ptr<ConfigProgramLauncher> m_launcher;
 };
