@@ -1,0 +1,333 @@
+#include "monitor/jobs/GatewayJob.h"
+
+#include "common/codepage.h"
+#include "monitor/jobs/JobMessages.h"
+#include "platform/files.h"
+#include "platform/lasterror.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+namespace tarmin::monitor {
+
+using namespace tarmin::cp::literals;
+namespace pf = tarmin::platform;
+
+namespace {
+
+constexpr const char *kInfoFileName = "tmninfo.txt";
+constexpr const char *kSignFileName = "TMNSIGN.TMS";
+constexpr const char *kOutputDirectoryValue = "GWMonOutputDirectory";
+constexpr QZ_DWORD kEventPacketFailed = 0xE00C0009;
+constexpr QZ_DWORD kEventCryptoFailed = 0xE0030001;
+constexpr QZ_DWORD kEventStepFailed = 0xE0030015;
+
+// A failure: the format of its message box and the short text of the packet
+// job's event.
+struct Failure {
+    const char *format;
+    const char *shortText;
+};
+
+const Failure kCreateTemp{"Ошибка создания временного файла %s:"_w, "Ошибка создания временного файла"_w};
+const Failure kWriteTemp{"Ошибка записи во временный файл %s:"_w, "Ошибка записи во временный файл"_w};
+const Failure kCreateDirectory{"Ошибка создания каталога %s для размещения результатов работы:"_w,
+                               "Ошибка создания каталога для размещения результатов работы"_w};
+const Failure kOpenAttachment{"Ошибка открытия файла с вложением %s:"_w, "Ошибка открытия файла с вложением"_w};
+const Failure kMapAttachment{"Ошибка создания проецируемого файла для файла %s:"_w,
+                             "Ошибка создания проецируемого файла"_w};
+const Failure kViewAttachment{"Ошибка проецирования файла на память для файла %s:"_w,
+                              "Ошибка проецирования файла на память"_w};
+const Failure kMoveSignatures{"Ошибка перемещения файла с подписями %s в файл %s:"_w,
+                              "Ошибка перемещения файла с подписями в файл"_w};
+const Failure kCopyAttachment{"Ошибка перемещения файла с вложением %s в файл %s:"_w,
+                              "Ошибка перемещения файла с вложением в файл"_w};
+const Failure kMoveInfo{"Ошибка перемещения файла с информацией о сообщении %s в файл %s:"_w,
+                        "Ошибка перемещения файла с информацией о сообщении в файл"_w};
+const Failure kDeleteSource{"Ошибка удаления файла с вложением %s:"_w, "Ошибка удаления вложения"_w};
+
+const char *outputDirectoryMissingFormat() {
+    return "Необходимо запустить программу конфигурации и выполнить необходимую настройку.\nОшибка чтения "
+           "настройки каталога для сохранения результатов работы из системного реестра (параметр %s)."_w;
+}
+
+// A block handed out by the crypto library, released with CCA_free.
+struct CapiBuffer {
+    CapiContext *context;
+    CapiBlob blob{};
+    explicit CapiBuffer(CapiContext *ctx) : context(ctx) {}
+    ~CapiBuffer() { CCA_free(context, blob.pbData); }
+    CapiBuffer(const CapiBuffer &) = delete;
+    CapiBuffer &operator=(const CapiBuffer &) = delete;
+};
+
+// Reads the output directory; false when the value is missing or empty.
+bool readOutputDirectory(std::string &out) {
+    QZ_HKEY key = QZ_GetSettingsKey(0);
+    if (!key) return false;
+    char *text = nullptr;
+    int rc = QZ_GetString(key, kOutputDirectoryValue, &text, "%TEMP%");
+    if (text) out = text;
+    QZ_Free(text);
+    return rc == 0 && !out.empty();
+}
+
+class JobWriter {
+public:
+    JobWriter(GatewayJob &job, std::string outputDirectory)
+        : job_(job), packet_(job.packet.has_value()), outputDirectory_(std::move(outputDirectory)) {}
+    ~JobWriter();
+
+    int run();
+
+private:
+    bool findPacketFiles();
+    bool writeInfoFile();
+    bool makeJobDirectory();
+    bool writeSignatureFile();
+    bool signAttachment(pf::File &file, const std::string &source);
+    bool copyAttachments();
+    void deleteSources();
+
+    // Shows a failure (after removing the job directory made so far) and
+    // gives false; packet jobs report it as an event first.
+    bool fail(uint32_t error, const Failure &failure, const std::string &path, const std::string &target = {});
+    // A source still held by its writer: the packet is taken on a later run.
+    bool skip(uint32_t error, const Failure &failure, const std::string &path);
+    bool cryptoFailure(const char *step);
+    void reportPacketEvent(uint32_t error, const Failure &failure, const std::string &path);
+    void removeJobDirectory();
+
+    GatewayJob &job_;
+    bool packet_;
+    std::string outputDirectory_;
+    std::string jobDirectory_; // with a trailing "/" once made
+    std::string infoTemp_;     // temporary files not yet moved into the job
+    std::string signTemp_;
+    bool skipped_ = false;
+};
+
+JobWriter::~JobWriter() {
+    // Temporary files of a failed job are not part of it.
+    for (const std::string *temp : {&infoTemp_, &signTemp_})
+        if (!temp->empty()) pf::remove_file(*temp);
+}
+
+int JobWriter::run() {
+    if (packet_ && !findPacketFiles()) return kJobSkipped;
+    if (!writeInfoFile() || !makeJobDirectory()) return kJobFailed;
+    if (job_.signAtWorkstation && !job_.attachments.empty() && !writeSignatureFile())
+        return skipped_ ? kJobSkipped : kJobFailed;
+    if (!copyAttachments()) return skipped_ ? kJobSkipped : kJobFailed;
+    std::string target = jobDirectory_ + kInfoFileName;
+    if (!pf::move_file(infoTemp_, target, false)) return fail(pf::last_error(), kMoveInfo, infoTemp_, target);
+    infoTemp_.clear();
+    if (packet_ && job_.deleteSources) deleteSources();
+    return kJobWritten;
+}
+
+bool JobWriter::findPacketFiles() {
+    job_.attachments.clear();
+    const PacketSource &source = *job_.packet;
+    auto entries = pf::find_files(pf::with_trailing_slash(source.directory), source.mask);
+    if (!entries) return false;
+    for (const pf::DirEntry &entry : *entries)
+        if (!entry.is_directory) job_.attachments.push_back(pf::join_path(source.directory, entry.name));
+    return !job_.attachments.empty();
+}
+
+bool JobWriter::writeInfoFile() {
+    auto name = pf::temp_file_name("", "tmm");
+    if (!name) return fail(pf::last_error(), kCreateTemp, pf::temp_directory() + "tmm");
+    infoTemp_ = *name;
+    pf::File file;
+    if (!file.open(infoTemp_, pf::kWrite | pf::kCreateAlways | pf::kPrivate))
+        return fail(pf::last_error(), kCreateTemp, infoTemp_);
+    for (const std::string &line : jobInfoLines(job_))
+        if (!file.write(line)) return fail(pf::last_error(), kWriteTemp, infoTemp_);
+    if (!file.close()) return fail(pf::last_error(), kWriteTemp, infoTemp_);
+    return true;
+}
+
+bool JobWriter::makeJobDirectory() {
+    auto name = pf::temp_file_name(outputDirectory_, "gw");
+    if (!name) return fail(pf::last_error(), kCreateDirectory, outputDirectory_);
+    // The service made a placeholder file; the directory takes its name.
+    if (!pf::remove_file(*name) || !pf::create_directory(*name))
+        return fail(pf::last_error(), kCreateDirectory, *name);
+    jobDirectory_ = pf::with_trailing_slash(*name);
+    return true;
+}
+
+bool JobWriter::writeSignatureFile() {
+    auto name = pf::temp_file_name("", "tms");
+    if (!name) return fail(pf::last_error(), kCreateTemp, pf::temp_directory() + "tms");
+    signTemp_ = *name;
+    pf::File file;
+    if (!file.open(signTemp_, pf::kWrite | pf::kCreateAlways | pf::kPrivate))
+        return fail(pf::last_error(), kCreateTemp, signTemp_);
+    for (const std::string &source : job_.attachments)
+        if (!signAttachment(file, source)) return false;
+    if (!file.close()) return fail(pf::last_error(), kWriteTemp, signTemp_);
+    std::string target = jobDirectory_ + kSignFileName;
+    if (!pf::move_file(signTemp_, target, false)) return fail(pf::last_error(), kMoveSignatures, signTemp_, target);
+    signTemp_.clear();
+    return true;
+}
+
+bool JobWriter::signAttachment(pf::File &file, const std::string &source) {
+    pf::MappedFile view;
+    if (!view.open(source)) {
+        uint32_t error = pf::last_error();
+        switch (view.failed_stage()) {
+        case pf::MappedFile::Stage::open:
+            if (packet_ && pf::is_held_by_writer_error(error)) return skip(error, kOpenAttachment, source);
+            return fail(error, kOpenAttachment, source);
+        case pf::MappedFile::Stage::view: return fail(error, kViewAttachment, source);
+        default: return fail(error, kMapAttachment, source);
+        }
+    }
+    // The crypto library takes blocks of at most 4 GiB - 1.
+    if (view.size() > UINT32_MAX) return fail(pf::set_last_error_from_errno(EFBIG), kMapAttachment, source);
+    CapiBlob data{const_cast<unsigned char *>(view.data()), static_cast<uint32_t>(view.size())};
+
+    auto write = [&](std::string_view bytes) {
+        return file.write(bytes) || fail(pf::last_error(), kWriteTemp, signTemp_);
+    };
+    if (!write("Name-Signer:" + job_.signerName + "\r\n")) return false;
+    std::string hex;
+    {
+        CapiBuffer hash(job_.context);
+        if (CCA_hash_mem(job_.context, &data, &hash.blob) != 0) return cryptoFailure("CCA_hash_mem");
+        hex = hashHexText(hash.blob.pbData, hash.blob.cbData);
+    }
+    if (!write("Hash-Value:" + hex + "\r\n")) return false;
+    if (!write("Name-Attachment:" + std::string(pf::file_name_of(source)) + "\r\n")) return false;
+    CapiBuffer signature(job_.context);
+    if (CCA_sign_mem_sep(job_.context, &data, job_.ownCert, &signature.blob) != 0)
+        return cryptoFailure("CCA_sign_mem_sep");
+    char length[64];
+    std::snprintf(length, sizeof length, "Length-Sign:%u\r\nSign:\r\n", signature.blob.cbData);
+    return write(length) &&
+           write(std::string_view(reinterpret_cast<const char *>(signature.blob.pbData), signature.blob.cbData));
+}
+
+bool JobWriter::copyAttachments() {
+    for (const std::string &source : job_.attachments) {
+        std::string target = jobDirectory_ + std::string(pf::file_name_of(source));
+        if (pf::copy_file(source, target, false)) continue;
+        uint32_t error = pf::last_error();
+        if (packet_ && pf::is_held_by_writer_error(error)) return skip(error, kCopyAttachment, source);
+        return fail(error, kCopyAttachment, source, target);
+    }
+    return true;
+}
+
+void JobWriter::deleteSources() {
+    for (const std::string &source : job_.attachments) {
+        if (pf::remove_file(source)) continue;
+        uint32_t error = pf::last_error();
+        reportPacketEvent(error, kDeleteSource, source);
+        ShowSystemError(error, kDeleteSource.format, source.c_str());
+    }
+}
+
+bool JobWriter::fail(uint32_t error, const Failure &failure, const std::string &path, const std::string &target) {
+    removeJobDirectory();
+    if (packet_) reportPacketEvent(error, failure, path);
+    ShowSystemError(error, failure.format, path.c_str(), target.c_str());
+    return false;
+}
+
+bool JobWriter::skip(uint32_t error, const Failure &failure, const std::string &path) {
+    reportPacketEvent(error, failure, path);
+    // The directory would never be completed: nothing else removes it.
+    removeJobDirectory();
+    skipped_ = true;
+    return false;
+}
+
+bool JobWriter::cryptoFailure(const char *step) {
+    QZ_ReportEvent(QZ_LEVEL_DETAIL, kEventCryptoFailed, CCA_get_debug_error(job_.context));
+    QZ_ReportEvent(QZ_LEVEL_SUMMARY, kEventCryptoFailed, CCA_get_text_error(job_.context));
+    QZ_ReportEvent(QZ_LEVEL_DETAIL, kEventStepFailed, step, "SignWizard");
+    QZ_ShowReports(job_.owner, 3);
+    removeJobDirectory();
+    return false;
+}
+
+void JobWriter::reportPacketEvent(uint32_t error, const Failure &failure, const std::string &path) {
+    QZ_ReportEvent(QZ_LEVEL_DETAIL, kEventPacketFailed, failure.shortText, path.c_str(), static_cast<QZ_DWORD>(error));
+    QZ_ShowReports(nullptr, 1);
+}
+
+void JobWriter::removeJobDirectory() {
+    if (jobDirectory_.empty()) return;
+    RemoveJobDirectory(jobDirectory_);
+    jobDirectory_.clear();
+}
+
+} // namespace
+
+int WriteGatewayJob(GatewayJob &job) {
+    if (job.packet) {
+        job.packet->state = kJobFailed;
+        if (!job.packet->selected) return job.packet->state = kJobWritten;
+    }
+    std::string outputDirectory;
+    if (!readOutputDirectory(outputDirectory)) {
+        char text[512];
+        std::snprintf(text, sizeof text, outputDirectoryMissingFormat(), kOutputDirectoryValue);
+        showJobMessage(text, JobMessageIcon::Error);
+        return kJobFailed;
+    }
+    int result = JobWriter(job, pf::with_trailing_slash(outputDirectory)).run();
+    if (job.packet) job.packet->state = result;
+    return result;
+}
+
+bool RemoveJobDirectory(const std::string &path) {
+    auto entries = pf::find_files(path, "*");
+    if (!entries) return false;
+    for (const pf::DirEntry &entry : *entries)
+        if (!entry.is_directory && !pf::remove_file(pf::join_path(path, entry.name))) return false;
+    return pf::remove_directory(path);
+}
+
+std::vector<std::string> jobInfoLines(const GatewayJob &job) {
+    std::vector<std::string> lines;
+    auto add = [&](const char *key, const std::string &value) { lines.push_back(key + value + "\r\n"); };
+    if (!job.subject.empty()) add("Subject:", job.subject);
+    if (!job.from.empty()) add("From:", job.from);
+    if (job.encryptOnGateway) lines.emplace_back("Protection:Crypt\r\n");
+    if (job.signOnGateway) lines.emplace_back("Protection:Sign\r\n");
+    for (const std::string &recipient : job.recipients)
+        add("Email:", job.packet ? recipient : recipientAddress(recipient));
+    if (!job.packet && !job.body.empty()) {
+        lines.emplace_back("Body:\r\n");
+        lines.push_back(job.body);
+    }
+    return lines;
+}
+
+std::string recipientAddress(const std::string &entry) {
+    size_t open = entry.find('(');
+    if (open == std::string::npos) return entry;
+    size_t close = entry.find(')', open + 1);
+    return entry.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
+}
+
+std::string hashHexText(const unsigned char *data, size_t length) {
+    char *text = nullptr;
+    std::string hex;
+    if (QZ_FormatHex(data, length, &text) == 0) hex = text;
+    QZ_Free(text);
+    return hex;
+}
+
+void showMessageJobPlaced() {
+    showJobMessage("Размещение защищенного сообщения на шлюзе успешно завершено"_w, JobMessageIcon::Information);
+}
+
+} // namespace tarmin::monitor

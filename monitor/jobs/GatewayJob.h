@@ -1,0 +1,103 @@
+// Gateway job directories: the message and packet jobs that the monitor
+// places into the gateway's output directory, and their removal.
+//
+// A job directory "gw<hex>.tmp" is made in the output directory (the setting
+// "GWMonOutputDirectory") and filled in this order: the signature file
+// "TMNSIGN.TMS" (when the job is signed at the workstation and has
+// attachments), the copies of the attachments, and last the information file
+// "tmninfo.txt". The gateway takes a directory only once "tmninfo.txt" is in
+// it, so a directory holding it is always complete. The information and
+// signature files are first written as temporary files in the user's
+// temporary directory and moved in.
+//
+// Paths: "/" is the separator. An output or packet directory is used with
+// exactly one trailing "/" (a trailing "\" counts as a separator and becomes
+// "/"); the file name of an attachment is the part of its path after the
+// last "/" or "\".
+//
+// Every failure is shown to the operator (JobMessages.h) with the system's
+// text for the error; a job that fails after its directory was made removes
+// the directory first, so a failed job never leaves a "tmninfo.txt". Packet
+// jobs also report each failure as event 0xE00C0009. All texts are
+// Windows-1251 and are written as they are.
+#pragma once
+
+#include "qzcom.h"
+#include "qzms.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarmin::monitor {
+
+// Results of WriteGatewayJob.
+enum JobResult : int {
+    kJobFailed = 0,
+    kJobWritten = 1,
+    kJobSkipped = 2, // packet jobs: nothing to send, or a source still held by its writer
+};
+
+// The source of a packet job: the files of one directory that match a mask.
+struct PacketSource {
+    std::string directory; // a "/" is appended when missing
+    std::string mask = "*";
+    bool selected = true;  // a packet the operator did not choose is not written
+    int state = 0;         // the result of the last run (JobResult)
+};
+
+// The description of one job.
+struct GatewayJob {
+    std::string subject;
+    std::string from;
+    bool encryptOnGateway = false;
+    bool signOnGateway = false;
+    // Message jobs: the signing wizard's entries "name (address)", of which
+    // the text inside the first round brackets is written (the whole entry
+    // when it has none). Packet jobs: addresses written as they stand.
+    std::vector<std::string> recipients;
+    std::string body; // message jobs only
+    // Full source paths. A packet job replaces them with the files it finds.
+    std::vector<std::string> attachments;
+    bool signAtWorkstation = false;
+    bool deleteSources = false; // packet jobs only
+
+    // Signing at the workstation: the open context, the own certificate
+    // (null: the context's own) and its subject name for "Name-Signer:".
+    CapiContext *context = nullptr;
+    PCCERT_CONTEXT ownCert = nullptr;
+    std::string signerName;
+    // The owner of the report window after a signing failure.
+    QZ_HWND owner = nullptr;
+
+    // Set for a packet job; its state receives the result.
+    std::optional<PacketSource> packet;
+};
+
+// Writes a message or packet job into the output directory read from the
+// settings. Message jobs give kJobWritten or kJobFailed. Packet jobs: state
+// 0 first; an unselected packet gives kJobWritten at once; a packet without
+// matching files, or one whose file is still held by its writer (the job
+// directory is then removed and the file is taken on a later run), gives
+// kJobSkipped; the state is set to the result.
+int WriteGatewayJob(GatewayJob &job);
+
+// Deletes every file directly inside the directory (subdirectories are left)
+// and then the directory. False when a file or the directory could not be
+// removed; deletion stops at the first file that cannot be deleted.
+bool RemoveJobDirectory(const std::string &path);
+
+// The information file of a job ("tmninfo.txt"), line by line as written.
+std::vector<std::string> jobInfoLines(const GatewayJob &job);
+
+// The address inside the first round brackets of a recipient entry.
+std::string recipientAddress(const std::string &entry);
+
+// Upper-case hexadecimal of bytes, one blank between bytes ("0A FF").
+std::string hashHexText(const unsigned char *data, size_t length);
+
+// The success message of a message job (information box).
+void showMessageJobPlaced();
+
+} // namespace tarmin::monitor

@@ -1,0 +1,396 @@
+// Message and packet jobs: the information file, the signature file checked
+// with the crypto library, the order in which files appear, the packet
+// steps, and the failures with their exact texts.
+#include "job_test_support.h"
+#include "tests/capi/capi_test_support.h"
+
+#include "common/codepage.h"
+#include "monitor/jobs/GatewayJob.h"
+#include "platform/faults.h"
+#include "platform/files.h"
+#include "platform/lasterror.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <regex>
+#include <sys/inotify.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace tarmin::monitor;
+using namespace tarmin::test;
+using namespace tarmin::cp::literals;
+namespace fs = std::filesystem;
+namespace pf = tarmin::platform;
+
+namespace {
+
+std::vector<std::string> names_in(const fs::path &dir) {
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Temporary information and signature files in the user's temporary
+// directory (the event files of the reports live there too).
+long temporaryJobFiles() {
+    long n = 0;
+    for (const auto &e : fs::directory_iterator(tarmin::platform::temp_directory())) {
+        std::string name = e.path().filename().string();
+        n += name.rfind("tmm", 0) == 0 || name.rfind("tms", 0) == 0;
+    }
+    return n;
+}
+
+// The names of the files that appear in the job directories of an output
+// directory, in the order the system tells of them.
+class JobDirectoryWatch {
+public:
+    explicit JobDirectoryWatch(const fs::path &out) : out_(out) {
+        fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        outWatch_ = inotify_add_watch(fd_, out.c_str(), IN_CREATE | IN_ONLYDIR);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~JobDirectoryWatch() {
+        stop();
+        ::close(fd_);
+    }
+    std::vector<std::string> stop() {
+        if (thread_.joinable()) {
+            stopping_ = true;
+            thread_.join();
+        }
+        return appeared_;
+    }
+
+private:
+    void run() {
+        for (bool last = false; !last;) {
+            last = stopping_.load();
+            pollfd p{fd_, POLLIN, 0};
+            ::poll(&p, 1, 20);
+            alignas(inotify_event) char buffer[8192];
+            ssize_t n;
+            while ((n = ::read(fd_, buffer, sizeof buffer)) > 0) {
+                for (char *at = buffer; at < buffer + n;) {
+                    auto *e = reinterpret_cast<inotify_event *>(at);
+                    std::string name = e->len ? e->name : "";
+                    if (e->wd == outWatch_ && (e->mask & IN_ISDIR))
+                        inotify_add_watch(fd_, (out_ / name).c_str(), IN_MOVED_TO | IN_CLOSE_WRITE);
+                    else if (e->wd != outWatch_)
+                        appeared_.push_back(name);
+                    at += sizeof(inotify_event) + e->len;
+                }
+            }
+        }
+    }
+
+    fs::path out_;
+    int fd_ = -1;
+    int outWatch_ = -1;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+    std::vector<std::string> appeared_;
+};
+
+class GatewayJobs : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        pki_ = new Pki(make_pki());
+        init_product();
+        set_my(*pki_, "operator");
+        ASSERT_EQ(CCA_create_context(&ctx_), 0);
+        ASSERT_EQ(CCA_init(ctx_), 0) << CCA_get_debug_error(ctx_);
+        ASSERT_EQ(CCA_get_my_cert(ctx_, &cert_, &serial_), 0);
+        char *name = nullptr;
+        ASSERT_EQ(CCA_get_name_cert(ctx_, cert_, &name), 0);
+        signer_ = name;
+        CCA_free(ctx_, name);
+    }
+    static void TearDownTestSuite() {
+        CCA_serial_free(ctx_, serial_);
+        CCA_cert_free(ctx_, cert_);
+        CCA_final(ctx_);
+        CCA_close_context(ctx_);
+        QZ_Finalize();
+        delete pki_;
+    }
+    void SetUp() override {
+        out_ = make_temp_dir("out");
+        src_ = make_temp_dir("src");
+        setOutput(out_.string());
+    }
+
+    static void setOutput(const std::string &dir) {
+        ASSERT_EQ(QZ_SetKeyString(QZ_GetProductKeyName(), "GWMonOutputDirectory", dir.c_str(), 0), 0);
+    }
+    GatewayJob signedJob() const {
+        GatewayJob job;
+        job.context = ctx_;
+        job.ownCert = cert_;
+        job.signerName = signer_;
+        return job;
+    }
+    GatewayJob packetJob(bool sign) const {
+        GatewayJob job = signedJob();
+        job.subject = "Рассылка 1"_w;
+        job.recipients = {"SMTP:a@b.ru"};
+        job.signAtWorkstation = sign;
+        job.packet = PacketSource{src_.string(), "*.DAT"};
+        return job;
+    }
+    std::string source(const std::string &name, const std::string &bytes) const {
+        write_file(src_ / name, bytes);
+        return (src_ / name).string();
+    }
+    // The one job directory of the output directory.
+    fs::path jobDirectory() const {
+        auto names = names_in(out_);
+        EXPECT_EQ(names.size(), 1u);
+        return names.empty() ? fs::path() : out_ / names[0];
+    }
+    static std::string hashOf(const std::string &bytes) {
+        CapiBlob data = blob_of(bytes), hash{};
+        EXPECT_EQ(CCA_hash_mem(ctx_, &data, &hash), 0);
+        std::string hex = hashHexText(hash.pbData, hash.cbData);
+        CCA_free(ctx_, hash.pbData);
+        return hex;
+    }
+
+    static Pki *pki_;
+    static CapiContext *ctx_;
+    static PCCERT_CONTEXT cert_;
+    static SignerSerial *serial_;
+    static std::string signer_;
+    fs::path out_, src_;
+    JobRecorder recorder_;
+};
+Pki *GatewayJobs::pki_ = nullptr;
+CapiContext *GatewayJobs::ctx_ = nullptr;
+PCCERT_CONTEXT GatewayJobs::cert_ = nullptr;
+SignerSerial *GatewayJobs::serial_ = nullptr;
+std::string GatewayJobs::signer_;
+
+TEST_F(GatewayJobs, InformationFileLines) {
+    GatewayJob job;
+    job.subject = "Тема письма"_w;
+    job.from = "SMTP:operator@bank.ru";
+    job.encryptOnGateway = job.signOnGateway = true;
+    job.recipients = {"Иванов И.И. (SMTP:ivanov@bank.ru)"_w, "Петров (NOTES:Petrov/Bank) (отдел)"_w, "plain@bank.ru"};
+    job.body = "Строка 1\r\nстрока 2"_w;
+    // The output directory setting without a trailing separator.
+    ASSERT_EQ(WriteGatewayJob(job), kJobWritten);
+    fs::path dir = jobDirectory();
+    EXPECT_TRUE(std::regex_match(dir.filename().string(), std::regex("gw[0-9A-F]{1,4}\\.tmp")));
+    EXPECT_EQ(names_in(dir), std::vector<std::string>{"tmninfo.txt"});
+    EXPECT_EQ(read_file(dir / "tmninfo.txt"),
+              "Subject:Тема письма\r\nFrom:SMTP:operator@bank.ru\r\nProtection:Crypt\r\nProtection:Sign\r\n"
+              "Email:SMTP:ivanov@bank.ru\r\nEmail:NOTES:Petrov/Bank\r\nEmail:plain@bank.ru\r\n"
+              "Body:\r\nСтрока 1\r\nстрока 2"_w);
+    EXPECT_TRUE(recorder_.boxes.empty());
+
+    // Empty fields give no line at all; a packet job writes its addresses as
+    // they stand and never a body.
+    GatewayJob bare;
+    bare.signOnGateway = true;
+    EXPECT_EQ(jobInfoLines(bare), std::vector<std::string>{"Protection:Sign\r\n"});
+    GatewayJob packet;
+    packet.packet = PacketSource{};
+    packet.recipients = {"A (SMTP:a@b.ru)"};
+    packet.body = "ignored";
+    EXPECT_EQ(jobInfoLines(packet), std::vector<std::string>{"Email:A (SMTP:a@b.ru)\r\n"});
+
+    const unsigned char bytes[] = {0x0A, 0xFF};
+    EXPECT_EQ(hashHexText(bytes, 2), "0A FF");
+    EXPECT_EQ(hashHexText(bytes, 0), "");
+}
+
+TEST_F(GatewayJobs, MessageJobSignaturesVerifyAndInformationFileComesLast) {
+    // The first attachment is large enough for the watch to see every step.
+    std::string big(6 << 20, '\0');
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + (i >> 12));
+    std::string small = "Платёжное поручение"_w;
+    GatewayJob job = signedJob();
+    job.subject = "S";
+    job.signAtWorkstation = true;
+    job.attachments = {source("big.bin", big), source("Платёж.txt"_w, small)};
+
+    JobDirectoryWatch watch(out_);
+    ASSERT_EQ(WriteGatewayJob(job), kJobWritten);
+    std::vector<std::string> appeared = watch.stop();
+    fs::path dir = jobDirectory();
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"TMNSIGN.TMS", "big.bin", "tmninfo.txt", "Платёж.txt"_w}));
+    EXPECT_EQ(read_file(dir / "big.bin"), big);
+    EXPECT_EQ(read_file(dir / "Платёж.txt"_w), small);
+    ASSERT_FALSE(appeared.empty());
+    EXPECT_EQ(appeared.back(), "tmninfo.txt");
+    EXPECT_EQ(std::count(appeared.begin(), appeared.end(), "tmninfo.txt"), 1);
+    EXPECT_NE(std::find(appeared.begin(), appeared.end(), "TMNSIGN.TMS"), appeared.end());
+
+    // One record per attachment, in list order, nothing after the last one.
+    std::string sign = read_file(dir / "TMNSIGN.TMS");
+    size_t at = 0;
+    auto line = [&](const std::string &key) {
+        size_t end = sign.find("\r\n", at);
+        EXPECT_NE(end, std::string::npos);
+        std::string text = sign.substr(at, end - at);
+        EXPECT_EQ(text.rfind(key, 0), 0u) << text;
+        at = end + 2;
+        return text.substr(key.size());
+    };
+    for (const auto &[name, content] : {std::pair{std::string("big.bin"), big}, {"Платёж.txt"_w, small}}) {
+        EXPECT_EQ(line("Name-Signer:"), signer_);
+        std::string hex = line("Hash-Value:");
+        EXPECT_EQ(hex, hashOf(content));
+        EXPECT_TRUE(std::regex_match(hex, std::regex("[0-9A-F]{2}( [0-9A-F]{2})*"))) << hex;
+        EXPECT_EQ(line("Name-Attachment:"), name);
+        size_t length = std::stoul(line("Length-Sign:"));
+        EXPECT_EQ(line("Sign:"), "");
+        ASSERT_LE(at + length, sign.size());
+        std::string signature = sign.substr(at, length);
+        at += length;
+        CapiBlob data = blob_of(content), sig = blob_of(signature);
+        CheckResult result{};
+        EXPECT_EQ(CCA_check_mem_sep(ctx_, &data, &sig, cert_, &result), 0) << CCA_get_debug_error(ctx_);
+        CCA_cert_free(ctx_, result.SignerCert);
+    }
+    EXPECT_EQ(at, sign.size());
+    EXPECT_TRUE(recorder_.boxes.empty());
+    // The temporary files were moved, none is left behind.
+    EXPECT_EQ(temporaryJobFiles(), 0);
+}
+
+TEST_F(GatewayJobs, FailuresAfterTheDirectoryRemoveIt) {
+    // An attachment of zero bytes cannot be mapped.
+    GatewayJob job = signedJob();
+    job.signAtWorkstation = true;
+    std::string empty = source("empty.txt", "");
+    job.attachments = {source("a.txt", "a"), empty};
+    EXPECT_EQ(WriteGatewayJob(job), kJobFailed);
+    ASSERT_EQ(recorder_.boxes.size(), 1u);
+    EXPECT_EQ(recorder_.boxes[0].text, "Ошибка создания проецируемого файла для файла "_w + empty + ":\n" +
+                                           pf::error_text(pf::kErrorFileEmpty));
+    EXPECT_EQ(recorder_.boxes[0].icon, JobMessageIcon::Error);
+    EXPECT_TRUE(names_in(out_).empty());
+    EXPECT_TRUE(recorder_.reports.empty()); // message jobs report no event
+
+    // The information file cannot be moved in: the directory goes too.
+    GatewayJob plain;
+    plain.subject = "S";
+    {
+        pf::ScopedFault renameFails(pf::FaultPoint::rename, EACCES);
+        EXPECT_EQ(WriteGatewayJob(plain), kJobFailed);
+    }
+    ASSERT_EQ(recorder_.boxes.size(), 2u);
+    EXPECT_TRUE(std::regex_search(recorder_.boxes[1].text,
+                                  std::regex(std::string("^") + "Ошибка перемещения файла с информацией о сообщении "_w + ".*tmm.*" +
+                                             " в файл "_w + ".*gw.*tmninfo.txt:\n")))
+        << tarmin::cp::cp1251_to_utf8(recorder_.boxes[1].text);
+    EXPECT_TRUE(names_in(out_).empty());
+    // The failed jobs' temporary files were deleted.
+    EXPECT_EQ(temporaryJobFiles(), 0);
+
+    // A signing failure is reported through the common services, not shown.
+    GatewayJob noContext = job;
+    noContext.context = nullptr;
+    noContext.attachments = {job.attachments[0]};
+    recorder_.boxes.clear();
+    EXPECT_EQ(WriteGatewayJob(noContext), kJobFailed);
+    EXPECT_TRUE(recorder_.boxes.empty());
+    ASSERT_EQ(recorder_.reports.size(), 1u);
+    EXPECT_EQ(recorder_.reports[0].mode, 3);
+    EXPECT_EQ(recorder_.reports[0].codes, (std::vector<QZ_DWORD>{0xE0030001, 0xE0030001, 0xE0030015}));
+    EXPECT_NE(recorder_.reports[0].texts[2].find("CCA_hash_mem"), std::string::npos);
+    EXPECT_NE(recorder_.reports[0].texts[2].find("SignWizard"), std::string::npos);
+    EXPECT_TRUE(names_in(out_).empty());
+}
+
+TEST_F(GatewayJobs, DirectoryCannotBeMade) {
+    // No output directory setting: the configuration message, no system text.
+    QZ_DeleteValue(QZ_GetProductKeyName(), "GWMonOutputDirectory");
+    GatewayJob job;
+    EXPECT_EQ(WriteGatewayJob(job), kJobFailed);
+    ASSERT_EQ(recorder_.boxes.size(), 1u);
+    EXPECT_EQ(recorder_.boxes[0].text,
+              "Необходимо запустить программу конфигурации и выполнить необходимую настройку.\nОшибка чтения "
+              "настройки каталога для сохранения результатов работы из системного реестра (параметр "
+              "GWMonOutputDirectory)."_w);
+
+    // An output directory that does not exist: a packet job reports the
+    // event, then shows the box.
+    std::string missing = (out_ / "missing").string();
+    setOutput(missing);
+    source("a.dat", "a");
+    GatewayJob packet = packetJob(false);
+    EXPECT_EQ(WriteGatewayJob(packet), kJobFailed);
+    EXPECT_EQ(packet.packet->state, kJobFailed);
+    ASSERT_EQ(recorder_.boxes.size(), 2u);
+    EXPECT_EQ(recorder_.boxes[1].text, "Ошибка создания каталога "_w + missing + "/ для размещения результатов работы:\n"_w +
+                                           pf::error_text(ENOENT));
+    ASSERT_EQ(recorder_.reports.size(), 1u);
+    EXPECT_EQ(recorder_.boxes[1].reportCallsBefore, 1u);
+    EXPECT_EQ(recorder_.reports[0].owner, nullptr);
+    EXPECT_EQ(recorder_.reports[0].mode, 1);
+    EXPECT_EQ(recorder_.reports[0].codes, std::vector<QZ_DWORD>{0xE00C0009});
+    EXPECT_EQ(recorder_.reports[0].texts[0], "Ошибка создания каталога для размещения результатов работы "_w +
+                                                 missing + "/: системная ошибка "_w + std::to_string(ENOENT));
+    EXPECT_EQ(temporaryJobFiles(), 0);
+}
+
+TEST_F(GatewayJobs, PacketJobTakesMatchingFilesSkipsHeldOnesAndDeletesSources) {
+    std::string a = source("a.dat", "first"), b = source("B.Dat", "second");
+    source("other.txt", "not matched");
+    fs::create_directory(src_ / "sub.dat");
+
+    // An unselected packet is not written.
+    GatewayJob unselected = packetJob(false);
+    unselected.packet->selected = false;
+    EXPECT_EQ(WriteGatewayJob(unselected), kJobWritten);
+    EXPECT_EQ(unselected.packet->state, kJobWritten);
+    EXPECT_TRUE(names_in(out_).empty());
+
+    {
+        // A source still held by its writer: skipped, at the copy and (when
+        // signing) already at opening; the directory does not stay.
+        pf::File held;
+        ASSERT_TRUE(held.open(b, pf::kRead));
+        pf::WriterLock lock;
+        ASSERT_TRUE(lock.lock(held.fd()));
+        for (bool sign : {false, true}) {
+            GatewayJob job = packetJob(sign);
+            EXPECT_EQ(WriteGatewayJob(job), kJobSkipped) << sign;
+            EXPECT_EQ(job.packet->state, kJobSkipped);
+            EXPECT_TRUE(names_in(out_).empty());
+        }
+        EXPECT_TRUE(recorder_.boxes.empty());
+        ASSERT_EQ(recorder_.reports.size(), 2u);
+        EXPECT_EQ(recorder_.reports[0].texts[0], "Ошибка перемещения файла с вложением в файл "_w + b +
+                                                     ": системная ошибка 32"_w);
+        EXPECT_EQ(recorder_.reports[1].texts[0], "Ошибка открытия файла с вложением "_w + b + ": системная ошибка 32"_w);
+    }
+
+    // Released: both matching files go, the sources are deleted afterwards.
+    GatewayJob job = packetJob(true);
+    job.deleteSources = true;
+    EXPECT_EQ(WriteGatewayJob(job), kJobWritten);
+    EXPECT_EQ(job.packet->state, kJobWritten);
+    EXPECT_EQ(job.attachments, (std::vector<std::string>{b, a})); // sorted by name
+    fs::path dir = jobDirectory();
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"B.Dat", "TMNSIGN.TMS", "a.dat", "tmninfo.txt"}));
+    EXPECT_EQ(read_file(dir / "tmninfo.txt"), "Subject:Рассылка 1\r\nEmail:SMTP:a@b.ru\r\n"_w);
+    EXPECT_EQ(names_in(src_), (std::vector<std::string>{"other.txt", "sub.dat"}));
+
+    // Nothing left to send.
+    GatewayJob again = packetJob(false);
+    EXPECT_EQ(WriteGatewayJob(again), kJobSkipped);
+    EXPECT_EQ(names_in(out_).size(), 1u);
+    EXPECT_TRUE(recorder_.boxes.empty());
+    EXPECT_EQ(recorder_.reports.size(), 2u);
+}
+
+} // namespace
