@@ -374,23 +374,33 @@ TEST_F(GatewayJobs, PacketJobTakesMatchingFilesSkipsHeldOnesAndDeletesSources) {
         EXPECT_EQ(recorder_.reports[1].texts[0], "Ошибка открытия файла с вложением "_w + b + ": системная ошибка 32"_w);
     }
 
-    // Released: both matching files go, the sources are deleted afterwards.
+    // Released: both matching files go, then the sources are deleted; one
+    // that cannot be deleted is shown and the next one is still deleted.
     GatewayJob job = packetJob(true);
     job.deleteSources = true;
-    EXPECT_EQ(WriteGatewayJob(job), kJobWritten);
+    {
+        pf::ScopedFault deleteFails(pf::FaultPoint::remove, EACCES, 1, 1); // after the placeholder
+        EXPECT_EQ(WriteGatewayJob(job), kJobWritten);
+    }
     EXPECT_EQ(job.packet->state, kJobWritten);
     EXPECT_EQ(job.attachments, (std::vector<std::string>{b, a})); // sorted by name
     fs::path dir = jobDirectory();
     EXPECT_EQ(names_in(dir), (std::vector<std::string>{"B.Dat", "TMNSIGN.TMS", "a.dat", "tmninfo.txt"}));
     EXPECT_EQ(read_file(dir / "tmninfo.txt"), "Subject:Рассылка 1\r\nEmail:SMTP:a@b.ru\r\n"_w);
-    EXPECT_EQ(names_in(src_), (std::vector<std::string>{"other.txt", "sub.dat"}));
+    EXPECT_EQ(names_in(src_), (std::vector<std::string>{"B.Dat", "other.txt", "sub.dat"}));
+    ASSERT_EQ(recorder_.boxes.size(), 1u);
+    EXPECT_EQ(recorder_.boxes[0].text, "Ошибка удаления файла с вложением "_w + b + ":\n" + pf::error_text(EACCES));
+    ASSERT_EQ(recorder_.reports.size(), 3u);
+    EXPECT_EQ(recorder_.reports[2].texts[0], "Ошибка удаления вложения "_w + b + ": системная ошибка "_w +
+                                                 std::to_string(EACCES));
 
     // Nothing left to send.
+    fs::remove(b);
     GatewayJob again = packetJob(false);
     EXPECT_EQ(WriteGatewayJob(again), kJobSkipped);
     EXPECT_EQ(names_in(out_).size(), 1u);
-    EXPECT_TRUE(recorder_.boxes.empty());
-    EXPECT_EQ(recorder_.reports.size(), 2u);
+    EXPECT_EQ(recorder_.boxes.size(), 1u);
+    EXPECT_EQ(recorder_.reports.size(), 3u);
 }
 
 } // namespace
