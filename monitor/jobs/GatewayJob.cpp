@@ -83,6 +83,8 @@ public:
 
 private:
     bool findPacketFiles();
+    // A new temporary file in the user's temporary directory, open for writing.
+    bool createTemporary(const char *prefix, std::string &path, pf::File &file);
     bool writeInfoFile();
     bool makeJobDirectory();
     bool writeSignatureFile();
@@ -137,13 +139,17 @@ bool JobWriter::findPacketFiles() {
     return !job_.attachments.empty();
 }
 
+bool JobWriter::createTemporary(const char *prefix, std::string &path, pf::File &file) {
+    auto name = pf::temp_file_name("", prefix);
+    if (!name) return fail(pf::last_error(), kCreateTemp, pf::temp_directory() + prefix);
+    path = *name;
+    return file.open(path, pf::kWrite | pf::kCreateAlways | pf::kPrivate) ||
+           fail(pf::last_error(), kCreateTemp, path);
+}
+
 bool JobWriter::writeInfoFile() {
-    auto name = pf::temp_file_name("", "tmm");
-    if (!name) return fail(pf::last_error(), kCreateTemp, pf::temp_directory() + "tmm");
-    infoTemp_ = *name;
     pf::File file;
-    if (!file.open(infoTemp_, pf::kWrite | pf::kCreateAlways | pf::kPrivate))
-        return fail(pf::last_error(), kCreateTemp, infoTemp_);
+    if (!createTemporary("tmm", infoTemp_, file)) return false;
     for (const std::string &line : jobInfoLines(job_))
         if (!file.write(line)) return fail(pf::last_error(), kWriteTemp, infoTemp_);
     if (!file.close()) return fail(pf::last_error(), kWriteTemp, infoTemp_);
@@ -161,12 +167,8 @@ bool JobWriter::makeJobDirectory() {
 }
 
 bool JobWriter::writeSignatureFile() {
-    auto name = pf::temp_file_name("", "tms");
-    if (!name) return fail(pf::last_error(), kCreateTemp, pf::temp_directory() + "tms");
-    signTemp_ = *name;
     pf::File file;
-    if (!file.open(signTemp_, pf::kWrite | pf::kCreateAlways | pf::kPrivate))
-        return fail(pf::last_error(), kCreateTemp, signTemp_);
+    if (!createTemporary("tms", signTemp_, file)) return false;
     for (const std::string &source : job_.attachments)
         if (!signAttachment(file, source)) return false;
     if (!file.close()) return fail(pf::last_error(), kWriteTemp, signTemp_);

@@ -26,16 +26,10 @@ namespace fs = std::filesystem;
 using namespace tarmin::platform;
 using namespace tarmin::cp::literals;
 using tarmin::test::make_temp_dir;
+using tarmin::test::names_in;
 namespace tt = tarmin::test;
 
 namespace {
-
-std::vector<std::string> names_in(const fs::path &dir) {
-    std::vector<std::string> names;
-    for (const auto &e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // An open descriptor of the file, holding the writer's lock of the kind.
 struct HeldFile {

@@ -1,5 +1,6 @@
 #include "testsupport.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -71,6 +72,13 @@ std::string read_file(const fs::path &p) {
 void write_file(const fs::path &p, const std::string &bytes) {
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out << bytes;
+}
+
+std::vector<std::string> names_in(const fs::path &dir) {
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 fs::path built_program(const std::string &name) {

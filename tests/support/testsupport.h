@@ -16,6 +16,8 @@ std::filesystem::path make_temp_dir(const std::string &prefix = "dir");
 // Reads / writes a whole file as bytes.
 std::string read_file(const std::filesystem::path &p);
 void write_file(const std::filesystem::path &p, const std::string &bytes);
+// The names of a directory's entries, sorted.
+std::vector<std::string> names_in(const std::filesystem::path &dir);
 
 // Path of a program or library built in the build tree (bin/NAME).
 std::filesystem::path built_program(const std::string &name);

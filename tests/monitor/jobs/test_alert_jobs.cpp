@@ -28,12 +28,6 @@ protected:
     static void TearDownTestSuite() { QZ_Finalize(); }
     void SetUp() override { out_ = make_temp_dir("out"); }
 
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        for (const auto &e : fs::directory_iterator(out_)) names.push_back(e.path().filename().string());
-        return names;
-    }
-
     fs::path out_;
     JobRecorder recorder_;
 };
@@ -71,7 +65,7 @@ TEST_F(AlertJobs, NumerousErrorAlertNameAndInformationFile) {
     // Without the date or the time nothing is written.
     EXPECT_EQ(SendMailAboutNumerousError(out_.string(), "a", 1, 2, "", "09:05:07", "x"), "");
     EXPECT_EQ(SendMailAboutNumerousError(out_.string(), "a", 1, 2, "03/04/2026", "", "x"), "");
-    EXPECT_EQ(entries().size(), 1u);
+    EXPECT_EQ(names_in(out_).size(), 1u);
 }
 
 TEST_F(AlertJobs, FailuresAreReportedWithTheFailedOperation) {
@@ -106,7 +100,7 @@ TEST_F(AlertJobs, FailuresAreReportedWithTheFailedOperation) {
     expectReported("fclose", ENOSPC, 0xE00E0006, "CMainApp::SendMailAboutNumerousError");
     // Nothing was shown, and the partly written directories stay.
     EXPECT_TRUE(recorder_.boxes.empty());
-    EXPECT_EQ(entries().size(), 2u);
+    EXPECT_EQ(names_in(out_).size(), 2u);
 }
 
 } // namespace

@@ -29,13 +29,6 @@ namespace pf = tarmin::platform;
 
 namespace {
 
-std::vector<std::string> names_in(const fs::path &dir) {
-    std::vector<std::string> names;
-    for (const auto &e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 // Temporary information and signature files in the user's temporary
 // directory (the event files of the reports live there too).
 long temporaryJobFiles() {
