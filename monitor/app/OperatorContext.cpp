@@ -13,9 +13,10 @@ constexpr QZ_DWORD kEventFailedStep = 0xE0030015;
 constexpr const char *kCallerOfCreate = "InitInstance";
 constexpr const char *kCaller = "SecurityInit";
 
-const CapiCalls kQzms{CCA_create_context, CCA_init,      CCA_get_my_cert,  CCA_get_name_cert,
-                      CCA_get_text_error, CCA_get_debug_error, CCA_free, CCA_serial_free,
-                      CCA_cert_free,      CCA_final,     CCA_close_context};
+const CapiCalls kQzms{
+    CCA_create_context, CCA_init,        CCA_get_my_cert, CCA_get_name_cert, CCA_get_text_error, CCA_get_debug_error,
+    CCA_free,           CCA_serial_free, CCA_cert_free,   CCA_final,         CCA_close_context,
+};
 
 } // namespace
 
