@@ -18,8 +18,11 @@
 // Every failure is shown to the operator (JobMessages.h) with the system's
 // text for the error; a job that fails after its directory was made removes
 // the directory first, so a failed job never leaves a "tmninfo.txt". Packet
-// jobs also report each failure as event 0xE00C0009. All texts are
-// Windows-1251 and are written as they are.
+// jobs also report each failure as event 0xE00C0009. A failure of hashing or
+// signing is not shown as a box: it is reported (0xE0030001 with the library's
+// trace and operator texts, 0xE0030015 with the step) and the reports are
+// shown under the job's owner window. Temporary files of a failed job are
+// deleted. All texts are Windows-1251 and are written as they are.
 #pragma once
 
 #include "qzcom.h"
@@ -60,6 +63,8 @@ struct GatewayJob {
     std::string body; // message jobs only
     // Full source paths. A packet job replaces them with the files it finds.
     std::vector<std::string> attachments;
+    // Write "TMNSIGN.TMS" (only when there are attachments); the signing
+    // wizard sets it for every message job with attachments.
     bool signAtWorkstation = false;
     bool deleteSources = false; // packet jobs only
 
