@@ -37,6 +37,9 @@ public:
     virtual std::vector<std::unique_ptr<CNotifRecord>> pendingMessages() const = 0;
     // Reports a message as overdue when its receipts are late (once per message).
     virtual void checkOverdue(const CNotifRecord &message) = 0;
+    // Hashes already reported as overdue in earlier runs (found in the
+    // operator event files at start-up): they are not reported again.
+    virtual void addReportedHashes(const std::vector<std::string> &hashes) = 0;
 };
 
 struct MonitorContext {

@@ -355,6 +355,7 @@ public:
         return out;
     }
     void checkOverdue(const CNotifRecord &m) override { checked.emplace_back(m.hash()); }
+    void addReportedHashes(const std::vector<std::string> &) override {}
 
     int batches = 0;
     unsigned lastLines = 0;
