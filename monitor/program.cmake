@@ -8,7 +8,7 @@ if(TARGET tmnmon_viewmodel AND TARGET tmnplatform)
     ${CMAKE_CURRENT_SOURCE_DIR}/resources/*.cpp)
   list(REMOVE_ITEM TMNMON_GUI_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/app/gui/main.cpp)
   add_library(tmnmon_gui STATIC ${TMNMON_GUI_SOURCES})
-  target_link_libraries(tmnmon_gui PUBLIC tmnmon_viewmodel tmnplatform qzcom Qt6::Widgets Qt6::Network)
+  target_link_libraries(tmnmon_gui PUBLIC tmnmon_viewmodel tmnmonalerts tmnmonjobs tmnplatform qzcom Qt6::Widgets Qt6::Network)
   # The About box shows the program's version.
   target_compile_definitions(tmnmon_gui PRIVATE
     TMNMON_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}

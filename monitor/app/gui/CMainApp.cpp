@@ -4,6 +4,7 @@
 #include "monitor/app/gui/ConfigProgramLauncher.h"
 #include "monitor/resources/MonitorIcons.h"
 #include "monitor/views/FolderBrowser.h"
+#include "monitor/views/JobMessageBoxes.h"
 #include "monitor/views/MessageBoxes.h"
 #include "monitor/views/QtText.h"
 #include "monitor/views/ReportWindow.h"
@@ -22,6 +23,7 @@ constexpr int kReceiptBatchesPerTick = 10;
 CMainApp::CMainApp(const CapiCalls &calls)
     : m_operator(calls), m_launcher(std::make_unique<ConfigProgramLauncher>()) {
     s_instance = this;
+    m_context.errorStatistics = &m_errorStatistics;
 }
 
 CMainApp::~CMainApp() {
@@ -34,6 +36,7 @@ bool CMainApp::InitInstance(const std::vector<std::string> &args) {
     // and choose directories for them.
     installReportPresenter();
     installFolderBrowser();
+    installJobMessagePresenter();
 
     m_cmdInfo.Parse(args);
     MonitorIcons::icon(kImageApplication); // builds both image lists
@@ -67,6 +70,10 @@ bool CMainApp::InitInstance(const std::vector<std::string> &args) {
         }
     }
     m_context.initialised = true;
+    // Alerts of earlier runs: the quiet periods go on, overdue letters
+    // already reported are not reported again.
+    const std::vector<std::string> reportedHashes = m_errorStatistics.restoreFromEventFiles(m_startup.eventDirectory);
+    if (m_context.receipts) m_context.receipts->addReportedHashes(reportedHashes);
     return true;
 }
 

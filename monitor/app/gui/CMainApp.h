@@ -4,6 +4,7 @@
 // window and keeps the state that the whole program shares.
 #pragma once
 
+#include "monitor/alerts/ErrorStatistics.h"
 #include "monitor/app/MonitorSettings.h"
 #include "monitor/app/OperatorContext.h"
 #include "monitor/app/gui/CMyCommandLineInfo.h"
@@ -83,6 +84,8 @@ private:
     CMyCommandLineInfo m_cmdInfo;
     StartupSettings m_startup;
     MonitorContext m_context;
+    // Counted by every errors reading; owned for the whole run.
+    ErrorStatistics m_errorStatistics;
     int m_stage = kStageNone;
     OperatorContext m_operator;
     std::unique_ptr<CMainFrame> m_frame;
