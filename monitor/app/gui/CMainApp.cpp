@@ -24,6 +24,7 @@ CMainApp::CMainApp(const CapiCalls &calls)
     : m_operator(calls), m_launcher(std::make_unique<ConfigProgramLauncher>()) {
     s_instance = this;
     m_context.errorStatistics = &m_errorStatistics;
+    m_context.receipts = &m_receipts;
 }
 
 CMainApp::~CMainApp() {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "monitor/alerts/ErrorStatistics.h"
+#include "monitor/alerts/ReceiptStore.h"
 #include "monitor/app/MonitorSettings.h"
 #include "monitor/app/OperatorContext.h"
 #include "monitor/app/gui/CMyCommandLineInfo.h"
@@ -86,6 +87,9 @@ private:
     MonitorContext m_context;
     // Counted by every errors reading; owned for the whole run.
     ErrorStatistics m_errorStatistics;
+    // The outgoing messages that wait for receipts; rebuilt from the logs at
+    // every start.
+    ReceiptStore m_receipts{m_context};
     int m_stage = kStageNone;
     OperatorContext m_operator;
     std::unique_ptr<CMainFrame> m_frame;
