@@ -11,7 +11,6 @@
 #include "monitor/logs/CNotifRecord.h"
 #include "monitor/views/CLeftView.h"
 #include "monitor/views/JobMessageBoxes.h"
-#include "monitor/views/ReportWindow.h"
 #include "qzcom.h"
 
 #include <QAction>
@@ -71,10 +70,7 @@ TEST(AlertsInTheProgram, QuietPeriodOfAnEarlierRunHoldsAfterStartUp) {
     MessageRecorder messages;
     DialogScript dialogs;
     QStringList shownReports;
-    dialogs.on(QStringLiteral("ReportWindow"), [&](QDialog &d) {
-        shownReports << static_cast<ReportWindow &>(d).plainText();
-        return QDialog::Accepted;
-    });
+    dialogs.keepReports(shownReports);
     HashKeepingReceipts receipts;
     CMainApp app;
     app.context().receipts = &receipts;

@@ -14,7 +14,6 @@
 #include "monitor/views/CLeftView.h"
 #include "monitor/views/CMonView.h"
 #include "monitor/views/RecordTableModel.h"
-#include "monitor/views/ReportWindow.h"
 #include "monitor/views/model/MonitorContext.h"
 #include "qzcom.h"
 
@@ -490,10 +489,7 @@ TEST_F(ListTest, ErrorsPassCountsRecordsAndShowsTheReportsItCollected) {
     logs->write("tarmin-gw-1.csv", {err("10:00:00", "E0030015"), err("10:01:00", "E0030015")});
     ReportingStatistics statistics;
     QStringList shownReports;
-    dialogs.on(QStringLiteral("ReportWindow"), [&](QDialog &d) {
-        shownReports << static_cast<ReportWindow &>(d).plainText();
-        return QDialog::Accepted;
-    });
+    dialogs.keepReports(shownReports);
     start(nullptr, &statistics);
     ASSERT_TRUE(tree->selectCategory(1));
     EXPECT_EQ(statistics.resets, 1);

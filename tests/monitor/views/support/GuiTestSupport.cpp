@@ -2,6 +2,7 @@
 
 #include "common/codepage.h"
 #include "monitor/app/gui/CMainApp.h"
+#include "monitor/views/ReportWindow.h"
 #include "qzcom.h"
 
 #include <QDate>
@@ -30,6 +31,13 @@ int DialogScript::run(QDialog &dialog) {
         if (name == dialog.objectName()) return handler(dialog);
     dialog.reject();
     return QDialog::Rejected;
+}
+
+void DialogScript::keepReports(QStringList &texts) {
+    on(QStringLiteral("ReportWindow"), [&texts](QDialog &d) {
+        texts << static_cast<monitor::ReportWindow &>(d).plainText();
+        return QDialog::Accepted;
+    });
 }
 
 AttentionCounter::AttentionCounter() : m_previous(monitor::setAttentionNotifier(this)) {}

@@ -9,6 +9,7 @@
 
 #include <QDialog>
 #include <QString>
+#include <QStringList>
 
 #include <filesystem>
 #include <functional>
@@ -47,6 +48,9 @@ public:
     ~DialogScript() override;
     int run(QDialog &dialog) override;
     void on(const QString &objectName, Handler handler) { m_handlers.emplace_back(objectName, std::move(handler)); }
+
+    // Accepts every report window (QZ_ShowReports) and keeps its text.
+    void keepReports(QStringList &texts);
 
     std::vector<QString> shown;
 
