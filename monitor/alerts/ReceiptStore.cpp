@@ -1,13 +1,14 @@
 #include "monitor/alerts/ReceiptStore.h"
 
 #include "common/codepage.h"
+#include "monitor/alerts/ErrorStatistics.h"
 #include "monitor/jobs/AlertJobs.h"
 #include "monitor/logs/CGWRecord.h"
 #include "monitor/logs/CNotifRecord.h"
-#include "monitor/logs/LineTime.h"
 #include "qzcom.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace tarmin::monitor {
 
@@ -65,31 +66,28 @@ int compareNoCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
 }
 
-// Days since 1970-01-01 of a calendar date (proleptic Gregorian).
-long dayNumber(int year, int month, int day) {
-    year -= month <= 2;
-    const long era = (year >= 0 ? year : year - 399) / 400;
-    const long yoe = year - era * 400;
-    const long doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
+constexpr uint64_t kFileTimeSecond = 10'000'000;
+constexpr uint64_t kFileTimeDay = 86400 * kFileTimeSecond;
+
+// The local time at `t` as a file time (the way the logs' dates and times
+// convert, see textToFileTime).
+uint64_t localFileTime(std::time_t t) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char date[32], time[32];
+    std::snprintf(date, sizeof date, "%02d/%02d/%04d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
+    std::snprintf(time, sizeof time, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+    uint64_t out = 0;
+    textToFileTime(date, time, out);
+    return out;
 }
 
-// The first day a limited reading keeps: AnalyzeNday - 1 days before today.
-long oldestKeptDay(const DayLimit &limit) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    return dayNumber(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) -
-           static_cast<long>(limit.analyzeNday - 1);
-}
-
-bool validCalendarTime(const LineDateTime &v) {
-    static constexpr int kMonthDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (v.year < 1601 || v.year > 30827 || v.month < 1 || v.month > 12 || v.day < 1) return false;
-    const bool leap = (v.year % 4 == 0 && v.year % 100 != 0) || v.year % 400 == 0;
-    if (v.day > kMonthDays[v.month - 1] || (v.month == 2 && v.day == 29 && !leap)) return false;
-    return v.hour >= 0 && v.hour < 24 && v.minute >= 0 && v.minute < 60 && v.second >= 0 && v.second < 60;
+// The first day (in days of file time) that a limited reading keeps:
+// AnalyzeNday - 1 days before today.
+uint64_t oldestKeptDay(const DayLimit &limit) {
+    const uint64_t today = localFileTime(std::time(nullptr)) / kFileTimeDay;
+    const uint64_t back = limit.analyzeNday - 1;
+    return today > back ? today - back : 0;
 }
 
 } // namespace
@@ -115,7 +113,7 @@ void ReceiptStore::runBatch(unsigned lines) {
 }
 
 unsigned ReceiptStore::readOutgoing(unsigned limit, const DayLimit &dayLimit) {
-    const long oldestDay = dayLimit.active() ? oldestKeptDay(dayLimit) : 0;
+    const uint64_t oldestDay = dayLimit.active() ? oldestKeptDay(dayLimit) : 0;
     unsigned taken = 0;
     std::string_view line;
     while (taken < limit && m_sent.readLine(line)) {
@@ -125,14 +123,14 @@ unsigned ReceiptStore::readOutgoing(unsigned limit, const DayLimit &dayLimit) {
     return taken;
 }
 
-void ReceiptStore::track(std::string_view line, const DayLimit &dayLimit, long oldestDay) {
+void ReceiptStore::track(std::string_view line, const DayLimit &dayLimit, uint64_t oldestDay) {
     const std::vector<std::string_view> f = splitFields(line, m_context.separator);
     if (f.size() < kOutgoingFields) return;
     // Unprotected or failed sendings get no receipts.
     if (f[9] == "0" || f[4] != "0") return;
     if (dayLimit.active()) {
-        int day = 0, month = 0, year = 0;
-        if (!parseLineDate(f[0], day, month, year) || dayNumber(year, month, day) < oldestDay) return;
+        uint64_t sentAt = 0;
+        if (!textToFileTime(f[0], "00:00:00", sentAt) || sentAt / kFileTimeDay < oldestDay) return;
     }
 
     PendingMessage message;
@@ -228,26 +226,10 @@ std::vector<std::unique_ptr<CNotifRecord>> ReceiptStore::pendingMessages() const
 
 bool ReceiptStore::isOverdue(std::string_view date, std::string_view time, uint32_t timeoutMinutes,
                              std::time_t now) {
-    LineDateTime sent;
-    if (!parseLineDate(date, sent.day, sent.month, sent.year)) return true;
-    LineDateTime clock;
-    // The time is read with a date in front of it, as a log line holds both.
-    if (!parseLineDateTime("01/01/2000 " + std::string(time), clock)) return true;
-    sent.hour = clock.hour;
-    sent.minute = clock.minute;
-    sent.second = clock.second;
-    if (!validCalendarTime(sent)) return true;
-    std::tm tm{};
-    tm.tm_year = sent.year - 1900;
-    tm.tm_mon = sent.month - 1;
-    tm.tm_mday = sent.day;
-    tm.tm_hour = sent.hour;
-    tm.tm_min = sent.minute;
-    tm.tm_sec = sent.second;
-    tm.tm_isdst = -1;
-    const std::time_t sentAt = std::mktime(&tm);
-    if (sentAt == static_cast<std::time_t>(-1)) return true;
-    return now > sentAt && static_cast<uint64_t>(now - sentAt) > static_cast<uint64_t>(timeoutMinutes) * 60;
+    uint64_t sentAt = 0;
+    if (!textToFileTime(date, time, sentAt)) return true;
+    const uint64_t current = localFileTime(now);
+    return current > sentAt && current - sentAt > uint64_t{timeoutMinutes} * 60 * kFileTimeSecond;
 }
 
 bool ReceiptStore::reported(std::string_view hash) const {

@@ -87,7 +87,7 @@ private:
     unsigned readOutgoing(unsigned limit, const DayLimit &dayLimit);
     // Inbound phase; returns the number of lines taken.
     unsigned readReceipts(unsigned limit);
-    void track(std::string_view line, const DayLimit &dayLimit, long oldestDay);
+    void track(std::string_view line, const DayLimit &dayLimit, uint64_t oldestDay);
     void applyReceipt(std::string_view line);
     void insertIntoIndex(MessageList::iterator message);
     // The first index position whose hash is not below `hash`.

@@ -1,7 +1,9 @@
 #include "testsupport.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
@@ -125,6 +127,16 @@ int run(const std::vector<std::string> &argv, std::string *out, std::string *err
     if (out) *out = o;
     if (err) *err = e;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::pair<std::string, std::string> local_date_time(long secondsAgo) {
+    const std::time_t t = std::time(nullptr) - secondsAgo;
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char date[32], time[32];
+    std::snprintf(date, sizeof date, "%02d/%02d/%04d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
+    std::snprintf(time, sizeof time, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return {date, time};
 }
 
 } // namespace tarmin::test

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tarmin::test {
@@ -18,6 +19,10 @@ std::string read_file(const std::filesystem::path &p);
 void write_file(const std::filesystem::path &p, const std::string &bytes);
 // The names of a directory's entries, sorted.
 std::vector<std::string> names_in(const std::filesystem::path &dir);
+
+// The local date "dd/mm/yyyy" and time "hh:mm:ss" of `secondsAgo` seconds
+// before now, as the gateway logs write them.
+std::pair<std::string, std::string> local_date_time(long secondsAgo = 0);
 
 // Path of a program or library built in the build tree (bin/NAME).
 std::filesystem::path built_program(const std::string &name);

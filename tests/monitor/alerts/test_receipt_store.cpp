@@ -12,7 +12,6 @@
 
 #include <cctype>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 
@@ -25,26 +24,15 @@ namespace {
 const std::string kOutHeader = "Date,Time,Id,Host,Code,Hash,Recipients,Subject,Attachments,Protection\n";
 const std::string kInHeader = "Date,Time,Id,Host,Code,Hash,Notification,Address,Subject,Attachments,Protection\n";
 
-// "dd/mm/yyyy" and "hh:mm:ss" of now minus `secondsAgo`, local time.
-std::pair<std::string, std::string> sentAgo(long secondsAgo) {
-    const std::time_t t = std::time(nullptr) - secondsAgo;
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char date[32], time[32];
-    std::snprintf(date, sizeof date, "%02d/%02d/%04d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
-    std::snprintf(time, sizeof time, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return {date, time};
-}
-
 std::string outLine(const std::string &hash, const std::string &recipients, const std::string &code = "0",
                     const std::string &protection = "1", long secondsAgo = 60, const std::string &subject = "Plan") {
-    auto [date, time] = sentAgo(secondsAgo);
+    auto [date, time] = local_date_time(secondsAgo);
     return date + "," + time + ",1,gw," + code + "," + hash + "," + recipients + "," + subject + ",a.txt;b.doc," +
            protection + "\n";
 }
 
 std::string receipt(const std::string &hash, const std::string &result, const std::string &address) {
-    auto [date, time] = sentAgo(30);
+    auto [date, time] = local_date_time(30);
     return date + "," + time + ",1,gw,0," + hash + "," + result + "," + address + ",Re: Plan,,1\n";
 }
 
@@ -142,7 +130,7 @@ TEST_F(ReceiptStoreTest, ReceiptsPerRecipientUntilEveryoneConfirmed) {
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0]->hash(), "AB12");
     EXPECT_EQ(rows[0]->subject(), "Plan");
-    EXPECT_EQ(rows[0]->date(), sentAgo(86400).first);
+    EXPECT_EQ(rows[0]->date(), local_date_time(86400).first);
 
     // The first recipient confirms; a receipt for a hash nobody waits for and
     // one from an address that is not a recipient change nothing.

@@ -9,7 +9,6 @@
 #include "monitor/views/CLeftView.h"
 #include "monitor/views/CMonView.h"
 #include "monitor/views/RecordTableModel.h"
-#include "monitor/views/ReportWindow.h"
 
 #include <QAction>
 #include <QApplication>
@@ -17,32 +16,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <ctime>
 
 using namespace tarmin::monitor;
 using namespace tarmin::test;
 
 namespace {
 
-// "dd/mm/yyyy" and "hh:mm:ss" of now minus `secondsAgo`, local time.
-std::pair<std::string, std::string> sentAgo(long secondsAgo) {
-    const std::time_t t = std::time(nullptr) - secondsAgo;
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char date[32], time[32];
-    std::snprintf(date, sizeof date, "%02d/%02d/%04d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
-    std::snprintf(time, sizeof time, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
-    return {date, time};
-}
-
 std::string sending(long secondsAgo, const std::string &hash, const std::string &subject) {
-    auto [date, time] = sentAgo(secondsAgo);
+    auto [date, time] = local_date_time(secondsAgo);
     return GatewayLogs::outLine(date, time, "0", hash, "a@x.ru", subject, "", "1");
 }
 
 std::string receipt(const std::string &hash) {
-    auto [date, time] = sentAgo(60);
+    auto [date, time] = local_date_time(60);
     return GatewayLogs::inLine(date, time, "0", hash, "OK", "a@x.ru", "Re", "", "1");
 }
 
@@ -70,10 +56,7 @@ TEST(ReceiptsInTheProgram, BacklogIsWorkedOffAndTheWaitingMessagesAreListed) {
     MessageRecorder messages;
     DialogScript dialogs;
     QStringList shownReports;
-    dialogs.on(QStringLiteral("ReportWindow"), [&](QDialog &d) {
-        shownReports << static_cast<ReportWindow &>(d).plainText();
-        return QDialog::Accepted;
-    });
+    dialogs.keepReports(shownReports);
     CMainApp app;
     ASSERT_TRUE(app.InitInstance({"tmngwmon", "/profile=" + profile}));
     CLeftView *tree = app.mainFrame()->leftView();
