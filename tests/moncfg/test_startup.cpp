@@ -67,6 +67,14 @@ public:
         return dialog.result();
     }
 
+    // The only message shown since the last look, then forgets it.
+    void expectOnlyMessage(const QString &text, MsgIcon icon) {
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].text, text);
+        EXPECT_EQ(messages[0].icon, icon);
+        messages.clear();
+    }
+
 private:
     UiHook *m_previous = nullptr;
 };
@@ -130,9 +138,7 @@ TEST(MoncfgStartup, FailedInitialisationNamesTheProfile) {
     EXPECT_FALSE(app.InitInstance({"tmnmoncfg", "-profile:a\\b"}));
     EXPECT_EQ(app.mainDialog(), nullptr);
     EXPECT_EQ(app.ExitInstance(), CMainApp::kExitInitFailed);
-    ASSERT_EQ(op.messages.size(), 1u);
-    EXPECT_EQ(op.messages[0].text, QStringLiteral("Ошибка инициализации QZ_InitializeWithProfile a\\b"));
-    EXPECT_EQ(op.messages[0].icon, MsgIcon::Stop);
+    op.expectOnlyMessage(QStringLiteral("Ошибка инициализации QZ_InitializeWithProfile a\\b"), MsgIcon::Stop);
 }
 
 TEST(MoncfgPassword, SetOnTheRootPageThenAskedAcceptedAndRemoved) {
@@ -143,9 +149,7 @@ TEST(MoncfgPassword, SetOnTheRootPageThenAskedAcceptedAndRemoved) {
         // Two different texts: refused, nothing written.
         op.passwords = {QStringLiteral("секрет"), QStringLiteral("другой")};
         passwordBox(app)->click();
-        ASSERT_EQ(op.messages.size(), 1u);
-        EXPECT_EQ(op.messages[0].text, QStringLiteral("Введенные пароли не совпадают!"));
-        EXPECT_EQ(op.messages[0].icon, MsgIcon::Information);
+        op.expectOnlyMessage(QStringLiteral("Введенные пароли не совпадают!"), MsgIcon::Information);
         EXPECT_FALSE(passwordBox(app)->isChecked());
         EXPECT_EQ(storedHash(), std::nullopt);
         // "Отмена" at the second prompt changes nothing either.
@@ -162,7 +166,6 @@ TEST(MoncfgPassword, SetOnTheRootPageThenAskedAcceptedAndRemoved) {
         EXPECT_EQ(app.ExitInstance(), CMainApp::kExitOk);
     }
     op.captions.clear();
-    op.messages.clear();
     {
         CMainApp app;
         op.passwords = {QStringLiteral("секрет")};
@@ -188,11 +191,8 @@ TEST(MoncfgPassword, WrongOrCancelledPasswordEndsTheProgram) {
         EXPECT_FALSE(app.InitInstance({"tmnmoncfg", "-profile=locked"}));
         EXPECT_EQ(app.mainDialog(), nullptr);
         EXPECT_EQ(app.ExitInstance(), CMainApp::kExitWrongPassword);
-        ASSERT_EQ(op.messages.size(), 1u);
-        EXPECT_EQ(op.messages[0].text, QStringLiteral("Неверный пароль"));
-        EXPECT_EQ(op.messages[0].icon, MsgIcon::Stop);
+        op.expectOnlyMessage(QStringLiteral("Неверный пароль"), MsgIcon::Stop);
     }
-    op.messages.clear();
     {
         CMainApp app;
         op.passwords = {std::nullopt};
