@@ -215,6 +215,14 @@ const PendingMessage *ReceiptStore::find(std::string_view hash) const {
     return at == std::string::npos ? nullptr : &*m_index[at];
 }
 
+std::vector<const PendingMessage *> ReceiptStore::messagesWithHash(std::string_view hash) const {
+    // Messages of an equal hash lie together in the index, oldest first.
+    std::vector<const PendingMessage *> found;
+    for (std::size_t at = lowerBound(hash); at < m_index.size() && compareNoCase(m_index[at]->hash, hash) == 0; ++at)
+        found.push_back(&*m_index[at]);
+    return found;
+}
+
 std::vector<std::unique_ptr<CNotifRecord>> ReceiptStore::pendingMessages() const {
     m_readingSettings = readNotificationsSettings();
     std::vector<std::unique_ptr<CNotifRecord>> rows;

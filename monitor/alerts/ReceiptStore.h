@@ -67,6 +67,7 @@ public:
     std::vector<std::unique_ptr<CNotifRecord>> pendingMessages() const override;
     void checkOverdue(const CNotifRecord &message) override;
     void addReportedHashes(const std::vector<std::string> &hashes) override;
+    std::vector<const PendingMessage *> messagesWithHash(std::string_view hash) const override;
 
     // The pending message with this hash (without regard to case), null when
     // none waits.

@@ -250,6 +250,12 @@ void paintAttachment(QPainter &p) {
     p.drawPath(clip);
 }
 
+// The recipient icons: one badge filling the whole grid.
+QPointF gridCentre() { return QPointF(kGrid / 2.0, kGrid / 2.0); }
+void paintReceiptConfirmed(QPainter &p) { drawBadge(p, gridCentre(), kGrid / 2.0 - 2, kGreen, Mark::Check); }
+void paintReceiptFailed(QPainter &p) { drawBadge(p, gridCentre(), kGrid / 2.0 - 2, kRed, Mark::Cross); }
+void paintReceiptWaiting(QPainter &p) { drawClock(p, gridCentre(), kGrid / 2.0 - 2); }
+
 using Painter = void (*)(QPainter &);
 
 constexpr std::array<Painter, 11> kOwnIcons = {
@@ -280,6 +286,7 @@ struct ImageLists {
     std::array<QPixmap, kImageCount> large;
     std::array<QIcon, kImageCount> icons;
     QIcon attachment;
+    QIcon receiptConfirmed, receiptFailed, receiptWaiting;
 };
 
 ImageLists *g_lists = nullptr;
@@ -302,6 +309,12 @@ void MonitorIcons::ensureBuilt() {
     }
     lists.attachment.addPixmap(render(paintAttachment, 16));
     lists.attachment.addPixmap(render(paintAttachment, 32));
+    for (auto [icon, paint] : {std::pair{&lists.receiptConfirmed, &paintReceiptConfirmed},
+                               std::pair{&lists.receiptFailed, &paintReceiptFailed},
+                               std::pair{&lists.receiptWaiting, &paintReceiptWaiting}}) {
+        icon->addPixmap(render(paint, 16));
+        icon->addPixmap(render(paint, 32));
+    }
     g_lists = &lists;
 }
 
@@ -326,6 +339,21 @@ QPixmap MonitorIcons::large(int index) {
 QIcon MonitorIcons::attachment() {
     ensureBuilt();
     return g_lists->attachment;
+}
+
+QIcon MonitorIcons::receiptConfirmed() {
+    ensureBuilt();
+    return g_lists->receiptConfirmed;
+}
+
+QIcon MonitorIcons::receiptFailed() {
+    ensureBuilt();
+    return g_lists->receiptFailed;
+}
+
+QIcon MonitorIcons::receiptWaiting() {
+    ensureBuilt();
+    return g_lists->receiptWaiting;
 }
 
 } // namespace tarmin::monitor

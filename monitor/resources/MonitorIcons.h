@@ -37,6 +37,12 @@ public:
     static QPixmap large(int index);
     // The attachment icon of the record dialogs' attachment lists.
     static QIcon attachment();
+    // The recipient icons of the notification details dialog: a receipt that
+    // confirmed the check ("OK"), one that reported a failure ("ER"), and no
+    // receipt yet.
+    static QIcon receiptConfirmed();
+    static QIcon receiptFailed();
+    static QIcon receiptWaiting();
 
 private:
     static void ensureBuilt();

@@ -41,6 +41,7 @@ public:
     // The category shown (0 when none).
     int category() const { return static_cast<int>(m_category); }
     RecordTableModel *recordModel() const { return m_model; }
+    const MonitorContext &context() const { return m_context; }
     const FilterConditions &conditions(int category) const;
     void setConditions(int category, const FilterConditions &conditions);
     // The column widths kept for a category.

@@ -1,11 +1,14 @@
 #include "monitor/views/RecordDetailsDialogs.h"
 
 #include "monitor/logs/CGWRecord.h"
+#include "monitor/logs/CNotifRecord.h"
 #include "monitor/views/CErrorDlg.h"
 #include "monitor/views/CInRecordDlg.h"
+#include "monitor/views/CMonView.h"
+#include "monitor/views/CNotificationsDlg.h"
 #include "monitor/views/COutRecordDlg.h"
-#include "monitor/views/MessageBoxes.h"
 #include "monitor/views/ModalRunner.h"
+#include "monitor/views/model/MonitorContext.h"
 
 #include <QWidget>
 
@@ -27,12 +30,17 @@ public:
         CInRecordDlg dialog(record, static_cast<QWidget *>(owner));
         runModal(dialog);
     }
-    void showNotification(const CNotifRecord &, void *owner) override {
-        // Notification rows come from receipt tracking; the dialog with a
-        // message's receipts comes with it.
-        messageBox(static_cast<QWidget *>(owner),
-                   QStringLiteral("Просмотр уведомлений о сообщении в этой версии программы недоступен."),
-                   MsgIcon::Information);
+    void showNotification(const CNotifRecord &record, void *owner) override {
+        // The receipts come from the store of the list that shows the row.
+        auto *widget = static_cast<QWidget *>(owner);
+        const ReceiptTracking *receipts = nullptr;
+        for (QObject *o = widget; o; o = o->parent())
+            if (auto *view = qobject_cast<CMonView *>(o)) {
+                receipts = view->context().receipts;
+                break;
+            }
+        CNotificationsDlg dialog(record.hash(), receipts, widget);
+        dialog.run();
     }
 };
 

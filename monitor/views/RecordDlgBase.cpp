@@ -24,6 +24,18 @@ QFont boldFont(const QFont &base) {
 }
 } // namespace
 
+QDialogButtonBox *okCancelButtons(QDialog *dialog) {
+    auto *buttons = new QDialogButtonBox(dialog);
+    QPushButton *ok = buttons->addButton(QDialogButtonBox::Ok);
+    ok->setObjectName(QStringLiteral("ok"));
+    ok->setDefault(true);
+    QPushButton *cancel = buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole);
+    cancel->setObjectName(QStringLiteral("cancel"));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return buttons;
+}
+
 RecordDlgBase::RecordDlgBase(const QString &objectName, const QString &headingText, const QString &explanation,
                              QWidget *parent)
     : QDialog(parent), m_fields(new QGridLayout), m_heading(new QLabel(headingText, this)), m_icon(new QLabel(this)) {
@@ -111,15 +123,7 @@ void RecordDlgBase::addAttachments(const QStringList &names, bool failed, const 
 }
 
 void RecordDlgBase::finish() {
-    auto *buttons = new QDialogButtonBox(this);
-    QPushButton *ok = buttons->addButton(QDialogButtonBox::Ok);
-    ok->setObjectName(QStringLiteral("ok"));
-    ok->setDefault(true);
-    QPushButton *cancel = buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole);
-    cancel->setObjectName(QStringLiteral("cancel"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    static_cast<QVBoxLayout *>(layout())->addWidget(buttons);
+    static_cast<QVBoxLayout *>(layout())->addWidget(okCancelButtons(this));
     resize(520, m_attachments ? 440 : 320);
 }
 

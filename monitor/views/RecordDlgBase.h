@@ -7,12 +7,17 @@
 #include <QDialog>
 #include <QStringList>
 
+class QDialogButtonBox;
 class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QTreeWidget;
 
 namespace tarmin::monitor {
+
+// The buttons OK (the default) and "Отмена" of a dialog, wired to accept and
+// reject; the caller places the box.
+QDialogButtonBox *okCancelButtons(QDialog *dialog);
 
 class RecordDlgBase : public QDialog {
     Q_OBJECT

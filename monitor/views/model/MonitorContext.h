@@ -8,12 +8,14 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarmin::monitor {
 
 class CErrorRecord;
 class CNotifRecord;
+struct PendingMessage;
 
 // Counts the errors records of a reading for the numerous-error alert.
 class ErrorStatisticsSink {
@@ -40,6 +42,10 @@ public:
     // Hashes already reported as overdue in earlier runs (found in the
     // operator event files at start-up): they are not reported again.
     virtual void addReportedHashes(const std::vector<std::string> &hashes) = 0;
+    // Every message still waiting whose hash equals `hash` (without regard to
+    // case), oldest first: its recipients with their statuses and its
+    // attachments, for the notification details dialog.
+    virtual std::vector<const PendingMessage *> messagesWithHash(std::string_view hash) const = 0;
 };
 
 struct MonitorContext {

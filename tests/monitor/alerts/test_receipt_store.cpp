@@ -237,3 +237,14 @@ TEST_F(ReceiptStoreTest, ReceiptsWaitUntilTheOutgoingLogIsRead) {
     store.runBatch(1000);
     EXPECT_FALSE(store.catchUpPending());
 }
+
+TEST_F(ReceiptStoreTest, MessagesWithOneHashComeTogetherOldestFirst) {
+    sent({outLine("DD", "d@x.ru"), outLine("CC", "first@x.ru"), outLine("BB", "b@x.ru"), outLine("cc", "second@x.ru")});
+    ReceiptStore store(context);
+    store.runBatch(1000);
+    std::vector<std::string> found;
+    for (const PendingMessage *m : store.messagesWithHash("Cc"))
+        for (const std::string &s : statuses(m)) found.push_back(s);
+    EXPECT_EQ(found, (std::vector<std::string>{"first@x.ru=WAIT", "second@x.ru=WAIT"}));
+    EXPECT_TRUE(store.messagesWithHash("C").empty());
+}

@@ -37,6 +37,7 @@ public:
     void addReportedHashes(const std::vector<std::string> &hashes) override {
         reported.insert(reported.end(), hashes.begin(), hashes.end());
     }
+    std::vector<const PendingMessage *> messagesWithHash(std::string_view) const override { return {}; }
     std::vector<std::string> reported;
 };
 

@@ -5,14 +5,17 @@
 #include "GuiTestSupport.h"
 #include "testsupport.h"
 
+#include "monitor/alerts/ReceiptStore.h"
 #include "monitor/app/gui/CMainApp.h"
 #include "monitor/app/gui/CMainFrame.h"
 #include "monitor/logs/CErrorRecord.h"
 #include "monitor/logs/CNotifRecord.h"
+#include "monitor/resources/MonitorIcons.h"
 #include "monitor/views/CFilterDlg.h"
 #include "monitor/views/CHeaderCtrlEx.h"
 #include "monitor/views/CLeftView.h"
 #include "monitor/views/CMonView.h"
+#include "monitor/views/CNotificationsDlg.h"
 #include "monitor/views/RecordTableModel.h"
 #include "monitor/views/model/MonitorContext.h"
 #include "qzcom.h"
@@ -20,11 +23,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QHelpEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListView>
 #include <QTableView>
 #include <QTest>
 #include <QToolTip>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
 
@@ -355,13 +360,26 @@ public:
     }
     void checkOverdue(const CNotifRecord &m) override { checked.emplace_back(m.hash()); }
     void addReportedHashes(const std::vector<std::string> &) override {}
+    std::vector<const PendingMessage *> messagesWithHash(std::string_view hash) const override {
+        std::vector<const PendingMessage *> out;
+        for (const PendingMessage &m : messages)
+            if (m.hash == hash) out.push_back(&m);
+        return out;
+    }
 
     int batches = 0;
     unsigned lastLines = 0;
     bool pending = false;
     std::vector<std::tuple<std::string, std::string, std::string>> waiting;
     std::vector<std::string> checked;
+    std::vector<PendingMessage> messages;
 };
+
+QStringList texts(const QTreeWidget *list, int column) {
+    QStringList out;
+    for (int row = 0; row < list->topLevelItemCount(); ++row) out << list->topLevelItem(row)->text(column);
+    return out;
+}
 } // namespace
 
 TEST_F(ListTest, NotificationsAreRebuiltFromReceiptTracking) {
@@ -387,6 +405,48 @@ TEST_F(ListTest, NotificationsAreRebuiltFromReceiptTracking) {
     receipts.waiting.clear();
     list->OnCategorySelected(4);
     EXPECT_EQ(model->rowCount(), 3);
+}
+
+TEST_F(ListTest, NotificationRowOpensTheReceiptsOfItsMessage) {
+    FakeReceipts receipts;
+    receipts.waiting = {{"09:00:00", "AAA", "Первое"}, {"09:30:00", "BBB", "Второе"}, {"10:00:00", "CCC", "Третье"}};
+    // BBB is tracked without recipients; CCC is not tracked at all.
+    receipts.messages = {
+        {"", "", "AAA", "2", "", {{"a@x.ru", "OK"}, {"b@x.ru", "ER"}, {"c@x.ru", "WAIT"}}, {"1.txt", "2.doc"}},
+        {"", "", "BBB", "2", "", {}, {"3.txt"}}};
+    start(&receipts);
+    ASSERT_TRUE(tree->selectCategory(4));
+    QStringList addresses, results, attachments, counters;
+    std::vector<qint64> icons;
+    dialogs.on(QStringLiteral("CNotificationsDlg"), [&](QDialog &d) {
+        auto &n = static_cast<CNotificationsDlg &>(d);
+        addresses = texts(n.recipientList(), 0);
+        results = texts(n.recipientList(), 1);
+        attachments = texts(n.attachmentList(), 0);
+        for (QLineEdit *f : {n.totalField(), n.receivedField(), n.confirmedField(), n.failedField()}) counters << f->text();
+        for (int row = 0; row < n.recipientList()->topLevelItemCount(); ++row)
+            icons.push_back(n.recipientList()->topLevelItem(row)->icon(0).cacheKey());
+        EXPECT_EQ(n.windowTitle(), QStringLiteral("Тармин-Оператор"));
+        EXPECT_TRUE(n.title()->font().bold());
+        return int(QDialog::Accepted);
+    });
+    list->selectRow(2); // AAA, the oldest, at the bottom
+    QTest::keyClick(list->reportView(), Qt::Key_Return);
+    ASSERT_EQ(dialogs.shown, (std::vector<QString>{QStringLiteral("CNotificationsDlg")}));
+    // Rows go in at the top: the stored entries show last first.
+    EXPECT_EQ(addresses, (QStringList{"c@x.ru", "b@x.ru", "a@x.ru"}));
+    EXPECT_EQ(results, (QStringList{"WAIT", "ER", "OK"}));
+    EXPECT_EQ(attachments, (QStringList{"2.doc", "1.txt"}));
+    EXPECT_EQ(counters, (QStringList{"3", "2", "1", "1"}));
+    EXPECT_EQ(icons, (std::vector<qint64>{MonitorIcons::receiptWaiting().cacheKey(),
+                                          MonitorIcons::receiptFailed().cacheKey(),
+                                          MonitorIcons::receiptConfirmed().cacheKey()}));
+    // Without recipients the dialog closes at once, never shown.
+    for (int row : {1, 0}) {
+        list->selectRow(row);
+        QTest::keyClick(list->reportView(), Qt::Key_Return);
+    }
+    EXPECT_EQ(dialogs.shown.size(), 1u);
 }
 
 TEST_F(ListTest, TabMovesBetweenThePanes) {
