@@ -210,6 +210,14 @@ void ReceiptStore::remove(std::size_t indexPosition) {
     m_index.erase(m_index.begin() + static_cast<std::ptrdiff_t>(indexPosition));
 }
 
+std::vector<std::string> ReceiptStore::subjects() const {
+    std::vector<std::string> out;
+    std::set<std::string_view> seen;
+    for (const PendingMessage &message : m_messages)
+        if (!message.subject.empty() && seen.insert(message.subject).second) out.push_back(message.subject);
+    return out;
+}
+
 const PendingMessage *ReceiptStore::find(std::string_view hash) const {
     const std::size_t at = indexOf(hash);
     return at == std::string::npos ? nullptr : &*m_index[at];

@@ -73,6 +73,9 @@ public:
     // none waits.
     const PendingMessage *find(std::string_view hash) const;
     std::size_t size() const { return m_messages.size(); }
+    // The distinct non-empty subjects of the messages held, in the order of
+    // their first sending.
+    std::vector<std::string> subjects() const;
     bool reported(std::string_view hash) const;
 
     // Whether a message sent on `date` ("dd/mm/yyyy") at `time` ("hh:mm:ss")

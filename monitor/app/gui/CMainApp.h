@@ -60,6 +60,7 @@ public:
     const CMyCommandLineInfo &commandLine() const { return m_cmdInfo; }
     const StartupSettings &startupSettings() const { return m_startup; }
     MonitorContext &context() { return m_context; }
+    const ReceiptStore &receiptStore() const { return m_receipts; }
     int stage() const { return m_stage < kStageCommonServices ? m_stage : m_operator.stage(); }
     // The cryptographic context opened at start-up with the operator's own
     // certificate (ProtectionFlags bit 0); closed otherwise.

@@ -6,6 +6,7 @@
 #include "monitor/views/CLeftView.h"
 #include "monitor/views/CMainDoc.h"
 #include "monitor/views/CMonView.h"
+#include "monitor/views/CSignWizard.h"
 #include "monitor/views/MessageBoxes.h"
 #include "monitor/views/ModalRunner.h"
 #include "monitor/views/QtText.h"
@@ -22,7 +23,9 @@
 #include <QStyle>
 #include <QToolBar>
 
+#include <cstdio>
 #include <ctime>
+#include <exception>
 
 namespace tarmin::monitor {
 
@@ -116,13 +119,13 @@ void CMainFrame::createCommands() {
     refresh->setIcon(style->standardIcon(QStyle::SP_BrowserReload));
     connect(refresh, &QAction::triggered, this, &CMainFrame::OnRefresh);
 
-    // The signing and distribution wizards are not part of this build; their
-    // commands stay visible and disabled.
     QAction *sign = addCommand(kCmdSignMessage, QStringLiteral("&Создать сообщение..."),
                                QStringLiteral("Запустить Мастер выполнения ЭП документа"),
                                QStringLiteral("Создать сообщение"));
     sign->setIcon(MonitorIcons::icon(kImageSignedMessage));
-    sign->setEnabled(false);
+    connect(sign, &QAction::triggered, this, &CMainFrame::OnServiceSignMsg);
+    // The distribution wizard is not part of this build; its command stays
+    // visible and disabled.
     QAction *packet = addCommand(kCmdSendPacket, QStringLiteral("Отправить пакет..."),
                                  QStringLiteral("Запустить Мастер отправки пакета"), QStringLiteral("Отправить пакет"));
     packet->setIcon(MonitorIcons::icon(kImageOutbound));
@@ -321,6 +324,16 @@ void CMainFrame::OnClockTick() {
     char *text = nullptr;
     if (QZ_FormatFileTime(&now, 5, &text) == 0 && text) m_panes.value(kClockPane)->setText(qtText(text));
     QZ_Free(text);
+}
+
+void CMainFrame::OnServiceSignMsg() {
+    try {
+        placeSignedMessage(m_app, this);
+    } catch (const std::exception &e) {
+        messageBox(this, QString::fromLocal8Bit(e.what()), MsgIcon::Error);
+    } catch (...) {
+        std::fputs("CMainFrame::OnServiceSignMsg() exception catched\n", stderr);
+    }
 }
 
 void CMainFrame::setViewStyle(int id) {

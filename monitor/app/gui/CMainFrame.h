@@ -72,6 +72,8 @@ public:
     void OnRefresh();
     // Puts the local time into the clock pane.
     void OnClockTick();
+    // The signing wizard, then the message job it describes.
+    void OnServiceSignMsg();
 
     // Ends the window without saving placement or bar state (a start-up
     // that failed).
