@@ -207,7 +207,7 @@ TEST_F(StartupTest, CommandsOfLaterPartsAreDisabledAndFilterFollowsTheTree) {
     app = startMonitor({"/profile=Test"});
     ASSERT_TRUE(app);
     CMainFrame *frame = app->mainFrame();
-    EXPECT_FALSE(frame->command(kCmdSignMessage)->isEnabled());
+    EXPECT_TRUE(frame->command(kCmdSignMessage)->isEnabled());
     EXPECT_FALSE(frame->command(kCmdSendPacket)->isEnabled());
     EXPECT_TRUE(frame->command(kCmdConfiguration)->isEnabled());
     EXPECT_TRUE(frame->command(kCmdRefresh)->isEnabled());
