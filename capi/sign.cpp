@@ -119,8 +119,11 @@ int32_t finish_check(CapiContext *ctx, const crypto::SignedMessage &msg, const C
 }
 
 // Verifies signer 0 of a message against a certificate; records 0x4018.
+// With data (a detached check) the message must not carry content of its
+// own: its signature would prove that content and say nothing of the
+// caller's data. Without data (an attached check) it must carry content.
 std::unique_ptr<crypto::SignedMessage> verify_signer(CapiContext *ctx, const CapiBlob *signature,
-                                                     const crypto::Certificate &cert, const void *data, size_t length,
+                                                     const crypto::Certificate &cert, const CapiBlob *data,
                                                      const char *caller) {
     const char *step = "CryptVerifyDetachedMessageSignature()";
     if (!signature || !signature->pbData || !signature->cbData) {
@@ -130,7 +133,8 @@ std::unique_ptr<crypto::SignedMessage> verify_signer(CapiContext *ctx, const Cap
     }
     auto msg = crypto::SignedMessage::decode(signature->pbData, signature->cbData);
     if (msg && msg->signer_count() == 0) crypto::set_last_error(crypto::kErrNoSigner);
-    if (!msg || msg->signer_count() == 0 || !msg->verify(0, cert, data, length)) {
+    if (!msg || msg->signer_count() == 0 ||
+        !(data ? msg->verify_detached(0, cert, data->pbData, data->cbData) : msg->verify_attached(0, cert))) {
         record_error(ctx, true, 0x4018, "", "", step, caller);
         return nullptr;
     }
@@ -387,7 +391,7 @@ int32_t CCA_check_mem_sep(CapiContext *ctx, const CapiBlob *data, const CapiBlob
             return -1;
         }
         if (!lite_verify_cert(ctx, *c, 1)) return -1;
-        auto msg = verify_signer(ctx, signature, *c, data->pbData, data->cbData, caller);
+        auto msg = verify_signer(ctx, signature, *c, data, caller);
         if (!msg) return -1;
         return finish_check(ctx, *msg, c, result, caller);
     });
@@ -407,7 +411,7 @@ int32_t CCA_check_mem_attach(CapiContext *ctx, const CapiBlob *message, CapiBlob
             return -1;
         }
         if (!lite_verify_cert(ctx, *c, 1)) return -1;
-        auto msg = verify_signer(ctx, message, *c, nullptr, 0, caller);
+        auto msg = verify_signer(ctx, message, *c, nullptr, caller);
         if (!msg) return -1;
         auto inner = msg->content();
         if (!inner) {

@@ -221,30 +221,50 @@ std::optional<Bytes> SignedMessage::certificate(int i) const {
     return out;
 }
 
-bool SignedMessage::verify(int i, const Certificate &cert, const void *content, size_t length) const {
+bool SignedMessage::verify_detached(int i, const Certificate &cert, const void *content, size_t length) const {
+    if (has_content()) {
+        set_last_error(kErrBadMessage);
+        return false;
+    }
+    if (!content && length) {
+        set_last_error(kErrInvalidArg);
+        return false;
+    }
     CMS_SignerInfo *si = signer(i);
     if (!si) return false;
+    BioPtr in = mem_bio(content, length);
+    if (!in) {
+        set_last_error(kErrOutOfMemory);
+        return false;
+    }
+    return verify_over(si, cert, in.get());
+}
+
+bool SignedMessage::verify_attached(int i, const Certificate &cert) const {
+    if (!has_content()) {
+        set_last_error(kErrBadMessage);
+        return false;
+    }
+    CMS_SignerInfo *si = signer(i);
+    return si && verify_over(si, cert, nullptr);
+}
+
+// The signature of a signer and the digest of the content: the detached
+// content when given, else the message's own.
+bool SignedMessage::verify_over(CMS_SignerInfo *si, const Certificate &cert, BIO *detached_content) const {
     CMS_SignerInfo_set1_signer_cert(si, cert.x509());
     if (CMS_signed_get_attr_count(si) > 0 && CMS_SignerInfo_verify(si) <= 0) {
         set_last_error_openssl(kErrBadSignature);
         return false;
     }
-    BioPtr in;
-    if (!has_content()) {
-        in = mem_bio(content, length);
-        if (!in) {
-            set_last_error(kErrOutOfMemory);
-            return false;
-        }
-    }
-    BIO *chain = CMS_dataInit(cms_, in.get());
+    BIO *chain = CMS_dataInit(cms_, detached_content);
     if (!chain) {
         set_last_error_openssl(kErrBadMessage);
         return false;
     }
     drain(chain);
     int r = CMS_SignerInfo_verify_content(si, chain);
-    if (in) free_upto(chain, in.get());
+    if (detached_content) free_upto(chain, detached_content);
     else BIO_free_all(chain);
     if (r <= 0) {
         unsigned long e = ERR_peek_last_error();

@@ -63,14 +63,21 @@ public:
     // DER of carried certificate i.
     std::optional<Bytes> certificate(int i) const;
 
-    // Checks signer i against the given certificate: the signature, and the
-    // digest of the content (the given one for a detached message, else the
-    // message's own). kErrBadSignature or kErrHashValue when it does not hold.
-    bool verify(int i, const Certificate &cert, const void *content = nullptr, size_t length = 0) const;
+    // Checks signer i of a detached signature against the given certificate
+    // over the caller's content: the signature and the digest of that
+    // content. A message that carries content of its own is refused
+    // (kErrBadMessage) whatever the content given: its signature proves its
+    // own content, not the caller's. kErrBadSignature or kErrHashValue when
+    // the signature does not hold.
+    bool verify_detached(int i, const Certificate &cert, const void *content, size_t length) const;
+    // Checks signer i of a message that carries its content, over that
+    // content; a detached signature is refused (kErrBadMessage).
+    bool verify_attached(int i, const Certificate &cert) const;
 
 private:
     SignedMessage() = default;
     CMS_SignerInfo *signer(int i) const;
+    bool verify_over(CMS_SignerInfo *si, const Certificate &cert, BIO *detached_content) const;
     CMS_ContentInfo *cms_ = nullptr;
 };
 

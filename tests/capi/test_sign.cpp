@@ -285,6 +285,42 @@ TEST_F(QzmsSign, AttachedMessageHandsOutItsContent) {
     CCA_cert_free(*ctx, bob);
 }
 
+// A signature that carries its content proves that content, not the caller's
+// document: a detached check refuses it whatever the document, and so does
+// the protocol check built on it.
+TEST_F(QzmsSign, SignatureCarryingContentIsNeverTakenForADetachedOne) {
+    std::string signed_text = "Pay 10 roubles to Alice\n";
+    std::string in = file("forged.txt", signed_text), sig_path = (work_ / "forged.p7m").string(), err;
+    ASSERT_EQ(openssl({"cms", "-sign", "-engine", "gost", "-nodetach", "-binary", "-in", in, "-signer",
+                       pki_->pem("alice").string(), "-inkey", pki_->key("alice").string(), "-outform", "DER", "-out",
+                       sig_path},
+                      nullptr, &err),
+              0)
+        << err;
+    std::string sig = read_file(sig_path);
+    auto ctx = own();
+    PCCERT_CONTEXT alice = cert(*ctx, "alice");
+    for (const std::string &document : {std::string("Pay 1000000 roubles to Mallory\n"), signed_text}) {
+        CheckResult r{};
+        EXPECT_EQ(check(*ctx, document, sig, alice, &r), -1) << document;
+        EXPECT_EQ(ctx->code(), 0x4018u);
+        EXPECT_EQ(ctx->text(), "Ошибка пороверки подписи. [0x80091004 Неверный тип криптографического сообщения.]"_w);
+        EXPECT_EQ(r.Status, 4);
+        EXPECT_EQ(r.SignerCert, nullptr);
+        CCA_cert_free(*ctx, r.SignerCert);
+    }
+    std::string der = pki_->der("alice"), other = "Pay 1000000 roubles to Mallory\n";
+    CapiBlob d = blob_of(other), s = blob_of(sig), c = blob_of(der), protocol{};
+    char *text = nullptr;
+    EXPECT_EQ(CCA_test_check_signature(0, &d, &s, &c, &protocol, &text), 0x4018);
+    std::string p = text_of(protocol), tail = "Проверка ЭП завершилась с ошибкой\r\n"_w;
+    ASSERT_GE(p.size(), tail.size());
+    EXPECT_EQ(p.substr(p.size() - tail.size()), tail);
+    CCA_free(nullptr, protocol.pbData);
+    CCA_free(nullptr, text);
+    CCA_cert_free(*ctx, alice);
+}
+
 TEST_F(QzmsSign, CertificateWithoutSignatureUsageIsRefusedBeforeAnyCryptography) {
     std::string thumb = run_tmncert({"create", "--subject", "CN=Encryption only", "--issuer", pki_->thumb.at("ca"),
                                      "--usage", "encrypt", "--out", work_.string(), "--name", "enconly"});

@@ -96,7 +96,8 @@ void read_signed(const uint8_t *data, size_t size, const Fixture &f) {
         if (auto attrs = msg->signed_attributes(i))
             for (const auto &a : *attrs)
                 for (const auto &v : a.values) decode_time_value(v);
-        msg->verify(i, *f.cert, data, size);
+        msg->verify_detached(i, *f.cert, data, size);
+        msg->verify_attached(i, *f.cert);
     }
     int certs = msg->certificate_count();
     for (int i = 0; i < certs && i < 8; ++i)

@@ -88,7 +88,7 @@ TEST_F(Messages, OursVerifyWithOpensslCmsAndCarryOnlyTheSigningTime) {
         // Content type and message digest belong to every signature; the
         // signing time is the one attribute of our own.
         EXPECT_EQ((std::set<std::string>{"1.2.840.113549.1.9.3", "1.2.840.113549.1.9.4", kOidSigningTime}), oids);
-        EXPECT_TRUE(msg->verify(0, *c.user->cert, data().data(), data().size()));
+        EXPECT_TRUE(msg->verify_detached(0, *c.user->cert, data().data(), data().size()));
     }
 }
 
@@ -109,9 +109,17 @@ TEST_F(Messages, OpensslSignaturesVerifyWithOursDetachedAndAttached) {
             EXPECT_EQ(1, msg->signer_count());
             if (attached) {
                 EXPECT_EQ(data(), string_of(*msg->content()));
-                EXPECT_TRUE(msg->verify(0, *u.cert)) << who << std::hex << " " << last_error();
+                EXPECT_TRUE(msg->verify_attached(0, *u.cert)) << who << std::hex << " " << last_error();
+                // Its signature proves its own content: a detached check over
+                // any data, its own included, is refused.
+                EXPECT_FALSE(msg->verify_detached(0, *u.cert, "forged", 6)) << who;
+                EXPECT_EQ(kErrBadMessage, last_error());
+                EXPECT_FALSE(msg->verify_detached(0, *u.cert, data().data(), data().size())) << who;
+                EXPECT_EQ(kErrBadMessage, last_error());
             } else {
-                EXPECT_TRUE(msg->verify(0, *u.cert, data().data(), data().size())) << who;
+                EXPECT_TRUE(msg->verify_detached(0, *u.cert, data().data(), data().size())) << who;
+                EXPECT_FALSE(msg->verify_attached(0, *u.cert)) << who;
+                EXPECT_EQ(kErrBadMessage, last_error());
             }
             // The signing time openssl put in reads back as now.
             bool has_time = false;
@@ -149,7 +157,7 @@ TEST_F(Messages, SignerIsNamedByIssuerAndSerialAndCertificatesOnlyWhenAsked) {
     EXPECT_FALSE(m2->signer_id(1, &issuer, &serial));
     EXPECT_EQ(kErrInvalidIndex, last_error());
     // Without a certificate in the message, the checker supplies it.
-    EXPECT_TRUE(m2->verify(0, *u2012_->cert, data().data(), data().size()));
+    EXPECT_TRUE(m2->verify_detached(0, *u2012_->cert, data().data(), data().size()));
 }
 
 TEST_F(Messages, AlteredDataSignatureOrWrongCertificateFail) {
@@ -158,16 +166,16 @@ TEST_F(Messages, AlteredDataSignatureOrWrongCertificateFail) {
     auto msg = SignedMessage::decode(sig->data(), sig->size());
     std::string other = data();
     other[100] ^= 1;
-    EXPECT_FALSE(msg->verify(0, *u2001_->cert, other.data(), other.size()));
+    EXPECT_FALSE(msg->verify_detached(0, *u2001_->cert, other.data(), other.size()));
     EXPECT_EQ(kErrHashValue, last_error());
-    EXPECT_FALSE(msg->verify(0, *u2012_->cert, data().data(), data().size()));
+    EXPECT_FALSE(msg->verify_detached(0, *u2012_->cert, data().data(), data().size()));
 
     // The signature value is the last octet string of the message.
     Bytes bad = *sig;
     bad[bad.size() - 5] ^= 0x01;
     auto damaged = SignedMessage::decode(bad.data(), bad.size());
     ASSERT_TRUE(damaged);
-    EXPECT_FALSE(damaged->verify(0, *u2001_->cert, data().data(), data().size()));
+    EXPECT_FALSE(damaged->verify_detached(0, *u2001_->cert, data().data(), data().size()));
     EXPECT_EQ(kErrBadSignature, last_error());
 }
 
@@ -177,13 +185,13 @@ TEST_F(Messages, AttachedAndEmptyContentRoundTrip) {
     auto msg = SignedMessage::decode(sig->data(), sig->size());
     ASSERT_TRUE(msg->has_content());
     EXPECT_EQ(data(), string_of(*msg->content()));
-    EXPECT_TRUE(msg->verify(0, *u2012_->cert));
+    EXPECT_TRUE(msg->verify_attached(0, *u2012_->cert));
 
     auto empty = sign(*u2012_, HashAlg::Streebog256, false, true, "");
     ASSERT_TRUE(empty);
     auto m = SignedMessage::decode(empty->data(), empty->size());
-    EXPECT_TRUE(m->verify(0, *u2012_->cert, "", 0));
-    EXPECT_FALSE(m->verify(0, *u2012_->cert, "x", 1));
+    EXPECT_TRUE(m->verify_detached(0, *u2012_->cert, "", 0));
+    EXPECT_FALSE(m->verify_detached(0, *u2012_->cert, "x", 1));
 }
 
 TEST_F(Messages, TwoSignersAreCounted) {
@@ -233,7 +241,7 @@ TEST_F(Messages, EveryDamagedByteIsSurvived) {
         if (auto attrs = msg->signed_attributes(0))
             for (const auto &a : *attrs)
                 for (const auto &v : a.values) decode_time_value(v);
-        verified += msg->verify(0, *u2001_->cert, d.data(), d.size());
+        verified += msg->verify_detached(0, *u2001_->cert, d.data(), d.size());
     }
     // Only bytes outside what is signed (the carried certificate, the
     // unsigned parts) may change without breaking the signature.
