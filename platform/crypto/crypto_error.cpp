@@ -61,6 +61,8 @@ const Message kMessages[] = {
     {kErrExists, "Объект или свойство уже существуют."_w, "The object or property already exists."},
     {kErrNoSigner, "Не найден сертификат подписавшего."_w, "Cannot find the original signer."},
     {kErrBadEncoding, "Ошибка ASN1: неожиданный тег."_w, "ASN1 bad tag value met."},
+    {kErrKeyEncrypted, "Закрытый ключ защищен паролем; используются только ключи без пароля."_w,
+     "The private key is protected by a password; only keys without a password are used."},
 };
 
 // A language code from a locale name such as "ru_RU.UTF-8" or "en".

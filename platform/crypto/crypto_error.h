@@ -34,6 +34,8 @@ inline constexpr uint32_t kErrExists = 0x80092005;           // the object is al
 inline constexpr uint32_t kErrNoSigner = 0x8009200E;         // the signer's certificate is not given
 inline constexpr uint32_t kErrBadEncoding = 0x8009310B;      // ASN.1 that does not decode
 inline constexpr uint32_t kErrStoreReadOnly = 0x80070005;    // access denied (read-only store)
+// Failures of the stores of our own (customer codes, facility 9).
+inline constexpr uint32_t kErrKeyEncrypted = 0xA0090001;     // a private key protected by a password
 
 // The calling thread's last error (0 when none was set).
 uint32_t last_error();

@@ -11,6 +11,8 @@
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 
+#include <climits>
+#include <cstring>
 #include <mutex>
 
 namespace tarmin::crypto {
@@ -182,12 +184,39 @@ std::optional<std::string> private_key_to_pem(EVP_PKEY *key) {
     return out;
 }
 
-EvpPkeyPtr private_key_from_pem(std::string_view pem) {
+namespace {
+
+// What the password callback is given, and what it tells back.
+struct PasswordRequest {
+    std::string_view password;
+    bool asked = false;
+};
+
+// Hands over the caller's password, or refuses when there is none. Without
+// a callback of its own OpenSSL would ask on the terminal, or read the
+// process's standard input when there is no terminal: a library must never
+// do either.
+int password_callback(char *buf, int size, int, void *user) {
+    auto *req = static_cast<PasswordRequest *>(user);
+    req->asked = true;
+    if (req->password.empty() || req->password.size() > static_cast<size_t>(size)) return -1;
+    std::memcpy(buf, req->password.data(), req->password.size());
+    return static_cast<int>(req->password.size());
+}
+
+} // namespace
+
+EvpPkeyPtr private_key_from_pem(std::string_view pem, std::string_view password) {
     if (!ensure_provider()) return nullptr;
+    if (pem.size() > static_cast<size_t>(INT32_MAX)) {
+        set_last_error(kErrBadKeyset);
+        return nullptr;
+    }
+    PasswordRequest req{password};
     BIO *bio = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
-    EVP_PKEY *key = bio ? PEM_read_bio_PrivateKey(bio, nullptr, nullptr, nullptr) : nullptr;
+    EVP_PKEY *key = bio ? PEM_read_bio_PrivateKey(bio, nullptr, password_callback, &req) : nullptr;
     BIO_free(bio);
-    if (!key) set_last_error_openssl(kErrBadKeyset);
+    if (!key) set_last_error_openssl(req.asked && password.empty() ? kErrKeyEncrypted : kErrBadKeyset);
     return EvpPkeyPtr(key);
 }
 

@@ -77,9 +77,12 @@ EvpPkeyPtr generate_key(KeyAlg alg, std::string_view paramset = {});
 // a key that is not GOST).
 std::optional<KeyAlg> key_alg_of(const EVP_PKEY *key);
 
-// PEM (PKCS #8, unencrypted) text of a private key, and back.
+// PEM (PKCS #8, unencrypted) text of a private key, and back. Reading never
+// asks for a password: an encrypted key opens only with the password given
+// (kErrBadKeyset when it is wrong) and fails with kErrKeyEncrypted without
+// one.
 std::optional<std::string> private_key_to_pem(EVP_PKEY *key);
-EvpPkeyPtr private_key_from_pem(std::string_view pem);
+EvpPkeyPtr private_key_from_pem(std::string_view pem, std::string_view password = {});
 
 // Text form of an object identifier ("1.2.643.2.2.9").
 std::string oid_text(const ASN1_OBJECT *obj);

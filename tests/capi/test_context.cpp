@@ -8,7 +8,10 @@
 
 #include <QDialog>
 
+#include <openssl/pem.h>
+
 #include <fstream>
+#include <unistd.h>
 
 using namespace tarmin::test;
 using namespace tarmin::cp::literals;
@@ -239,6 +242,52 @@ TEST_F(QzmsContext, PrivateKeyMissingGivesOne) {
     EXPECT_EQ(CCA_init(ctx), 1);
     EXPECT_EQ(ctx.code(), 0x400Du);
     EXPECT_EQ(ctx.text(), "Ошибка загрузки личного ключа пользователя. [0x8009000D Ключ не существует.]"_w);
+    run_tmncert({"delete", "--store", "MY", thumb});
+}
+
+// A password-protected key in "MY" is refused at once: the library never asks
+// on a terminal, and never reads the host's standard input for a password.
+TEST_F(QzmsContext, EncryptedOwnKeyIsRefusedWithoutAskingForAPassword) {
+    std::string thumb = run_tmncert({"create", "--subject", "CN=Locked operator", "--issuer", pki_->thumb.at("ca"),
+                                     "--store", "MY", "--email", "locked@tarmin.test"});
+    thumb.erase(thumb.find_last_not_of("\n") + 1);
+    std::filesystem::path key_file = crypto::certstores_root() / "CurrentUser/MY/.Default" / (thumb + ".key");
+    crypto::EvpPkeyPtr key = crypto::private_key_from_pem(read_file(key_file));
+    ASSERT_TRUE(key);
+    BIO *bio = BIO_new(BIO_s_mem());
+    char password[] = "secret";
+    ASSERT_EQ(PEM_write_bio_PKCS8PrivateKey(bio, key.get(), EVP_aes_256_cbc(), nullptr, 0, nullptr, password), 1);
+    char *pem = nullptr;
+    long pem_length = BIO_get_mem_data(bio, &pem);
+    write_file(key_file, std::string(pem, static_cast<size_t>(pem_length)));
+    BIO_free(bio);
+    std::filesystem::permissions(key_file, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    run_tmncert({"setmy", thumb});
+
+    // The password waits on standard input: a library that asked for one
+    // would take it from there.
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe(pipe_fds), 0);
+    const std::string typed = "secret\nsecret\n";
+    ASSERT_EQ(::write(pipe_fds[1], typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    ::close(pipe_fds[1]);
+    int saved_stdin = ::dup(0);
+    ::dup2(pipe_fds[0], 0);
+    int32_t rc;
+    {
+        Ctx ctx;
+        rc = CCA_init(ctx);
+        EXPECT_EQ(ctx.code(), 0x400Du);
+        EXPECT_EQ(ctx.text(), "Ошибка загрузки личного ключа пользователя. [0xA0090001 Закрытый ключ защищен паролем; "
+                              "используются только ключи без пароля.]"_w);
+    }
+    ::dup2(saved_stdin, 0);
+    ::close(saved_stdin);
+    std::string left(64, '\0');
+    ssize_t n = ::read(pipe_fds[0], left.data(), left.size());
+    ::close(pipe_fds[0]);
+    EXPECT_EQ(rc, 1);
+    EXPECT_EQ(left.substr(0, n > 0 ? static_cast<size_t>(n) : 0), typed) << "standard input was read";
     run_tmncert({"delete", "--store", "MY", thumb});
 }
 
