@@ -256,6 +256,35 @@ QZ_API size_t QZ_GetReportCount(void);
  * they are dropped. */
 QZ_API void QZ_Trace(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
+/* ---- Message boxes ---------------------------------------------------- */
+
+/* Buttons and icons of QZ_MessageBox (the values of the system's). */
+#define QZ_MB_OK 0x0u
+#define QZ_MB_OKCANCEL 0x1u
+#define QZ_MB_YESNOCANCEL 0x3u
+#define QZ_MB_YESNO 0x4u
+#define QZ_MB_RETRYCANCEL 0x5u
+#define QZ_MB_ICONERROR 0x10u
+#define QZ_MB_ICONQUESTION 0x20u
+#define QZ_MB_ICONWARNING 0x30u
+#define QZ_MB_ICONINFORMATION 0x40u
+#define QZ_MB_SETFOREGROUND 0x10000u
+/* Answers. */
+#define QZ_IDOK 1
+#define QZ_IDCANCEL 2
+#define QZ_IDYES 6
+#define QZ_IDNO 7
+
+/* Shows a message box for a library and returns the button chosen. A program
+ * with windows installs the presenter that shows it; without one the text
+ * goes to standard error (UTF-8) and the answer is the cautious one: Cancel
+ * where the box has it, else No, else OK. Texts are Windows-1251. */
+typedef int (*QZ_MESSAGE_BOX_PRESENTER)(QZ_HWND owner, const char *text, const char *caption, QZ_DWORD flags,
+                                        void *user);
+/* Installs the presenter of this process (null restores standard error). */
+QZ_API void QZ_SetMessageBoxPresenter(QZ_MESSAGE_BOX_PRESENTER presenter, void *user);
+QZ_API int QZ_MessageBox(QZ_HWND owner, const char *text, const char *caption, QZ_DWORD flags);
+
 /* ---- Formatting ------------------------------------------------------- */
 
 /* Formats a file time as it is (no zone conversion). format 5: date and time

@@ -1,0 +1,750 @@
+// The S/MIME encoder: message objects in, the text of a multipart message with
+// the suite's X- headers out, optionally signed as multipart/signed and
+// enveloped for the recipients.
+//
+// Everything is streamed into work files as it arrives: the output file
+// ("TMN"), the data file ("TMB": the raw bytes of every part in output order,
+// which the message hash and signature cover), one description document per
+// nesting level ("TMA") and the signature file of a level ("TMS").
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "common/codepage.h"
+#include "smime/archive.h"
+#include "smime/certs.h"
+#include "smime/context.h"
+#include "smime/hooks.h"
+#include "smime/mime_text.h"
+#include "smime/report.h"
+#include "smime/settings.h"
+#include "smime/signfile.h"
+
+using namespace tarmin::smime;
+
+namespace tarmin::smime {
+
+void release_encoder(MhaContext *ctx) {
+    EncoderState &e = st(ctx).enc;
+    e.output.release();
+    e.data.release();
+    for (WorkFile &f : e.level_files) f.release();
+    e.signs.clear();
+    e.sender = {};
+    e.recipients.clear();
+    e.boundary_stamp.clear();
+    e.level = 0;
+    e.collect = false;
+}
+
+} // namespace tarmin::smime
+
+namespace {
+
+constexpr const char *kAdd = "MHA_encode_add";
+constexpr const char *kFinal = "MHA_encode_final";
+constexpr const char *kDescriptionName = "$Tarmin-Message$.txt";
+constexpr const char *kSignFileName = "TMNSIGN.TMS";
+// A header line that carries a name, an address or a subject is built in a
+// work buffer of this size; longer texts are refused as a format error (the
+// decoder reads lines of at most this length too).
+constexpr size_t kMaxHeaderLine = 4096;
+// Attachments are base64-encoded in pieces of this many bytes (a multiple of
+// 48, so the lines come out as if encoded at once).
+constexpr size_t kBase64Piece = 48 * 8192;
+
+std::string printf_string(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string printf_string(const char *format, ...) {
+    char buf[256];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(buf, sizeof buf, format, args);
+    va_end(args);
+    return std::string(buf, n < 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1));
+}
+
+std::string boundary(const EncoderState &e, int level) {
+    return printf_string("----_=_NextPart_%03X_", static_cast<unsigned>(level)) + e.boundary_stamp;
+}
+
+std::string time_stamp() {
+    uint32_t t = static_cast<uint32_t>(current_time());
+    return printf_string("%08" PRIX32 ".%08" PRIX32, t, static_cast<uint32_t>(~t));
+}
+
+const char *transfer_encoding_line(const MhaContext *ctx) {
+    return ctx->state->settings.binary ? "Content-Transfer-Encoding: binary\r\n"
+                                       : "Content-Transfer-Encoding: base64\r\n";
+}
+
+// A failed step of MHA_encode_add: the trace, then everything of the message
+// is dropped and the context refuses further objects until the next init.
+int32_t fail_step(MhaContext *ctx, const char *step) {
+    if (step) trace(step, kAdd);
+    release_encoder(ctx);
+    State &s = st(ctx);
+    s.settings.archive_out.clear();
+    s.settings.archive_in.clear();
+    s.enc.error = true;
+    return kFailed;
+}
+
+int32_t fail_format(MhaContext *ctx, const char *step, const char *field) {
+    report(kFormat, field);
+    return fail_step(ctx, step);
+}
+
+bool line_fits(const std::string &line) { return line.size() <= kMaxHeaderLine; }
+
+// Writes content in the message's transfer encoding.
+bool write_content(MhaContext *ctx, WorkFile &out, std::string_view data) {
+    if (!out.write("\r\n")) return false;
+    if (ctx->state->settings.binary) return out.write(data);
+    for (size_t off = 0; off < data.size(); off += kBase64Piece)
+        if (!out.write(base64_lines(data.substr(off, kBase64Piece)))) return false;
+    return true;
+}
+
+// One application/octet-stream part: headers, content, and its raw bytes to
+// the data file. name_1251 goes into the name parameter; hex_name and hex_id
+// are the values of X-Attachment-Name and X-Attachment-Content-Id.
+bool write_part(MhaContext *ctx, std::string_view name_1251, long position, unsigned long method,
+                std::string_view data, const std::string &hex_name, const std::string &hex_id) {
+    EncoderState &e = st(ctx).enc;
+    std::string h;
+    h.reserve(512);
+    h += "\r\n--" + boundary(e, e.level) + "\r\n";
+    h += "Content-Type: application/octet-stream;\r\n";
+    h += " name=\"" + rfc2047_koi8r(name_1251) + "\"\r\n";
+    h += transfer_encoding_line(ctx);
+    h += printf_string("X-Rendering-Position: %ld\r\n", position);
+    h += printf_string("X-Method: %lu\r\n", method);
+    h += printf_string("X-Attachment-Length: %lu\r\n", static_cast<unsigned long>(data.size()));
+    h += "X-Attachment-Name: " + hex_name + "\r\n";
+    if (!hex_id.empty()) h += "X-Attachment-Content-Id: " + hex_id + "\r\n";
+    return e.output.write(h) && write_content(ctx, e.output, data) && e.data.write(data);
+}
+
+// The multipart header of a level and its description file.
+bool start_level(MhaContext *ctx) {
+    EncoderState &e = st(ctx).enc;
+    std::string h = "Content-Type: multipart/mixed;\r\n boundary=\"" + boundary(e, e.level) + "\"\r\n";
+    return e.output.write(h) && e.level_files[e.level].create("TMA", kAdd, crypto(ctx));
+}
+
+// ---- Attachment signatures ---------------------------------------------------
+
+// Signs an attachment into the level's list, or keeps a signature file that
+// the host passed (merged = true: the attachment itself is not written).
+bool add_sign_to_attachment(MhaContext *ctx, std::string_view name, std::string_view data, bool &merged) {
+    constexpr const char *kFn = "add_sign_to_attachment";
+    State &s = st(ctx);
+    EncoderState &e = s.enc;
+    merged = false;
+    SignNode node;
+    node.signer = s.owner_name ? s.owner_name : "";
+    node.attach_name = to_charset(name, e.charset);
+    node.level = e.level;
+    if (is_sign_file_name(name)) {
+        if (data.size() <= 11) {
+            trace("signature file too short", kFn);
+            report(kFormat, kSignFileName);
+            return false;
+        }
+        const std::string charset = e.charset;
+        node.signature = convert_attachment_names(data, [&](std::string_view v) { return to_charset(v, charset); });
+        node.sequence = 0;
+        e.signs.push_back(std::move(node));
+        merged = true;
+        return true;
+    }
+    int highest = 0;
+    for (const SignNode &n : e.signs)
+        if (n.level == e.level) highest = std::max(highest, n.sequence);
+    node.sequence = highest + 1;
+
+    CapiBlob in{reinterpret_cast<unsigned char *>(const_cast<char *>(data.data())), static_cast<uint32_t>(data.size())};
+    CapiBlob hash{}, sig{};
+    if (CCA_hash_mem(crypto(ctx), &in, &hash) != 0) {
+        report_crypto(crypto(ctx), "CCA_hash_mem", kFn);
+        return false;
+    }
+    node.hash_text = hash_text(std::string_view(reinterpret_cast<char *>(hash.pbData), hash.cbData));
+    CCA_free(crypto(ctx), hash.pbData);
+    if (CCA_sign_mem_sep(crypto(ctx), &in, s.my_cert, &sig) != 0) {
+        report_crypto(crypto(ctx), "CCA_sign_mem_sep", kFn);
+        return false;
+    }
+    node.signature.assign(reinterpret_cast<char *>(sig.pbData), sig.cbData);
+    CCA_free(crypto(ctx), sig.pbData);
+    const std::string copy(data);
+    if (!archive_data_and_sign(ctx, Direction::outgoing, name, &copy, &node.signature, node.signer)) {
+        trace("archive_data_and_sign", kFn);
+        return false;
+    }
+    e.signs.push_back(std::move(node));
+    return true;
+}
+
+// The signature file of a level (records of its signed attachments, then the
+// kept text of a passed signature file); the level's nodes leave the list.
+// had_nodes: whether the level had any.
+bool create_attached_sign(MhaContext *ctx, std::string &file, bool &had_nodes) {
+    constexpr const char *kFn = "create_attached_sign";
+    EncoderState &e = st(ctx).enc;
+    had_nodes = false;
+    WorkFile tms;
+    if (!tms.create("TMS", kFn, crypto(ctx))) return false;
+    const bool with_address = !e.sender.type.empty() && !e.sender.address.empty();
+    std::string kept;
+    for (const SignNode &n : e.signs) {
+        if (n.level != e.level) continue;
+        had_nodes = true;
+        if (n.sequence == 0) {
+            kept += n.signature;
+            continue;
+        }
+        SignRecord r;
+        r.signer = n.signer;
+        r.hash = n.hash_text;
+        r.name = n.attach_name;
+        r.type = e.sender.type;
+        r.address = e.sender.address;
+        r.signature = n.signature;
+        if (!tms.write(format_sign_record(r, with_address))) {
+            trace("write_data_to_tempfile", kFn);
+            return false;
+        }
+    }
+    if (!tms.write(kept) || !tms.save_and_close(file)) {
+        trace("save_tempfile", kFn);
+        return false;
+    }
+    std::erase_if(e.signs, [&](const SignNode &n) { return n.level == e.level; });
+    return true;
+}
+
+// ---- Objects -------------------------------------------------------------------
+
+int32_t add_start(MhaContext *ctx) {
+    EncoderState &e = st(ctx).enc;
+    e.recipients.clear();
+    e.sender = {};
+    e.collect = true;
+    e.level = 0;
+    e.to_started = e.cc_started = false;
+    st(ctx).enc.phase = EncodePhase::open;
+    if (e.flags & MHA_PASS_THROUGH) return 0;
+    e.boundary_stamp = time_stamp();
+    std::string h = "MIME-Version: 1.0\r\n";
+    h += (e.flags & MHA_CONFIRM) ? "X-Confirmation: 1\r\n" : "X-Confirmation: 0\r\n";
+    h += "X-Charset: " + e.charset + "\r\n";
+    if (!e.output.write(h) || !start_level(ctx)) return fail_step(ctx, "start");
+    return 0;
+}
+
+int32_t add_nested_start(MhaContext *ctx, const MhaObject *o) {
+    EncoderState &e = st(ctx).enc;
+    if (e.level >= kLevels - 1) return fail_format(ctx, "ObjectLevel >= 127", "message/rfc822");
+    e.collect = false;
+    e.to_started = e.cc_started = false;
+    std::string h = "\r\n--" + boundary(e, e.level) + "\r\n";
+    h += "Content-Type: message/rfc822\r\n";
+    h += "MIME-Version: 1.0\r\n";
+    h += printf_string("X-Rendering-Position: %ld\r\n", static_cast<long>(o->NestedRenderingPosition));
+    h += "X-Method: 1\r\n";
+    if (!e.output.write(h)) return fail_step(ctx, "write_string_to_tempfile");
+    ++e.level;
+    if (!start_level(ctx)) return fail_step(ctx, "start nested");
+    return 0;
+}
+
+struct AddressFields {
+    char **type;
+    char *name;
+    char *address;
+};
+
+AddressFields address_fields(MhaObject *o) {
+    switch (o->Type) {
+    case MHA_OBJ_FROM: return {&o->FromTypeAddress, o->FromName, o->FromAddress};
+    case MHA_OBJ_TO: return {&o->ToTypeAddress, o->ToName, o->ToAddress};
+    case MHA_OBJ_CC: return {&o->CcTypeAddress, o->CcName, o->CcAddress};
+    default: return {&o->BccTypeAddress, o->BccName, o->BccAddress};
+    }
+}
+
+int32_t add_address(MhaContext *ctx, MhaObject *o) {
+    EncoderState &e = st(ctx).enc;
+    AddressFields f = address_fields(o);
+    if (!f.address || !*f.address) return fail_format(ctx, "address", "Address");
+    std::string type = *f.type && **f.type ? *f.type : "SMTP";
+    const std::string name = f.name ? f.name : "";
+    const std::string address = f.address;
+    const bool recipient = o->Type != MHA_OBJ_FROM;
+    if (e.collect && recipient && (e.flags & MHA_ENCRYPT)) {
+        std::vector<PCCERT_CONTEXT> certs;
+        bool ok = find_certs_by_address(ctx, type, address, certs, kAdd);
+        if (*f.type && std::strlen(*f.type) == type.size()) std::memcpy(*f.type, type.data(), type.size());
+        const bool found = !certs.empty();
+        release_certs(ctx, certs);
+        if (!ok) return fail_step(ctx, "find_cert_by_address");
+        if (!found) {
+            // The message stays open: the host may leave this recipient out.
+            trace("find_cert_by_address", kAdd);
+            return kFailed;
+        }
+    }
+    if (o->Type != MHA_OBJ_BCC && !(e.flags & MHA_PASS_THROUGH)) {
+        std::string line;
+        if (o->Type == MHA_OBJ_FROM) line = "From: ";
+        else if (o->Type == MHA_OBJ_TO) line = e.to_started ? ", " : "To: ";
+        else line = e.cc_started ? ", " : "Cc: ";
+        (o->Type == MHA_OBJ_TO ? e.to_started : e.cc_started) |= o->Type != MHA_OBJ_FROM;
+        line += name.empty() ? address : to_charset(name, e.charset);
+        line += " <";
+        if (!iequals(type, "SMTP")) line += type + ":";
+        line += address + ">\r\n";
+        if (!line_fits(line)) return fail_format(ctx, "address line too long", "Address");
+        if (!e.level_files[e.level].write(line)) return fail_step(ctx, "write_string_to_tempfile");
+    }
+    if (e.collect) {
+        Address a{type, name.empty() ? address : name, address};
+        if (recipient) e.recipients.push_back(std::move(a));
+        else e.sender = std::move(a);
+    }
+    return 0;
+}
+
+int32_t add_header_line(MhaContext *ctx, const std::string &line, const char *field) {
+    EncoderState &e = st(ctx).enc;
+    if (!line_fits(line)) return fail_format(ctx, "header line too long", field);
+    if (!e.level_files[e.level].write(line)) return fail_step(ctx, "write_string_to_tempfile");
+    return 0;
+}
+
+int32_t add_body(MhaContext *ctx, const MhaObject *o) {
+    EncoderState &e = st(ctx).enc;
+    if (!o->Body && o->BodyLength) return fail_format(ctx, "Body == NULL", "Body");
+    std::string_view body(o->Body ? o->Body : "", o->Body ? o->BodyLength : 0);
+    e.level_files[e.level].set_pending("Body:\r\n" + to_charset(body, e.charset));
+    return 0;
+}
+
+int32_t add_html(MhaContext *ctx, const MhaObject *o) {
+    EncoderState &e = st(ctx).enc;
+    if (!o->HtmlData || o->HtmlLength == 0) return 0;
+    std::string b64 = base64_lines(to_charset(
+        std::string_view(reinterpret_cast<const char *>(o->HtmlData), o->HtmlLength), e.charset));
+    std::string text = printf_string("Mime-Body-Html-Base64:%lu\r\n", static_cast<unsigned long>(b64.size())) + b64;
+    if (!e.level_files[e.level].write(text)) return fail_step(ctx, "write_string_to_tempfile");
+    return 0;
+}
+
+int32_t add_attachment(MhaContext *ctx, const MhaObject *o) {
+    EncoderState &e = st(ctx).enc;
+    if (!o->AttachData && o->AttachLength) return fail_format(ctx, "AttachData == NULL", "Attachment");
+    const std::string name = o->AttachName ? o->AttachName : "";
+    std::string_view data(reinterpret_cast<const char *>(o->AttachData), o->AttachData ? o->AttachLength : 0);
+    if ((e.flags & MHA_SIGN) && !(e.flags & MHA_NO_ATTACH_SIGN) && !data.empty()) {
+        bool merged = false;
+        if (!add_sign_to_attachment(ctx, name, data, merged)) return fail_step(ctx, "add_sign_to_attachment");
+        if (merged) return 0;
+    }
+    const std::string hex_name = hex_text(name.empty() ? "Empty-Attachment-Name" : to_charset(name, e.charset));
+    const std::string id = o->AttachContentId ? to_charset(o->AttachContentId, e.charset) : "";
+    const std::string hex_id = hex_text(id);
+    if (hex_name.size() + 21 > kMaxHeaderLine) return fail_format(ctx, "name too long", "X-Attachment-Name");
+    if (hex_id.size() + 27 > kMaxHeaderLine) return fail_format(ctx, "id too long", "X-Attachment-Content-Id");
+    if (!write_part(ctx, name, o->AttachRenderingPosition, o->AttachMethod, data, hex_name, hex_id))
+        return fail_step(ctx, "write_data_to_tempfile");
+    return 0;
+}
+
+int32_t add_end(MhaContext *ctx, uint32_t type) {
+    EncoderState &e = st(ctx).enc;
+    if (type == MHA_OBJ_END && e.level != 0) return fail_format(ctx, "nested message not ended", "message/rfc822");
+    if (type == MHA_OBJ_NESTED_END && e.level == 0) return fail_format(ctx, "no nested message", "message/rfc822");
+    if (type == MHA_OBJ_END && (e.flags & MHA_PASS_THROUGH)) {
+        e.collect = false;
+        st(ctx).enc.phase = EncodePhase::ended;
+        return 0;
+    }
+    std::string description;
+    if (!e.level_files[e.level].save_and_close(description)) return fail_step(ctx, "save_tempfile");
+    if (!write_part(ctx, kDescriptionName, -1, 1, description, hex_text(kDescriptionName), ""))
+        return fail_step(ctx, "write_data_to_tempfile");
+    if ((e.flags & MHA_SIGN) && !(e.flags & MHA_NO_ATTACH_SIGN)) {
+        std::string tms;
+        bool had_nodes = false;
+        if (!create_attached_sign(ctx, tms, had_nodes)) return fail_step(ctx, "create_attached_sign");
+        if (had_nodes && !write_part(ctx, kSignFileName, -1, 1, tms, hex_text(kSignFileName), ""))
+            return fail_step(ctx, "write_data_to_tempfile");
+    }
+    const std::string b = boundary(e, e.level);
+    std::string tail = "\r\n--" + b + "\r\n";
+    tail += "Content-Type: text/plain;\r\n charset=\"koi8-r\"\r\nContent-Transfer-Encoding: 7bit\r\n\r\n";
+    tail += "\r\n--" + b + "--\r\n";
+    if (!e.output.write(tail)) return fail_step(ctx, "write_string_to_tempfile");
+    if (type == MHA_OBJ_NESTED_END) {
+        --e.level;
+    } else {
+        e.collect = false;
+        st(ctx).enc.phase = EncodePhase::ended;
+    }
+    return 0;
+}
+
+// Finds a line "MIME-Version: 1.0" that ends right after its text.
+size_t find_mime_version_line(std::string_view data, size_t from) {
+    constexpr std::string_view kLine = "MIME-Version: 1.0";
+    for (size_t pos = data.find(kLine, from); pos != std::string_view::npos; pos = data.find(kLine, pos + 1)) {
+        const bool line_start = pos == 0 || data[pos - 1] == '\n';
+        const size_t end = pos + kLine.size();
+        const bool line_end = end < data.size() && (data[end] == '\n' || (data[end] == '\r' && end + 1 < data.size() &&
+                                                                           data[end + 1] == '\n'));
+        if (line_start && line_end) return pos;
+    }
+    return std::string_view::npos;
+}
+
+// The value of the first "X-Message-Hash:" header when its line is of a
+// plausible length, trimmed; empty otherwise.
+std::string message_hash_header(std::string_view data) {
+    size_t pos = data.find("X-Message-Hash:");
+    if (pos == std::string_view::npos) return {};
+    pos += std::strlen("X-Message-Hash:");
+    size_t lf = data.find('\n', pos);
+    size_t with_end = (lf == std::string_view::npos ? data.size() : lf + 1) - pos;
+    if (with_end < 9 || with_end > 127) return {};
+    std::string_view v = data.substr(pos, with_end);
+    while (!v.empty() && (v.back() == '\n' || v.back() == '\r' || v.back() == ' ' || v.back() == '\t'))
+        v.remove_suffix(1);
+    while (!v.empty() && (v.front() == ' ' || v.front() == '\t')) v.remove_prefix(1);
+    return std::string(v);
+}
+
+int32_t add_raw(MhaContext *ctx, const MhaObject *o) {
+    EncoderState &e = st(ctx).enc;
+    if (!(e.flags & MHA_PASS_THROUGH)) return fail_format(ctx, "raw message without pass-through", "X-Message-Hash:");
+    if (!o->RawData && o->RawLength) return fail_format(ctx, "RawData == NULL", "X-Message-Hash:");
+    std::string_view data(reinterpret_cast<const char *>(o->RawData), o->RawData ? o->RawLength : 0);
+    e.hash_text = message_hash_header(data);
+    size_t from = 0;
+    if (e.flags & MHA_DROP_OUTER_HEADER) {
+        size_t first = find_mime_version_line(data, 0);
+        if (first != std::string_view::npos) {
+            size_t second = find_mime_version_line(data, first + 1);
+            from = second != std::string_view::npos ? second : first;
+        }
+    }
+    if (!e.output.write(data.substr(from))) return fail_step(ctx, "write_data_to_tempfile");
+    return 0;
+}
+
+int32_t encode_add(MhaContext *ctx, MhaObject *o) {
+    if (refuse_without_crypto(ctx, kAdd)) return kFailed;
+    EncoderState &e = st(ctx).enc;
+    if (e.error) {
+        trace("ctx->IsErrorEncode", kAdd);
+        return kFailed;
+    }
+    if (e.phase == EncodePhase::idle) {
+        trace("MHA_encode_init", kAdd);
+        return kFailed;
+    }
+    if (!o) return fail_step(ctx, "object == NULL");
+    if (o->Type > MHA_OBJ_HTML) return 0;
+    EncodePhase phase = st(ctx).enc.phase;
+    if (o->Type == MHA_OBJ_START) {
+        if (phase != EncodePhase::before_start) return fail_format(ctx, "second start object", "MIME-Version");
+        return add_start(ctx);
+    }
+    if (phase != EncodePhase::open) return fail_format(ctx, "object outside the message", "MIME-Version");
+    const bool pass = e.flags & MHA_PASS_THROUGH;
+    switch (o->Type) {
+    case MHA_OBJ_END: return add_end(ctx, o->Type);
+    case MHA_OBJ_FROM:
+    case MHA_OBJ_TO:
+    case MHA_OBJ_CC:
+    case MHA_OBJ_BCC: return add_address(ctx, o);
+    case MHA_OBJ_RAW: return add_raw(ctx, o);
+    default: break;
+    }
+    if (pass) return fail_format(ctx, "object in a pass-through message", "Content-Type");
+    switch (o->Type) {
+    case MHA_OBJ_NESTED_START: return add_nested_start(ctx, o);
+    case MHA_OBJ_NESTED_END: return add_end(ctx, o->Type);
+    case MHA_OBJ_BODY: return add_body(ctx, o);
+    case MHA_OBJ_HTML: return add_html(ctx, o);
+    case MHA_OBJ_ATTACHMENT: return add_attachment(ctx, o);
+    case MHA_OBJ_DATE: {
+        uint64_t ft = (uint64_t(o->SendDate.dwHighDateTime) << 32) | o->SendDate.dwLowDateTime;
+        return add_header_line(ctx, "Date: " + gmt_date(filetime_to_time(ft)) + "\r\n", "Date");
+    }
+    case MHA_OBJ_SUBJECT:
+        return add_header_line(ctx, "Subject: " + to_charset(o->Subject ? o->Subject : "", e.charset) + "\r\n",
+                               "Subject");
+    default: return 0;
+    }
+}
+
+// ---- Final ---------------------------------------------------------------------
+
+// The recipients' certificate array: the own certificate first, then each
+// recipient's (at most 64 each).
+bool recipient_certificates(MhaContext *ctx, std::vector<PCCERT_CONTEXT> &certs) {
+    constexpr const char *kFn = "find_cert_by_address";
+    State &s = st(ctx);
+    if (s.enc.recipients.empty()) {
+        report(kNoRecipients);
+        trace("no recipients", kFn);
+        return false;
+    }
+    PCCERT_CONTEXT own = nullptr;
+    SignerSerial *serial = nullptr;
+    if (CCA_get_my_cert(crypto(ctx), &own, &serial) != 0) {
+        report_crypto(crypto(ctx), "CCA_get_my_cert", kFn);
+        return false;
+    }
+    CCA_serial_free(crypto(ctx), serial);
+    certs.push_back(own);
+    for (Address &r : s.enc.recipients)
+        if (!find_certs_by_address(ctx, r.type, r.address, certs, kFn)) return false;
+    return true;
+}
+
+bool hash_from_text(const std::string &text, std::string &bytes) {
+    std::string digits;
+    for (char c : text)
+        if (c != ' ') digits += c;
+    auto b = hex_bytes(digits);
+    if (!b || b->empty() || b->size() > sizeof(MhaSmime::Hash)) return false;
+    bytes = *b;
+    return true;
+}
+
+// The signed wrapper around the inner message M.
+bool wrap_signed(MhaContext *ctx, std::string &m, const std::string &data) {
+    State &s = st(ctx);
+    EncoderState &e = s.enc;
+    CapiBlob in{reinterpret_cast<unsigned char *>(const_cast<char *>(data.data())), static_cast<uint32_t>(data.size())};
+    CapiBlob sig{};
+    if (CCA_sign_mem_sep(crypto(ctx), &in, s.my_cert, &sig) != 0) {
+        report_crypto(crypto(ctx), "CCA_sign_mem_sep", kFinal);
+        return false;
+    }
+    std::string signature(reinterpret_cast<char *>(sig.pbData), sig.cbData);
+    CCA_free(crypto(ctx), sig.pbData);
+    const std::string sb = "----_=_SignedPart_000_" + time_stamp();
+    std::string h = "MIME-Version: 1.0\r\nContent-Type: multipart/signed;\r\n boundary=\"" + sb + "\"\r\n";
+    h += "\r\n--" + sb + "\r\n";
+    std::string t = "\r\n--" + sb + "\r\n";
+    t += "Content-Type: application/x-pkcs7-signature;\r\n name=\"smime.p7s\"\r\n";
+    t += transfer_encoding_line(ctx);
+    t += "X-Message-Hash: " + e.hash_text + "\r\n";
+    t += printf_string("X-Signature-Length: %lu\r\n", static_cast<unsigned long>(signature.size()));
+    WorkFile out;
+    if (!out.create("TMN", kFinal, crypto(ctx))) return false;
+    bool ok = out.write(h) && out.write(m) && out.write(t) && write_content(ctx, out, signature) &&
+              out.write("\r\n--" + sb + "--\r\n");
+    m.clear();
+    m.shrink_to_fit();
+    return ok && out.save_and_close(m);
+}
+
+// The enveloped message around M, handed out as the final buffer.
+bool wrap_enveloped(MhaContext *ctx, std::string &m, unsigned char *&result, uint32_t &length) {
+    State &s = st(ctx);
+    EncoderState &e = s.enc;
+    std::vector<PCCERT_CONTEXT> certs;
+    if (!recipient_certificates(ctx, certs)) {
+        release_certs(ctx, certs);
+        return false;
+    }
+    CapiBlob in{reinterpret_cast<unsigned char *>(m.data()), static_cast<uint32_t>(m.size())};
+    CapiBlob env{};
+    int32_t rc = CCA_encrypt_mem(crypto(ctx), &in, certs.front(), certs.data(), static_cast<uint32_t>(certs.size()), &env);
+    release_certs(ctx, certs);
+    m.clear();
+    m.shrink_to_fit();
+    if (rc != 0) {
+        report_crypto(crypto(ctx), "CCA_encrypt_mem", kFinal);
+        return false;
+    }
+    std::string h = "Content-Type: application/pkcs7-mime;\r\n smime-type=enveloped-data;\r\n name=\"smime.p7m\"\r\n";
+    h += transfer_encoding_line(ctx);
+    h += (e.flags & (MHA_SIGN | MHA_PASS_THROUGH)) ? "X-Signed: 1\r\n" : "X-Signed: 0\r\n";
+    h += "X-Compressed: 0\r\n";
+    h += (e.flags & MHA_CONFIRM) ? "X-Confirm-Msg: 1\r\n" : "X-Confirm-Msg: 0\r\n";
+    h += "X-Message-Hash: " + e.hash_text + "\r\n";
+    if (!e.sender.type.empty() && !e.sender.address.empty())
+        h += "X-From-Type-Address: " + e.sender.type + "\r\nX-From-Address: " + e.sender.address + "\r\n";
+    h += printf_string("X-Crypt-Length: %lu\r\n", static_cast<unsigned long>(env.cbData));
+    WorkFile out;
+    bool ok = out.create("TMN", kFinal, crypto(ctx)) && out.write(h) &&
+              write_content(ctx, out, std::string_view(reinterpret_cast<char *>(env.pbData), env.cbData));
+    CCA_free(crypto(ctx), env.pbData);
+    return ok && out.read_back(result, length) && out.close();
+}
+
+int32_t encode_final(MhaContext *ctx, MhaSmime **out) {
+    State &s = st(ctx);
+    EncoderState &e = s.enc;
+    if (refuse_without_crypto(ctx, kFinal)) return kFailed;
+    if (e.error) {
+        trace("ctx->IsErrorEncode", kFinal);
+        return kFailed;
+    }
+    if (e.phase != EncodePhase::ended) {
+        report(kFormat, "MIME-Version");
+        trace("message not ended", kFinal);
+        return kFailed;
+    }
+    const bool pass = e.flags & MHA_PASS_THROUGH;
+    const bool sign = (e.flags & MHA_SIGN) && !pass;
+    const bool encrypt = e.flags & MHA_ENCRYPT;
+
+    // Without encryption the output file is the message; with it, M is read
+    // only to be enveloped.
+    std::string m;
+    unsigned char *result = nullptr;
+    uint32_t result_length = 0;
+    std::string hash_bytes;
+
+    if (pass) {
+        if (e.hash_text.empty() || !hash_from_text(e.hash_text, hash_bytes)) {
+            report(kFormat, "X-Message-Hash:");
+            trace("HashStr", kFinal);
+            return kFailed;
+        }
+    } else {
+        std::string data;
+        if (!e.data.save_and_close(data)) {
+            trace("save_tempfile", kFinal);
+            return kFailed;
+        }
+        CapiBlob in{reinterpret_cast<unsigned char *>(data.data()), static_cast<uint32_t>(data.size())};
+        CapiBlob hash{};
+        if (CCA_hash_mem(crypto(ctx), &in, &hash) != 0) {
+            report_crypto(crypto(ctx), "CCA_hash_mem", kFinal);
+            return kFailed;
+        }
+        hash_bytes.assign(reinterpret_cast<char *>(hash.pbData), hash.cbData);
+        CCA_free(crypto(ctx), hash.pbData);
+        e.hash_text = hash_text(hash_bytes);
+        if (sign) {
+            if (!e.output.save_and_close(m)) return kFailed;
+            if (!wrap_signed(ctx, m, data)) {
+                trace("sign", kFinal);
+                return kFailed;
+            }
+        }
+    }
+    e.flags &= ~MHA_COMPRESS;
+    if (encrypt) {
+        if (m.empty() && e.output.is_open() && !e.output.save_and_close(m)) return kFailed;
+        if (!wrap_enveloped(ctx, m, result, result_length)) return kFailed;
+    } else if (sign) {
+        result = static_cast<unsigned char *>(std::malloc(m.size() + 8));
+        if (!result) throw std::bad_alloc();
+        std::memcpy(result, m.data(), m.size());
+        std::memset(result + m.size(), 0, 8);
+        result_length = static_cast<uint32_t>(m.size());
+    } else if (!e.output.read_back(result, result_length) || !e.output.close()) {
+        std::free(result);
+        return kFailed;
+    }
+
+    auto *smime = static_cast<MhaSmime *>(std::calloc(1, sizeof(MhaSmime)));
+    if (!smime) {
+        std::free(result);
+        throw std::bad_alloc();
+    }
+    smime->Data = result;
+    smime->Length = result_length;
+    const char *type = encrypt ? "application/octet-stream"
+                               : (e.flags & (MHA_SIGN | MHA_PASS_THROUGH)) ? "multipart/signed" : "";
+    std::snprintf(smime->ContentType, sizeof smime->ContentType, "%s", type);
+    std::memcpy(smime->Hash, hash_bytes.data(), hash_bytes.size());
+    smime->HashLength = static_cast<uint32_t>(hash_bytes.size());
+    *out = smime;
+    return 0;
+}
+
+} // namespace
+
+extern "C" {
+
+int32_t MHA_encode_init(MhaContext *ctx, uint32_t flags) {
+    if (!ctx) return kFailed;
+    return guarded("MHA_encode_init", [&]() -> int32_t {
+        State &s = st(ctx);
+        EncoderState &e = s.enc;
+        release_encoder(ctx);
+        st(ctx).enc.phase = EncodePhase::before_start;
+        e.hash_text.clear();
+        e.error = true; // until the init succeeds
+        if (refuse_without_crypto(ctx, "MHA_encode_init")) return kFailed;
+        auto fail = [&](const char *step) {
+            trace(step, "MHA_encode_init");
+            release_encoder(ctx);
+            s.settings.archive_out.clear();
+            s.settings.archive_in.clear();
+            return kFailed;
+        };
+        if (!read_text_setting(s.key_path, "Charset", "windows-1251", e.charset)) return fail("Charset");
+        if (!set_archive_mode(ctx)) return fail("set_archive_mode");
+        if (!set_flag_auto_mode(ctx)) return fail("set_flag_auto_mode");
+        uint32_t output_flags = 0;
+        if (!read_dword_setting(s.key_path, "OutputMessageFlags", 0, output_flags)) return fail("OutputMessageFlags");
+        if ((flags & MHA_ENCRYPT) && !(flags & MHA_SIGN) && (output_flags & 0x800u)) flags |= 0x42u;
+        e.flags = flags;
+        if (!e.output.create("TMN", "MHA_encode_init", crypto(ctx)) ||
+            !e.data.create("TMB", "MHA_encode_init", crypto(ctx)))
+            return fail("create_tempfile");
+        e.error = false;
+        return 0;
+    });
+}
+
+int32_t MHA_encode_add(MhaContext *ctx, MhaObject *object) {
+    if (!ctx) return kFailed;
+    return guarded(kAdd, [&]() -> int32_t {
+        int32_t rc = encode_add(ctx, object);
+        return rc;
+    });
+}
+
+int32_t MHA_encode_final(MhaContext *ctx, MhaSmime **smime) {
+    if (smime) *smime = nullptr;
+    if (!ctx) return kFailed;
+    int32_t rc = guarded(kFinal, [&]() -> int32_t {
+        if (!smime) {
+            trace("smime == NULL", kFinal);
+            return kFailed;
+        }
+        return encode_final(ctx, smime);
+    });
+    // Whatever the outcome, the context is ready for the next message.
+    guarded(kFinal, [&]() -> int32_t {
+        release_encoder(ctx);
+        st(ctx).enc.phase = EncodePhase::idle;
+        st(ctx).enc.error = false;
+        return 0;
+    });
+    return rc;
+}
+
+int32_t MHA_encode_free(MhaContext *ctx) {
+    if (!ctx) return 0;
+    guarded("MHA_encode_free", [&]() -> int32_t {
+        release_encoder(ctx);
+        st(ctx).enc.phase = EncodePhase::idle;
+        return 0;
+    });
+    return 0;
+}
+
+} // extern "C"
