@@ -12,7 +12,9 @@
 #include <ctime>
 #include <fcntl.h>
 #include <new>
+#include <string_view>
 #include <strings.h>
+#include <unordered_set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -245,8 +247,44 @@ std::string printf_text(const char *fmt, long value) {
     return buf;
 }
 
-// The signer and signing time of a detached signature, learning carried
-// certificates on the way.
+// Distinct certificates a signed message may carry; a message with more is
+// refused rather than read (a flood of certificates costs time, never trust).
+constexpr size_t kMaxCarriedCertificates = 64;
+
+// Reads the carried certificates once, drops duplicates, refuses a flood,
+// and learns the signer's certificate (CCA_put_cert: full check, then the
+// in-memory store). The other certificates are not learned: chains are built
+// from the system's stores, so only the signer's certificate needs a check,
+// and a certificate that fails it is skipped with its record kept.
+int32_t learn_signer_certificate(CapiContext *ctx, const crypto::SignedMessage &msg, const Bytes &issuer,
+                                 const Bytes &serial, const char *caller) {
+    auto carried = msg.certificates();
+    if (!carried) {
+        record_error(ctx, true, 0x401C, "CMSG_CERT_PARAM(0)", "SignedMessage", "CryptMsgGetParam()", caller);
+        return -1;
+    }
+    std::vector<const Bytes *> distinct;
+    std::unordered_set<std::string_view> seen;
+    for (const Bytes &der : *carried)
+        if (seen.emplace(reinterpret_cast<const char *>(der.data()), der.size()).second) distinct.push_back(&der);
+    if (distinct.size() > kMaxCarriedCertificates) {
+        crypto::set_last_error(crypto::kErrTooManyCertificates);
+        record_error(ctx, true, 0x401C, "CMSG_CERT_COUNT_PARAM", "SignedMessage", "(lCertCount>64)", caller);
+        return -1;
+    }
+    for (const Bytes *der : distinct) {
+        CertPtr c = crypto::Certificate::from_der(der->data(), der->size());
+        if (!c || !c->same_issuer_serial(issuer, serial)) continue;
+        PCCERT_CONTEXT learned = nullptr;
+        if (CCA_put_cert(ctx, der->data(), static_cast<uint32_t>(der->size()), &learned) == 0)
+            CCA_cert_free(ctx, learned);
+        break;
+    }
+    return 0;
+}
+
+// The signer and signing time of a detached signature, learning the
+// signer's certificate when the message carries it.
 int32_t sender_signed(CapiContext *ctx, const CapiBlob *message, SignerSerial **serial, int64_t *sign_time) {
     const char *caller = "CCA_sender_signed_data()";
     auto msg = open_message(ctx, message, caller);
@@ -261,20 +299,7 @@ int32_t sender_signed(CapiContext *ctx, const CapiBlob *message, SignerSerial **
         record_error(ctx, true, 0x401C, "CMSG_SIGNER_CERT_INFO_PARAM", "SignedMessage", "CryptMsgGetParam()", caller);
         return -1;
     }
-    int certs = msg->certificate_count();
-    for (int i = 0; i < certs; ++i) {
-        auto der = msg->certificate(i);
-        if (!der) {
-            char arg[48];
-            std::snprintf(arg, sizeof arg, "CMSG_CERT_PARAM(%d)", i);
-            record_error(ctx, true, 0x401C, arg, "SignedMessage", "CryptMsgGetParam()", caller);
-            return -1;
-        }
-        PCCERT_CONTEXT learned = nullptr;
-        // A certificate that does not pass is skipped; its record stays.
-        if (CCA_put_cert(ctx, der->data(), static_cast<uint32_t>(der->size()), &learned) == 0)
-            CCA_cert_free(ctx, learned);
-    }
+    if (learn_signer_certificate(ctx, *msg, issuer, sn, caller) != 0) return -1;
     auto ft = signing_time_of(ctx, *msg, "(!IsDate)", caller);
     if (!ft) return -1;
     SignerSerial *s = make_serial(sn, issuer);

@@ -63,6 +63,8 @@ const Message kMessages[] = {
     {kErrBadEncoding, "Ошибка ASN1: неожиданный тег."_w, "ASN1 bad tag value met."},
     {kErrKeyEncrypted, "Закрытый ключ защищен паролем; используются только ключи без пароля."_w,
      "The private key is protected by a password; only keys without a password are used."},
+    {kErrTooManyCertificates, "Сообщение содержит слишком много сертификатов."_w,
+     "The message carries too many certificates."},
 };
 
 // A language code from a locale name such as "ru_RU.UTF-8" or "en".

@@ -221,6 +221,25 @@ std::optional<Bytes> SignedMessage::certificate(int i) const {
     return out;
 }
 
+std::optional<std::vector<Bytes>> SignedMessage::certificates() const {
+    STACK_OF(X509) *certs = CMS_get1_certs(cms_);
+    std::optional<std::vector<Bytes>> out(std::in_place);
+    for (int i = 0; certs && i < sk_X509_num(certs); ++i) {
+        unsigned char *der = nullptr;
+        int n = i2d_X509(sk_X509_value(certs, i), &der);
+        if (n <= 0) {
+            OPENSSL_free(der);
+            out.reset();
+            set_last_error_openssl(kErrBadEncoding);
+            break;
+        }
+        out->emplace_back(der, der + n);
+        OPENSSL_free(der);
+    }
+    sk_X509_pop_free(certs, X509_free);
+    return out;
+}
+
 bool SignedMessage::verify_detached(int i, const Certificate &cert, const void *content, size_t length) const {
     if (has_content()) {
         set_last_error(kErrBadMessage);

@@ -62,6 +62,9 @@ public:
     int certificate_count() const;
     // DER of carried certificate i.
     std::optional<Bytes> certificate(int i) const;
+    // DER of every carried certificate, in message order, read in one pass
+    // (certificate(i) in a loop reads the whole set each time).
+    std::optional<std::vector<Bytes>> certificates() const;
 
     // Checks signer i of a detached signature against the given certificate
     // over the caller's content: the signature and the digest of that

@@ -6,6 +6,7 @@
 #include "platform/crypto/message.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <ctime>
 #include <thread>
@@ -19,6 +20,78 @@ namespace {
 crypto::Bytes issuer_of(const SignerSerial *s) { return crypto::Bytes(s->Issuer.pbData, s->Issuer.pbData + s->Issuer.cbData); }
 crypto::Bytes serial_of(const SignerSerial *s) {
     return crypto::Bytes(s->SerialNumber.pbData, s->SerialNumber.pbData + s->SerialNumber.cbData);
+}
+
+// DER pieces for crafting hostile messages: one element at pos (tag and
+// content), and an element from a tag and content.
+bool der_next(const std::string &s, size_t &pos, uint8_t &tag, std::string &content) {
+    if (pos + 2 > s.size()) return false;
+    tag = static_cast<uint8_t>(s[pos]);
+    size_t len = static_cast<uint8_t>(s[pos + 1]), p = pos + 2;
+    if (len & 0x80) {
+        size_t n = len & 0x7F;
+        len = 0;
+        for (size_t k = 0; k < n && p < s.size(); ++k) len = len << 8 | static_cast<uint8_t>(s[p++]);
+    }
+    if (p + len > s.size()) return false;
+    content = s.substr(p, len);
+    pos = p + len;
+    return true;
+}
+std::string der(uint8_t tag, const std::string &content) {
+    std::string len;
+    size_t n = content.size();
+    if (n < 0x80) {
+        len = std::string(1, static_cast<char>(n));
+    } else {
+        while (n) {
+            len.insert(len.begin(), static_cast<char>(n & 0xFF));
+            n >>= 8;
+        }
+        len.insert(len.begin(), static_cast<char>(0x80 | len.size()));
+    }
+    return std::string(1, static_cast<char>(tag)) + len + content;
+}
+
+// A signed message (ContentInfo) with its certificate set replaced by certs.
+std::string with_certificates(const std::string &message, const std::vector<std::string> &certs) {
+    size_t pos = 0, inner = 0;
+    uint8_t tag;
+    std::string ci, oid, explicit0, signed_data;
+    der_next(message, pos, tag, ci);
+    der_next(ci, inner, tag, oid);
+    der_next(ci, inner, tag, explicit0);
+    size_t sd = 0;
+    der_next(explicit0, sd, tag, signed_data);
+    std::string fields, all_certs, part;
+    for (const auto &c : certs) all_certs += c;
+    size_t f = 0;
+    int index = 0;
+    while (der_next(signed_data, f, tag, part)) {
+        if (tag == 0xA0) continue; // the old certificate set
+        if (index++ == 3) fields += der(0xA0, all_certs);
+        fields += der(tag, part);
+    }
+    return der(0x30, der(0x06, oid) + der(0xA0, der(0x30, fields)));
+}
+
+// A copy of a certificate with another serial number: not a valid
+// certificate (its signature no longer holds), but one that decodes.
+std::string with_serial(const std::string &cert, uint16_t serial_tail) {
+    size_t pos = 0, t = 0, after_version = 0;
+    uint8_t tag;
+    std::string body, tbs, field;
+    der_next(cert, pos, tag, body);
+    size_t tbs_start = 0;
+    der_next(body, tbs_start, tag, tbs);
+    der_next(tbs, t, tag, field); // [0] version
+    after_version = t;
+    der_next(tbs, t, tag, field); // serial
+    std::string serial = field;
+    serial[serial.size() - 2] = static_cast<char>(serial_tail >> 8);
+    serial[serial.size() - 1] = static_cast<char>(serial_tail);
+    std::string new_tbs = tbs.substr(0, after_version) + der(0x02, serial) + tbs.substr(t);
+    return der(0x30, der(0x30, new_tbs) + body.substr(tbs_start));
 }
 
 // openssl with the GOST engine; returns the exit status.
@@ -319,6 +392,55 @@ TEST_F(QzmsSign, SignatureCarryingContentIsNeverTakenForADetachedOne) {
     CCA_free(nullptr, protocol.pbData);
     CCA_free(nullptr, text);
     CCA_cert_free(*ctx, alice);
+}
+
+// A message stuffed with certificates costs no more than one with a few:
+// each distinct certificate is read once, only the signer's is checked (and
+// learned), and more than 64 distinct ones are refused.
+TEST_F(QzmsSign, CertificateFloodIsReadOnceAndCapped) {
+    auto ctx = own();
+    std::string sig = sign(*ctx, "flood"), alice = pki_->der("alice"), signer = pki_->der("operator");
+    auto read_signer = [&](const std::string &message, SignerSerial **serial) {
+        Ctx reader;
+        CCA_set_flag(reader, CCA_FLAG_VERIFY_ONLY);
+        EXPECT_EQ(CCA_init(reader), 0);
+        CapiBlob m = blob_of(message);
+        int64_t when = 0;
+        auto start = std::chrono::steady_clock::now();
+        int32_t rc = CCA_sender_signed_data(reader, &m, serial, &when);
+        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_LT(seconds, 2.0);
+        return std::make_pair(rc, static_cast<uint32_t>(reader.code()));
+    };
+    // The signer's certificate 2000 times and a few others: one check.
+    std::vector<std::string> certs(2000, signer);
+    for (uint16_t i = 0; i < 10; ++i) certs.push_back(with_serial(alice, i));
+    SignerSerial *serial = nullptr;
+    auto [rc, code] = read_signer(with_certificates(sig, certs), &serial);
+    EXPECT_EQ(rc, 0) << std::hex << code;
+    EXPECT_NE(serial, nullptr);
+    CCA_serial_free(*ctx, serial);
+    // 2000 distinct certificates: refused with a clear error.
+    certs.assign(1, signer);
+    for (uint16_t i = 0; i < 2000; ++i) certs.push_back(with_serial(alice, i));
+    serial = nullptr;
+    std::tie(rc, code) = read_signer(with_certificates(sig, certs), &serial);
+    EXPECT_EQ(rc, -1);
+    EXPECT_EQ(serial, nullptr);
+    EXPECT_EQ(code, 0x401Cu);
+    Ctx reader;
+    std::string flood = with_certificates(sig, certs);
+    CapiBlob m = blob_of(flood);
+    int64_t when = 0;
+    EXPECT_EQ(CCA_sender_signed_data(reader, &m, &serial, &when), -1);
+    EXPECT_EQ(reader.text(), "Ошибка получения параметра (CMSG_CERT_COUNT_PARAM) из сообщения (SignedMessage). "
+                             "[0xA0090002 Сообщение содержит слишком много сертификатов.]"_w);
+    EXPECT_EQ(reader.debug().rfind("Ошибка в функции (lCertCount>64). Вызывающая функция: CCA_sender_signed_data()."_w, 0), 0u);
+    // 64 distinct ones are still read.
+    certs.resize(64);
+    std::tie(rc, code) = read_signer(with_certificates(sig, certs), &serial);
+    EXPECT_EQ(rc, 0) << std::hex << code;
+    CCA_serial_free(*ctx, serial);
 }
 
 TEST_F(QzmsSign, CertificateWithoutSignatureUsageIsRefusedBeforeAnyCryptography) {
