@@ -1,7 +1,15 @@
 #include "moncfg/gui/CFpconfigDlg.h"
 
+#include "moncfg/ConfigTexts.h"
+#include "moncfg/gui/CFPEmail.h"
+#include "moncfg/gui/CFPKvit.h"
+#include "moncfg/gui/CFPPath.h"
+#include "moncfg/gui/CFPProtokol.h"
+#include "moncfg/gui/CPacketList.h"
 #include "moncfg/gui/CProtPass.h"
+#include "moncfg/gui/CSenderList.h"
 #include "moncfg/gui/CfgUi.h"
+#include "qzcom.h"
 
 #include <QCloseEvent>
 #include <QHBoxLayout>
@@ -49,7 +57,7 @@ CFpconfigDlg::CFpconfigDlg(const std::string &profile, bool isProtected, QWidget
     left->addWidget(m_tree);
     auto *body = new QHBoxLayout;
     body->addLayout(left, 1);
-    body->addWidget(m_stack, 2);
+    body->addWidget(m_stack, 3);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok);
@@ -59,15 +67,35 @@ CFpconfigDlg::CFpconfigDlg(const std::string &profile, bool isProtected, QWidget
     layout->addLayout(body);
     layout->addLayout(buttons);
 
-    // The page table. The settings pages below the root join it as they
-    // are built; until then the tree shows only what can really be edited.
-    m_root = new CProtPass(isProtected, this);
-    addPage(kProductTitle, 1, m_root);
+    // The pages in the order of the page table.
+    CPacketList *packets = nullptr;
+    CSenderList *senderLists = nullptr;
+    for (const PageSpec &spec : pageTable()) {
+        CConfigPage *page = nullptr;
+        switch (spec.id) {
+        case PageId::Root: page = m_root = new CProtPass(isProtected, this); break;
+        case PageId::Paths: page = new CFPPath(this); break;
+        case PageId::Emails: page = new CFPEmail(this); break;
+        case PageId::SenderLists: page = senderLists = new CSenderList(this); break;
+        case PageId::Packets: page = packets = new CPacketList(this); break;
+        case PageId::Protocol: page = new CFPProtokol(this); break;
+        case PageId::Notifications: page = new CFPKvit(this); break;
+        }
+        addPage(fromCp1251(spec.title), spec.depth, page);
+    }
+    senderLists->setPacketPage(packets);
 
     buildTree();
     connect(m_tree, &QTreeWidget::currentItemChanged, this, &CFpconfigDlg::showSelectedPage);
     m_tree->setCurrentItem(m_tree->topLevelItem(0));
     showSelectedPage();
+    resize(760, 520);
+
+    loadPages();
+    QZ_DWORD setup = 0;
+    if (const char *product = QZ_GetProductKeyName())
+        QZ_GetKeyDwordEx(product, "Setup", &setup, 0, 1);
+    if (setup != 0) saveAll();
     setModified(false);
 }
 
@@ -75,6 +103,12 @@ void CFpconfigDlg::addPage(const QString &title, int depth, CConfigPage *page) {
     m_pages.push_back({title, depth, page});
     m_stack->addWidget(page);
     connect(page, &CConfigPage::modified, this, [this] { setModified(true); });
+}
+
+CConfigPage *CFpconfigDlg::page(int dialog) const {
+    for (const PageRow &row : m_pages)
+        if (row.page->spec().dialog == dialog) return row.page;
+    return nullptr;
 }
 
 void CFpconfigDlg::buildTree() {
@@ -91,42 +125,76 @@ void CFpconfigDlg::buildTree() {
     m_tree->expandAll();
 }
 
+void CFpconfigDlg::loadPages() {
+    // One opening of the product key serves every page: each would get the
+    // same access, and with it the same read-only mode. The operator is told
+    // once about what could not be read.
+    const ProductKey key = ProductKey::forLoading();
+    bool complete = key.access() != KeyAccess::None;
+    for (const PageRow &row : m_pages) complete = row.page->load(key) && complete;
+    m_readOnly = key.access() == KeyAccess::ReadOnly;
+    if (!complete) messageBox(this, fromCp1251(texts::kReadAccessFailed), MsgIcon::Stop);
+}
+
 void CFpconfigDlg::showSelectedPage() {
     const QTreeWidgetItem *item = m_tree->currentItem();
     if (!item) return;
     m_stack->setCurrentWidget(m_pages[static_cast<std::size_t>(item->data(0, Qt::UserRole).toInt())].page);
 }
 
+void CFpconfigDlg::selectPage(const CConfigPage *page) {
+    for (QTreeWidgetItemIterator it(m_tree); *it; ++it)
+        if (m_pages[static_cast<std::size_t>((*it)->data(0, Qt::UserRole).toInt())].page == page) {
+            m_tree->setCurrentItem(*it);
+            return;
+        }
+}
+
 void CFpconfigDlg::setModified(bool modified) {
-    m_modified = modified;
-    m_apply->setEnabled(modified);
+    m_modified = modified && !m_readOnly;
+    m_apply->setEnabled(m_modified);
 }
 
 bool CFpconfigDlg::saveAll() {
-    bool saved = true;
-    for (const PageRow &row : m_pages) saved = row.page->save() && saved;
-    if (saved) setModified(false);
-    return saved;
+    for (const PageRow &row : m_pages) {
+        QString message;
+        if (QWidget *field = row.page->refusedText(message)) {
+            selectPage(row.page);
+            messageBox(this, message, MsgIcon::Stop);
+            field->setFocus();
+            return false;
+        }
+    }
+    const ProductKey key = ProductKey::forSaving();
+    bool saved = key.access() == KeyAccess::ReadWrite;
+    if (saved)
+        for (const PageRow &row : m_pages) saved = row.page->save(key) && saved;
+    if (!saved) {
+        messageBox(this, fromCp1251(texts::kWriteAccessFailed), MsgIcon::Stop);
+        return false;
+    }
+    setModified(false);
+    return true;
 }
 
-void CFpconfigDlg::offerToSave() {
-    if (m_modified &&
-        messageBox(this,
-                   QStringLiteral("В процессе редактирования параметров конфигурации, были сделаны изменения. "
-                                  "Хотите сохранить их сейчас?"),
-                   MsgIcon::Question, MsgButtons::YesNo) == kAnswerYes)
-        saveAll();
+bool CFpconfigDlg::offerToSave() {
+    if (!m_modified) return true;
+    if (messageBox(this, fromCp1251(texts::kSaveChanges), MsgIcon::Question, MsgButtons::YesNo) != kAnswerYes)
+        return true;
+    return saveAll();
 }
 
 void CFpconfigDlg::accept() {
-    offerToSave();
-    QDialog::accept();
+    if (offerToSave()) QDialog::accept();
 }
 
 void CFpconfigDlg::closeEvent(QCloseEvent *event) {
     // Closing the window asks like "OK"; "OK" and "&Отменить" hide the
     // window without passing here.
-    if (isVisible()) offerToSave();
+    if (isVisible() && !offerToSave()) {
+        event->ignore();
+        return;
+    }
     QDialog::closeEvent(event);
 }
 

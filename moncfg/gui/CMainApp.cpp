@@ -6,6 +6,7 @@
 #include "moncfg/gui/CFpconfigDlg.h"
 #include "moncfg/gui/CPass.h"
 #include "moncfg/gui/CfgUi.h"
+#include "moncfg/gui/FolderBrowser.h"
 #include "platform/lasterror.h"
 #include "platform/single_instance.h"
 #include "qzcom.h"
@@ -39,6 +40,7 @@ bool CMainApp::InitInstance(const std::vector<std::string> &args) {
         return false;
     }
 
+    installFolderBrowser();
     const SettingsPassword stored = SettingsPassword::read();
     bool isProtected = false;
     if (stored.isSet()) {

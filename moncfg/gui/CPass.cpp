@@ -1,12 +1,13 @@
 #include "moncfg/gui/CPass.h"
 
-#include "common/codepage.h"
+#include "moncfg/ConfigTexts.h"
 #include "moncfg/gui/CfgUi.h"
+#include "moncfg/gui/DialogButtons.h"
 
 #include <QDialogButtonBox>
+
 #include <QFormLayout>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace tarmin::moncfg {
@@ -19,22 +20,24 @@ CPass::CPass(const QString &caption, QWidget *parent) : QDialog(parent) {
     m_edit->setEchoMode(QLineEdit::Password);
     m_edit->setMaxLength(kMaxLength);
 
-    auto *buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
-    buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole);
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("Пароль :"), m_edit);
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(buttons);
+    layout->addWidget(okCancelButtons(this));
 }
 
 void CPass::accept() {
-    const std::string text = cp::utf8_to_cp1251(m_edit->text().left(kMaxLength).toStdString());
-    m_digest = passwordDigest(text);
+    // The digest is of the bytes the operator's text has in the system code
+    // page: a character it lacks would be folded to '?', making other
+    // passwords match, so such a text is refused.
+    const std::optional<std::string> text = toCp1251(m_edit->text().left(kMaxLength));
+    if (!text) {
+        messageBox(this, fromCp1251(texts::kPasswordOutsideCodePage), MsgIcon::Stop);
+        m_edit->setFocus();
+        return;
+    }
+    m_digest = passwordDigest(*text);
     QDialog::accept();
 }
 

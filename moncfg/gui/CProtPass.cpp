@@ -1,23 +1,41 @@
 #include "moncfg/gui/CProtPass.h"
 
 #include "moncfg/SettingsPassword.h"
+#include "moncfg/gui/CNumberEdit.h"
 #include "moncfg/gui/CPass.h"
 #include "moncfg/gui/CfgUi.h"
+#include "moncfg/gui/PageLayout.h"
+#include "qzvocfg.h"
 
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace tarmin::moncfg {
 
-CProtPass::CProtPass(bool isProtected, QWidget *parent) : CConfigPage(parent) {
-    setObjectName(QStringLiteral("142"));
+CProtPass::CProtPass(bool isProtected, QWidget *parent) : CConfigPage(pageSpec(PageId::Root), parent) {
+    PageLayout page(this);
+    page.checkBox(1213, QStringLiteral("Загружать ключи при запуске программы"));
+    page.checkBox(1237, QStringLiteral("Использовать системный спикер"));
+    page.numberRow(spec().fields[0], QStringLiteral("Период обновления информации (сек.) :"));
+
     m_password = new CPasswordCheckBox(QStringLiteral("Закрыть настройки на пароле"), this);
-    m_password->setObjectName(QStringLiteral("1158"));
+    m_password->setObjectName(controlName(1158));
     m_password->setChecked(isProtected);
     connect(m_password, &QCheckBox::clicked, this, &CProtPass::onPasswordClicked);
+    page.add(m_password);
 
-    auto *layout = new QVBoxLayout(this);
-    layout->addWidget(m_password);
-    layout->addStretch();
+    m_provider = new QPushButton(QStringLiteral("&Настройка СКЗИ"), this);
+    m_provider->setObjectName(controlName(1173));
+    connect(m_provider, &QPushButton::clicked, this, &CProtPass::onProviderSettings);
+    page.addRight(m_provider);
+
+    page.stretch();
+    page.label(1268, QString::fromUtf8(kProductLine));
+    QLabel *web = page.label(1269, QStringLiteral("<a href=\"%1\">%1</a>").arg(QString::fromUtf8(kProductWebAddress)));
+    web->setOpenExternalLinks(true);
+    bindControls();
 }
 
 void CProtPass::onPasswordClicked() {
@@ -41,6 +59,17 @@ void CProtPass::onPasswordClicked() {
     }
     case Qt::PartiallyChecked: break;
     }
+}
+
+void CProtPass::applyReadOnly() {
+    CConfigPage::applyReadOnly();
+    m_provider->setEnabled(true);
+}
+
+void CProtPass::onProviderSettings() {
+    // The provider's settings are the library's own business; nothing it
+    // returns concerns this page.
+    QZVO_ProviderSettings(window());
 }
 
 } // namespace tarmin::moncfg

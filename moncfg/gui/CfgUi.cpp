@@ -1,9 +1,13 @@
 #include "moncfg/gui/CfgUi.h"
 
+#include "common/codepage.h"
+#include "moncfg/ConfigTexts.h"
+
 #include <QDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QWidget>
 
 namespace tarmin::moncfg {
 
@@ -44,5 +48,25 @@ int messageBox(QWidget *parent, const QString &text, MsgIcon icon, MsgButtons bu
 }
 
 int runModal(QDialog &dialog) { return g_hook ? g_hook->runDialog(dialog) : dialog.exec(); }
+
+QString fromCp1251(std::string_view text) { return QString::fromStdString(cp::cp1251_to_utf8(text)); }
+
+std::optional<std::string> toCp1251(const QString &text) {
+    std::string out;
+    if (!cp::try_utf8_to_cp1251(text.toStdString(), out)) return std::nullopt;
+    return out;
+}
+
+QString outsideCodePageMessage(const QString &label, const QString &text) {
+    return QString::fromStdString(texts::outsideCodePageMessage(label.toStdString(), text.toStdU32String()));
+}
+
+bool acceptsCp1251(QWidget *field, const QString &label, const QString &text) {
+    const QString message = outsideCodePageMessage(label, text);
+    if (message.isEmpty()) return true;
+    messageBox(field ? field->window() : nullptr, message, MsgIcon::Stop);
+    if (field) field->setFocus();
+    return false;
+}
 
 } // namespace tarmin::moncfg

@@ -5,6 +5,10 @@
 
 #include <QString>
 
+#include <optional>
+#include <string>
+#include <string_view>
+
 class QDialog;
 class QWidget;
 
@@ -32,5 +36,18 @@ UiHook *setUiHook(UiHook *hook);
 int messageBox(QWidget *parent, const QString &text, MsgIcon icon, MsgButtons buttons = MsgButtons::Ok);
 // Runs a dialog modally.
 int runModal(QDialog &dialog);
+
+// Windows-1251 texts of the settings at the edge of the window.
+QString fromCp1251(std::string_view text);
+// A text of the window in Windows-1251; nullopt when it holds a character
+// the code page lacks.
+std::optional<std::string> toCp1251(const QString &text);
+// The message about a text that holds a character Windows-1251 lacks;
+// empty when it has none.
+QString outsideCodePageMessage(const QString &label, const QString &text);
+// Checks that a field's text can be kept in the settings; when it cannot,
+// tells the operator which character is refused, puts the focus on the
+// field and returns false. label: the field's label as the operator sees it.
+bool acceptsCp1251(QWidget *field, const QString &label, const QString &text);
 
 } // namespace tarmin::moncfg

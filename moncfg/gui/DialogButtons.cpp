@@ -1,0 +1,18 @@
+#include "moncfg/gui/DialogButtons.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QPushButton>
+
+namespace tarmin::moncfg {
+
+QDialogButtonBox *okCancelButtons(QDialog *dialog) {
+    auto *buttons = new QDialogButtonBox(dialog);
+    buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setDefault(true);
+    buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole);
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return buttons;
+}
+
+} // namespace tarmin::moncfg
