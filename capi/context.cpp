@@ -78,7 +78,8 @@ int write_remembered(CapiContext *ctx, const crypto::Certificate &cert) {
 // Reads a whole file; records 0x4047 / 0x4048 / 0x4049 when it cannot.
 bool read_from_file(CapiContext *ctx, const std::string &name, std::string *out) {
     const char *caller = "read_from_file()";
-    int fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opening never waits: a named pipe under the name would block a plain open.
+    int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         crypto::set_last_error_from_errno(errno);
         record_error(ctx, true, 0x4047, name, "GENERIC_READ", "CreateFile()", caller);
@@ -86,7 +87,10 @@ bool read_from_file(CapiContext *ctx, const std::string &name, std::string *out)
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        crypto::set_last_error_from_errno(S_ISDIR(st.st_mode) ? EISDIR : errno);
+        int e = errno;
+        if (st.st_mode == 0) crypto::set_last_error_from_errno(e);
+        else if (S_ISDIR(st.st_mode)) crypto::set_last_error_from_errno(EISDIR);
+        else crypto::set_last_error(crypto::kErrNotRegularFile);
         ::close(fd);
         record_error(ctx, true, 0x4048, name, "", "GetFileSize()", caller);
         return false;

@@ -65,6 +65,8 @@ const Message kMessages[] = {
      "The private key is protected by a password; only keys without a password are used."},
     {kErrTooManyCertificates, "Сообщение содержит слишком много сертификатов."_w,
      "The message carries too many certificates."},
+    {kErrNotRegularFile, "Объект хранилища не является обычным файлом."_w,
+     "The store entry is not a regular file."},
 };
 
 // A language code from a locale name such as "ru_RU.UTF-8" or "en".

@@ -37,6 +37,7 @@ inline constexpr uint32_t kErrStoreReadOnly = 0x80070005;    // access denied (r
 // Failures of the stores of our own (customer codes, facility 9).
 inline constexpr uint32_t kErrKeyEncrypted = 0xA0090001;     // a private key protected by a password
 inline constexpr uint32_t kErrTooManyCertificates = 0xA0090002; // a message carrying more certificates than allowed
+inline constexpr uint32_t kErrNotRegularFile = 0xA0090003;   // a pipe, device or link where a file belongs
 
 // The calling thread's last error (0 when none was set).
 uint32_t last_error();

@@ -4,6 +4,8 @@
 #include "common/settings.h"
 #include "platform/crypto/crypto_error.h"
 
+#include <openssl/crypto.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
@@ -89,21 +91,55 @@ bool valid_part(std::string_view s) {
            s.find('\\') == std::string_view::npos && s.find('\0') == std::string_view::npos;
 }
 
+// Largest file a store may hold (certificates, revocation lists, keys, the
+// index); anything bigger is not one of ours.
+constexpr size_t kMaxStoreFile = size_t{256} << 20;
+
+// Reads a whole file of a store. A store holds plain files only: a named
+// pipe, device or socket is refused before it is read (opening never waits
+// for a pipe's writer), and so is a symbolic link (its target is not the
+// store's), both with kErrNotRegularFile.
 std::optional<std::string> read_whole(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    if (!in) {
-        set_last_error_from_errno(errno ? errno : ENOENT);
+    int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        int e = errno;
+        if (e == ELOOP) set_last_error(kErrNotRegularFile);
+        else set_last_error_from_errno(e);
         return std::nullopt;
     }
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        set_last_error(kErrNotRegularFile);
+        return std::nullopt;
+    }
+    std::string out;
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || out.size() + static_cast<size_t>(n) > kMaxStoreFile) {
+            int e = n < 0 ? errno : EFBIG;
+            OPENSSL_cleanse(out.data(), out.size());
+            ::close(fd);
+            set_last_error_from_errno(e);
+            return std::nullopt;
+        }
+        if (n == 0) break;
+        out.append(buf, static_cast<size_t>(n));
+    }
+    OPENSSL_cleanse(buf, sizeof buf);
+    ::close(fd);
+    return out;
 }
 
 // Writes a file whole under a temporary name, then renames it into place.
 bool write_atomic(const fs::path &p, const void *data, size_t n, mode_t mode) {
     std::string tmp = p.string() + ".tmp" + std::to_string(::getpid());
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    // Whatever lies under the temporary name (a pipe would block the open)
+    // goes first; the file is then made new.
+    ::unlink(tmp.c_str());
+    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
     if (fd < 0) {
         set_last_error_from_errno(errno);
         return false;
@@ -200,7 +236,13 @@ struct CertStore::Data {
 
     void append_index(const std::string &lines, size_t count) {
         fs::path p = dir / kIndexName;
-        int fd = ::open(p.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        // Only a plain file is appended to; anything else is replaced.
+        int fd = ::open(p.c_str(), O_WRONLY | O_APPEND | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+        struct stat st {};
+        if (fd >= 0 && (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))) {
+            ::close(fd);
+            fd = -1;
+        }
         if (fd < 0) return rewrite_index();
         ssize_t ignored = ::write(fd, lines.data(), lines.size());
         (void)ignored;
@@ -424,6 +466,12 @@ std::shared_ptr<CertStore> CertStore::open(StoreLocation loc, std::string_view s
     if (!fs::is_directory(dir, ec)) {
         if (!create) {
             set_last_error(kErrNotFound);
+            return nullptr;
+        }
+        // Made inside the user's home, which is made for the user alone
+        // first; a home open to others gets no store.
+        if (qzcom::private_home(nullptr).empty()) {
+            set_last_error(kErrStoreReadOnly);
             return nullptr;
         }
         fs::create_directories(dir, ec);
@@ -659,7 +707,7 @@ EvpPkeyPtr CertStore::private_key(const Certificate &cert, std::string *provider
     }
     auto pem = read_whole(data_->file_of(cert.thumbprint(), ".key"));
     if (!pem) {
-        set_last_error(kErrBadKeyset);
+        if (last_error() != kErrNotRegularFile) set_last_error(kErrBadKeyset);
         return nullptr;
     }
     EvpPkeyPtr key = private_key_from_pem(*pem);

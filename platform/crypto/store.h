@@ -21,6 +21,10 @@
 // confirmed on the certificate itself. Stores are cached per process and
 // re-read when their directory changes.
 //
+// A store holds plain files only: named pipes, devices and symbolic links
+// among its files are skipped, and nothing in a store is opened in a way
+// that could wait (a pipe's open waits for its other end).
+//
 // Stores are safe to use from several threads.
 #pragma once
 
@@ -104,7 +108,8 @@ public:
     // Private keys of the certificates of the store (disk stores only).
     bool set_private_key(const Certificate &cert, EVP_PKEY *key, std::string_view provider_name);
     // The key and the name of its provider; null with kErrNoKey when the
-    // store holds no key for the certificate, kErrBadKeyset when it is unreadable.
+    // store holds no key for the certificate, kErrNotRegularFile when its key
+    // file is no plain file, kErrBadKeyset when it is unreadable.
     EvpPkeyPtr private_key(const Certificate &cert, std::string *provider_name = nullptr) const;
     bool has_private_key(const Certificate &cert) const;
 

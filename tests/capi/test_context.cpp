@@ -5,6 +5,7 @@
 #include "common/codepage.h"
 #include "dialog_answers.h"
 #include "platform/crypto/store.h"
+#include "tests/platform/crypto/pipe_guard.h"
 
 #include <QDialog>
 
@@ -289,6 +290,41 @@ TEST_F(QzmsContext, EncryptedOwnKeyIsRefusedWithoutAskingForAPassword) {
     EXPECT_EQ(rc, 1);
     EXPECT_EQ(left.substr(0, n > 0 ? static_cast<size_t>(n) : 0), typed) << "standard input was read";
     run_tmncert({"delete", "--store", "MY", thumb});
+}
+
+// Named pipes among the files the library reads (stores, revocation lists,
+// the extended address file) neither hang initialisation and lookups nor
+// count as files.
+TEST_F(QzmsContext, NamedPipesAmongItsFilesDoNotHangInitialisationOrLookup) {
+    set_my(*pki_, "operator");
+    auto stores = crypto::certstores_root() / "CurrentUser";
+    std::vector<std::filesystem::path> pipes{stores / "MY/.Default" / (std::string(40, 'F') + ".cer"),
+                                             stores / "CA/.Default" / (std::string(40, 'E') + ".crl"),
+                                             stores / "AddressBook/.Default" / (std::string(40, 'D') + ".cer"),
+                                             install_ / "extadr.cfg"};
+    for (const auto &p : pipes) ASSERT_TRUE(make_pipe(p)) << p;
+    crypto::forget_store_cache();
+    bool ended = ends_without_blocking(
+        [&] {
+            Ctx ctx;
+            EXPECT_EQ(CCA_init(ctx), 0) << ctx.text();
+            // The address file that is no file is passed over like a missing one.
+            EXPECT_EQ(ctx.code(), 0x4048u);
+            EXPECT_EQ(ctx.text().rfind("Ошибка определения размера файла ("_w + (install_ / "extadr.cfg").string() +
+                                           ")."_w,
+                                       0),
+                      0u)
+                << ctx.text();
+            PCCERT_CONTEXT certs[CCA_MAX_CERTS] = {};
+            uint32_t count = 0;
+            EXPECT_EQ(CCA_find_cert_by_address(ctx, 0, CCA_ADDRESS_SMTP, "alice@tarmin.test", certs, &count), 0)
+                << ctx.text();
+            EXPECT_EQ(count, 1u);
+            for (uint32_t i = 0; i < count; ++i) CCA_cert_free(ctx, certs[i]);
+        },
+        pipes);
+    EXPECT_TRUE(ended) << "a read blocked on a named pipe";
+    for (const auto &p : pipes) std::filesystem::remove(p);
 }
 
 TEST_F(QzmsContext, FinalIsHarmlessTwiceAndBeforeInit) {

@@ -2,6 +2,7 @@
 // private keys, revocation lists, enumeration, and what other programs
 // change behind a store's back.
 #include "crypto_test_util.h"
+#include "pipe_guard.h"
 #include "test_pki.h"
 
 #include "platform/crypto/crypto_error.h"
@@ -313,6 +314,44 @@ TEST_F(Stores, IndexLetsANewProcessFindWithoutParsingEveryCertificate) {
     auto found = store->find_by_other_name(kOidOtherNameNotes, "cn=carol notes/o=tarmin");
     ASSERT_EQ(1u, found.size());
     EXPECT_EQ(carol_->cert->der(), found[0]->der());
+}
+
+// A store holds plain files only: a named pipe or a symbolic link among its
+// files is no certificate, list, key or index, and reading or writing the
+// store never waits on one.
+TEST_F(Stores, NamedPipesAndLinksInAStoreAreSkippedWithoutBlocking) {
+    auto my = CertStore::open(StoreLocation::CurrentUser, "MY");
+    ASSERT_TRUE(my->add(alice_->cert, AddDisposition::New));
+    ASSERT_TRUE(my->set_private_key(*alice_->cert, alice_->key.get(), kProviderName));
+    ASSERT_TRUE(my->add(bob_->cert, AddDisposition::New));
+    CertStore::open(StoreLocation::CurrentUser, "CA");
+    auto dir = store_dir("MY");
+    std::vector<fs::path> pipes{dir / (std::string(40, 'F') + ".cer"), store_dir("CA") / (std::string(40, 'E') + ".crl"),
+                                dir / (bob_->cert->thumbprint() + ".key"), dir / (alice_->cert->thumbprint() + ".kpi"),
+                                dir / ".index"};
+    for (const auto &p : pipes) ASSERT_TRUE(make_pipe(p)) << p;
+    fs::create_symlink(dir / (alice_->cert->thumbprint() + ".cer"), dir / (std::string(40, 'D') + ".cer"));
+    forget_store_cache();
+    bool ended = ends_without_blocking(
+        [&] {
+            auto store = CertStore::open(StoreLocation::CurrentUser, "MY");
+            EXPECT_EQ(2u, store->count());
+            EXPECT_EQ(1u, store->find_by_mail_name("alice@tarmin.test").size());
+            EXPECT_FALSE(store->private_key(*bob_->cert));
+            EXPECT_EQ(kErrNotRegularFile, last_error());
+            // The provider's name falls back to ours when its file is no file.
+            std::string provider;
+            EXPECT_TRUE(store->private_key(*alice_->cert, &provider));
+            EXPECT_EQ(kProviderName, provider);
+            EXPECT_TRUE(CertStore::open(StoreLocation::CurrentUser, "CA")->crls().empty());
+            // Adding writes a new index in place of the pipe.
+            EXPECT_TRUE(store->add(carol_->cert, AddDisposition::New));
+        },
+        pipes);
+    EXPECT_TRUE(ended) << "a store read blocked on a named pipe";
+    struct stat st {};
+    ASSERT_EQ(0, ::lstat((dir / ".index").c_str(), &st));
+    EXPECT_TRUE(S_ISREG(st.st_mode));
 }
 
 TEST_F(Stores, MemoryStoresKeepTheOrderOfAddingAndTouchNoDisk) {
