@@ -1,8 +1,11 @@
 // Environment references ("%TEMP%") and the user's data directory.
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -81,6 +84,60 @@ std::string expand_environment(std::string_view text) {
     return out;
 }
 
+namespace {
+
+// Where the data lives when the user has no home directory: a name in /tmp
+// that anyone could have taken first.
+fs::path temporary_home() { return fs::path("/tmp") / ("tarmin-" + std::to_string(::getuid())); }
+
+std::string octal_mode(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// Makes the missing directories of a path, each for the user alone.
+void create_private_directories(const fs::path &dir) {
+    fs::path partial;
+    for (const fs::path &part : dir) {
+        partial /= part;
+        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return;
+    }
+}
+
+} // namespace
+
+fs::path private_home(std::string *why) {
+    const fs::path home = tarmin_home();
+    const bool temporary = home == temporary_home();
+    auto refuse = [&](const std::string &reason) {
+        if (why) *why = reason;
+        return fs::path();
+    };
+    struct stat st {};
+    if (::lstat(home.c_str(), &st) != 0) {
+        if (errno != ENOENT) return refuse("the directory " + home.string() + " cannot be used: " + std::strerror(errno));
+        create_private_directories(home);
+        if (::lstat(home.c_str(), &st) != 0)
+            return refuse("the directory " + home.string() + " cannot be created: " + std::strerror(errno));
+    }
+    // The home may be a link the user made (not so the name in /tmp, which
+    // anyone could have made).
+    if (S_ISLNK(st.st_mode) && (temporary || ::stat(home.c_str(), &st) != 0))
+        return refuse("the directory " + home.string() + " is a symbolic link" +
+                      (temporary ? " in a directory shared with other users" : " to nothing"));
+    if (!S_ISDIR(st.st_mode)) return refuse(home.string() + " is not a directory");
+    if (st.st_uid != ::geteuid())
+        return refuse("the directory " + home.string() + " belongs to another user (uid " +
+                      std::to_string(st.st_uid) + "); the suite keeps its settings and keys only in a directory "
+                      "of its user");
+    if (st.st_mode & 077)
+        return refuse("the directory " + home.string() + " is open to other users (mode " + octal_mode(st.st_mode) +
+                      "); it holds settings and private keys: make it private with chmod 700 " + home.string());
+    if (why) why->clear();
+    return home;
+}
+
 fs::path tarmin_home() {
     if (const char *h = std::getenv("TARMIN_HOME"); h && *h) return h;
     if (const char *x = std::getenv("XDG_DATA_HOME"); x && *x) return fs::path(x) / "tarmin";
@@ -93,7 +150,7 @@ fs::path tarmin_home() {
         if (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &found) == 0 && found && found->pw_dir)
             home = found->pw_dir;
     }
-    if (home.empty()) return fs::path("/tmp") / ("tarmin-" + std::to_string(::getuid()));
+    if (home.empty()) return temporary_home();
     return fs::path(home) / ".local/share/tarmin";
 }
 

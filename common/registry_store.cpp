@@ -18,6 +18,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <pthread.h>
 #include <sqlite3.h>
@@ -119,12 +121,53 @@ bool permission_error(int rc) {
     return rc == SQLITE_READONLY || rc == SQLITE_CANTOPEN || rc == SQLITE_PERM || rc == SQLITE_AUTH;
 }
 
-// Creates the data directory for the user alone when it is missing.
-void create_home(const fs::path &dir) {
-    std::error_code ec;
-    if (fs::exists(dir, ec)) return;
-    fs::create_directories(dir.parent_path(), ec);
-    ::mkdir(dir.c_str(), 0700);
+std::string octal_mode(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// What keeps an existing database file from being used, or "" when nothing
+// does: it must be a regular file of this user that no one else may read
+// or write.
+std::string refusal_of_file(const std::string &path, const struct stat &st) {
+    if (!S_ISREG(st.st_mode)) return "the settings store " + path + " is not a regular file";
+    if (st.st_uid != ::geteuid())
+        return "the settings store " + path + " belongs to another user (uid " + std::to_string(st.st_uid) + ")";
+    if (st.st_mode & 077)
+        return "the settings store " + path + " is open to other users (mode " + octal_mode(st.st_mode) +
+               "); make it private with chmod 600 " + path;
+    return {};
+}
+
+// Makes a new store: its tables are written under a temporary name beside
+// the target (mode 0600, which SQLite gives its log and shared-memory files
+// too) and the file is then linked into place. The target name so never
+// holds a file without tables, and a zero-length store always is a lost
+// one. When another process made the store meanwhile, that one is kept.
+bool create_store_file(const std::string &path, std::string &error) {
+    std::string temporary = path + ".new-XXXXXX";
+    int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        error = "the settings store " + path + " cannot be created: " + std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    sqlite3 *db = nullptr;
+    char *message = nullptr;
+    int rc = sqlite3_open_v2(temporary.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_exec(db, ("BEGIN;" + schema_sql() + "COMMIT;").c_str(), nullptr, nullptr, &message);
+    if (rc != SQLITE_OK)
+        error = "the settings store " + path + " cannot be created: " +
+                (message ? message : db ? sqlite3_errmsg(db) : "out of memory");
+    sqlite3_free(message);
+    sqlite3_close(db);
+    if (rc == SQLITE_OK && ::link(temporary.c_str(), path.c_str()) != 0 && errno != EEXIST) {
+        error = "the settings store " + path + " cannot be created: " + std::strerror(errno);
+        rc = SQLITE_CANTOPEN;
+    }
+    ::unlink(temporary.c_str());
+    return rc == SQLITE_OK;
 }
 
 } // namespace
@@ -190,11 +233,13 @@ void RegistryStore::forget_connection_locked() {
 
 bool RegistryStore::open_locked() {
     error_.clear();
-    fs::path dir = tarmin_home();
-    create_home(dir);
-    path_ = (dir / "registry.db").string();
-    std::error_code ec;
-    bool exists = fs::exists(path_, ec);
+    path_ = (tarmin_home() / "registry.db").string();
+    fs::path dir = private_home(&error_);
+    if (dir.empty()) return false;
+    struct stat st {};
+    bool exists = ::stat(path_.c_str(), &st) == 0;
+    if (exists) error_ = refusal_of_file(path_, st);
+    if (!error_.empty()) return false;
     bool dir_writable = can_write(dir);
     bool writable = !forced_read_only() && dir_writable && (!exists || can_write(path_));
     if (!exists && !writable) {
@@ -202,6 +247,7 @@ bool RegistryStore::open_locked() {
                  (dir_writable ? " (read-only access requested)" : ": " + std::string(std::strerror(EACCES)));
         return false;
     }
+    if (!exists && !create_store_file(path_, error_)) return false;
     read_only_ = !writable;
     if (writable) {
         if (open_read_write_locked()) return true;

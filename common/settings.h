@@ -23,6 +23,14 @@ namespace tarmin::qzcom {
 // when HOME is unset).
 QZCOM_INTERNAL std::filesystem::path tarmin_home();
 
+// tarmin_home() made ready for keeping settings and keys: created for the
+// user alone (mode 0700, with missing parents) when it is missing, and
+// refused when it is not a directory of this user that only the user can
+// enter (as ssh refuses an open key): another user's directory, one open to
+// others, or a link in /tmp, where anyone can put one. Gives the directory,
+// or an empty path with the reason and the remedy in *why.
+QZCOM_INTERNAL std::filesystem::path private_home(std::string *why);
+
 // %VAR% references expanded as QZ_ExpandEnvironment does.
 QZCOM_INTERNAL std::string expand_environment(std::string_view text);
 

@@ -33,7 +33,10 @@ done
 export TARMIN_HOME=${TARMIN_HOME:-$PWD/build/demo-home}
 logs=$TARMIN_HOME/gwlogs
 out=$TARMIN_HOME/gwout
-mkdir -p "$TARMIN_HOME" "$out"
+# The home holds settings and keys: made for the user alone (the tools
+# refuse a home that others may enter).
+(umask 077 && mkdir -p "$TARMIN_HOME")
+mkdir -p "$out"
 rm -rf "$logs"
 mkdir -p "$logs"
 

@@ -1,6 +1,6 @@
-// The settings store file: where it lives, damaged and foreign files,
-// read-only access (by request and by file permissions) and several
-// processes writing at once.
+// The settings store file: where it lives, who may read it, damaged and
+// foreign files, read-only access (by request and by file permissions) and
+// several processes writing at once.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <functional>
 #include <grp.h>
+#include <pwd.h>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,10 +27,12 @@ namespace {
 
 const char *kProduct = "tarmin-operator";
 
-// Points TARMIN_HOME at another directory for one test and back.
+// Points TARMIN_HOME at another directory for one test and back. An
+// existing directory is made private first, as a home must be.
 class HomeSwitch {
 public:
     explicit HomeSwitch(const fs::path &home) : saved_(std::getenv("TARMIN_HOME")) {
+        if (fs::exists(home)) fs::permissions(home, fs::perms::owner_all, fs::perm_options::replace);
         ::setenv("TARMIN_HOME", home.c_str(), 1);
     }
     ~HomeSwitch() {
@@ -55,12 +59,12 @@ std::string error_text() { return tarmin::qzcom::settings_store_error(); }
 // nobody when the test runs as root. The child reports a failed check by
 // its exit status (the check's line); 0 when all held, 77 when it could not
 // drop its privileges. dir is handed to the child's user first.
-int run_unprivileged(const fs::path &dir, const std::function<void()> &body) {
+int run_unprivileged(const fs::path &dir, const std::function<void()> &body, uid_t uid = 65534) {
     bool root = ::geteuid() == 0;
-    if (root && ::chown(dir.c_str(), 65534, 65534) != 0) return 77;
+    if (root && !dir.empty() && ::chown(dir.c_str(), uid, uid) != 0) return 77;
     pid_t pid = ::fork();
     if (pid == 0) {
-        if (root && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(77);
+        if (root && (::setgroups(0, nullptr) != 0 || ::setgid(uid) != 0 || ::setuid(uid) != 0)) ::_exit(77);
         body();
         ::_exit(0);
     }
@@ -122,12 +126,122 @@ TEST(RegistryStoreFile, LivesInTheDataHomeCreatedForTheUserAlone) {
     if (xdg) ::setenv("XDG_DATA_HOME", saved_xdg.c_str(), 1);
 }
 
+mode_t mode_of(const fs::path &p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
+}
+
+bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
+
+// The home is made for the user alone and the store for its owner. An
+// existing home or store that others may use, or another user's, is refused
+// with the reason and the way out, and nothing is written into it.
+TEST(RegistryStoreFile, HomeOrStoreOpenToOthersIsRefused) {
+    fs::path home = tarmin::test::make_temp_dir() / "home";
+    HomeSwitch to(home);
+    make_store_with_value("Setup", 1);
+    EXPECT_EQ(mode_of(home), 0700u);
+    EXPECT_EQ(mode_of(database()), 0600u);
+
+    struct Case {
+        const char *what;
+        fs::path path;
+        mode_t mode;
+        uid_t owner; // 0: the user's own
+        std::vector<std::string> told;
+    };
+    const std::string h = home.string(), db = (home / "registry.db").string();
+    std::vector<Case> cases{
+        {"home readable by others", home, 0755, 0, {h, "other users", "chmod 700 " + h}},
+        {"home writable by the group", home, 0770, 0, {h, "other users"}},
+        {"store readable by others", home / "registry.db", 0644, 0, {db, "other users", "chmod 600 " + db}},
+        {"store writable by the group", home / "registry.db", 0620, 0, {db, "other users"}},
+    };
+    if (::geteuid() == 0) {
+        cases.push_back({"home of another user", home, 0700, 54321, {h, "another user"}});
+        cases.push_back({"store of another user", home / "registry.db", 0600, 54321, {db, "another user"}});
+    }
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_EQ(::chmod(c.path.c_str(), c.mode), 0);
+        if (c.owner) {
+            ASSERT_EQ(::chown(c.path.c_str(), c.owner, c.owner), 0);
+        }
+        EXPECT_LT(QZ_Initialize(kProduct, QZ_VERSION), 0);
+        for (const std::string &part : c.told) EXPECT_TRUE(contains(error_text(), part)) << error_text();
+        QZ_Finalize();
+        if (c.owner) {
+            ASSERT_EQ(::chown(c.path.c_str(), ::geteuid(), ::getegid()), 0);
+        }
+        ASSERT_EQ(::chmod(c.path.c_str(), c.path == home ? 0700 : 0600), 0);
+        ASSERT_EQ(QZ_Initialize(kProduct, QZ_VERSION), 0) << error_text();
+        QZ_DWORD v = 0;
+        EXPECT_EQ(QZ_QueryDword(QZ_GetSettingsKey(0), "Setup", &v), 0);
+        EXPECT_EQ(v, 1u);
+        QZ_Finalize();
+    }
+    // A new home that others can enter gets no store.
+    fs::path open_home = tarmin::test::make_temp_dir() / "open";
+    fs::create_directory(open_home);
+    fs::permissions(open_home, fs::perms::all, fs::perm_options::replace);
+    ::setenv("TARMIN_HOME", open_home.c_str(), 1);
+    EXPECT_LT(QZ_Initialize(kProduct, QZ_VERSION), 0);
+    EXPECT_TRUE(contains(error_text(), "other users")) << error_text();
+    EXPECT_FALSE(fs::exists(open_home / "registry.db"));
+}
+
+// Without a home directory (no HOME, no password entry) the store lives in
+// /tmp/tarmin-<uid>, where another user may have been first: a directory of
+// another user, or one that others can write, is refused.
+TEST(RegistryStoreFile, TemporaryHomeOfAnotherUserIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to play a user without a home";
+    uid_t uid = 54000;
+    while (::getpwuid(uid)) ++uid; // a user the password database does not know
+    const fs::path fallback = "/tmp/tarmin-" + std::to_string(uid);
+    fs::remove_all(fallback);
+    auto attempt = [&](bool expect_refused) {
+        return run_unprivileged({}, [&] {
+            ::unsetenv("TARMIN_HOME");
+            ::unsetenv("XDG_DATA_HOME");
+            ::unsetenv("HOME");
+            CHILD_CHECK(tarmin::qzcom::tarmin_home() == fallback);
+            if (expect_refused) {
+                CHILD_CHECK(QZ_Initialize(kProduct, QZ_VERSION) < 0);
+                CHILD_CHECK(error_text().find(fallback.string()) != std::string::npos);
+                CHILD_CHECK(!fs::exists(fallback / "registry.db"));
+            } else {
+                CHILD_CHECK(QZ_Initialize(kProduct, QZ_VERSION) == 0);
+                CHILD_CHECK(QZ_SetDword(QZ_GetSettingsKey(0), "Setup", 1) == 0);
+                QZ_Finalize();
+            }
+        }, uid);
+    };
+    // Made by another user and open for everyone to write.
+    fs::create_directory(fallback);
+    ASSERT_EQ(::chown(fallback.c_str(), uid + 1, uid + 1), 0);
+    ASSERT_EQ(::chmod(fallback.c_str(), 0777), 0);
+    EXPECT_EQ(attempt(true), 0);
+    // The user's own, but others can write it.
+    ASSERT_EQ(::chown(fallback.c_str(), uid, uid), 0);
+    EXPECT_EQ(attempt(true), 0);
+    // Missing: made for the user alone.
+    fs::remove_all(fallback);
+    EXPECT_EQ(attempt(false), 0);
+    EXPECT_EQ(mode_of(fallback), 0700u);
+    fs::remove_all(fallback);
+}
+
 TEST(RegistryStoreFile, DamagedOrForeignFilesAreClearErrors) {
     HomeSwitch to(tarmin::test::make_temp_dir());
     fs::path db = fs::path(std::getenv("TARMIN_HOME")) / "registry.db";
 
+    // The files below are private, as a store must be, so that their content is looked at.
+    auto write_private = [&](const std::string &bytes) {
+        tarmin::test::write_file(db, bytes);
+        fs::permissions(db, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+    };
     // Not a database at all.
-    tarmin::test::write_file(db, std::string(4096, '\x5a'));
+    write_private(std::string(4096, '\x5a'));
     EXPECT_LT(QZ_Initialize(kProduct, QZ_VERSION), 0);
     EXPECT_NE(error_text().find(db.string()), std::string::npos) << error_text();
     EXPECT_NE(error_text().find("not a database"), std::string::npos) << error_text();
@@ -147,7 +261,7 @@ TEST(RegistryStoreFile, DamagedOrForeignFilesAreClearErrors) {
     std::string bytes = tarmin::test::read_file(db);
     ASSERT_GT(bytes.size(), 8192u);
     for (size_t i = 4096 + 100; i < bytes.size(); i += 97) bytes[i] = static_cast<char>(i * 31);
-    tarmin::test::write_file(db, bytes);
+    write_private(bytes);
     EXPECT_LT(QZ_Initialize(kProduct, QZ_VERSION), 0);
     EXPECT_NE(error_text().find("registry.db"), std::string::npos) << error_text();
 
@@ -155,6 +269,7 @@ TEST(RegistryStoreFile, DamagedOrForeignFilesAreClearErrors) {
     fs::remove(db);
     std::string sqlite = "sqlite3 '" + db.string() + "' 'CREATE TABLE other(x); INSERT INTO other VALUES(1);'";
     if (std::system(sqlite.c_str()) != 0) GTEST_SKIP() << "no sqlite3 program to make a foreign database";
+    fs::permissions(db, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
     std::string before = tarmin::test::read_file(db);
     EXPECT_LT(QZ_Initialize(kProduct, QZ_VERSION), 0);
     EXPECT_NE(error_text().find("is not a settings store"), std::string::npos) << error_text();

@@ -13,6 +13,7 @@
 // Texts on the terminal are UTF-8; exit status 0 on success, 1 on failure,
 // 2 for a usage error.
 #include "common/codepage.h"
+#include "common/settings.h"
 #include "include/qzcom.h"
 #include "platform/crypto/chain.h"
 #include "platform/crypto/crypto_error.h"
@@ -660,6 +661,9 @@ int main(int argc, char **argv) {
             usage();
             return a.command.empty() ? 2 : 0;
         }
+        // The stores, keys and settings live in the user's private home.
+        std::string refused;
+        if (qzcom::private_home(&refused).empty()) throw Failure(refused);
         if (!ensure_provider()) throw Failure(provider_error_text());
         if (a.command == "pki") return cmd_pki(a);
         if (a.command == "create") return cmd_create(a);

@@ -37,6 +37,11 @@ Result tmncert(const std::vector<std::string> &args) {
 
 std::string first_line(const std::string &s) { return s.substr(0, s.find('\n')); }
 
+mode_t mode_of(const fs::path &p) {
+    struct stat st {};
+    return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
+}
+
 // "name THUMBPRINT" lines of `tmncert pki`.
 std::map<std::string, std::string> names_of(const std::string &out) {
     std::map<std::string, std::string> m;
@@ -322,6 +327,27 @@ TEST_F(Tmncert, SetmyRemembersSerialAndIssuerUnderSkziPath) {
     // Only a certificate of "MY" can be the own one.
     std::string other = first_line(tmncert({"create", "--subject", "CN=Other", "--issuer", ca}).out);
     EXPECT_EQ(1, tmncert({"setmy", other}).status);
+}
+
+// The tool makes the home for the user alone and refuses one that others
+// may enter.
+TEST_F(Tmncert, HomeIsTheUsersAlone) {
+    const fs::path home = make_temp_dir("home") / "new";
+    auto with_home = [&](const std::vector<std::string> &args) {
+        std::vector<std::string> argv{"setsid", "-w", "env", "TARMIN_HOME=" + home.string(),
+                                      built_program("tmncert").string()};
+        argv.insert(argv.end(), args.begin(), args.end());
+        Result r;
+        r.status = run(argv, &r.out, &r.err);
+        return r;
+    };
+    Result r = with_home({"create", "--subject", "CN=Home", "--ca"});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(0700u, mode_of(home));
+    fs::permissions(home, fs::perms::group_read | fs::perms::group_exec, fs::perm_options::add);
+    r = with_home({"list", "--store", "Root"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("chmod 700 " + home.string())) << r.err;
 }
 
 TEST_F(Tmncert, BadCommandLinesAreUsageErrors) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -204,12 +205,21 @@ TEST(Tmnreg, ReadOnlyStoreRefusesWrites) {
 
 TEST(Tmnreg, DamagedStoreIsReportedNotUsed) {
     auto home = tarmin::test::make_temp_dir();
+    std::filesystem::permissions(home, std::filesystem::perms::owner_all, std::filesystem::perm_options::replace);
     tarmin::test::write_file(home / "registry.db", std::string(2048, 'x'));
+    std::filesystem::permissions(home / "registry.db",
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::replace);
     std::string saved = std::getenv("TARMIN_HOME");
     ::setenv("TARMIN_HOME", home.c_str(), 1);
     std::string err;
     EXPECT_EQ(tmnreg({"query", kKey}, nullptr, &err), 3);
     EXPECT_NE(err.find((home / "registry.db").string()), std::string::npos) << err;
     EXPECT_NE(err.find("not a database"), std::string::npos) << err;
+    // A home that others may enter is refused before the store is looked at.
+    std::filesystem::permissions(home, std::filesystem::perms::others_read | std::filesystem::perms::others_exec,
+                                 std::filesystem::perm_options::add);
+    EXPECT_EQ(tmnreg({"query", kKey}, nullptr, &err), 3);
+    EXPECT_NE(err.find("chmod 700 " + home.string()), std::string::npos) << err;
     ::setenv("TARMIN_HOME", saved.c_str(), 1);
 }
