@@ -76,7 +76,7 @@ std::string safe_file_name(std::string_view name) {
 
 std::optional<std::string> dated_directory(const std::string &path, char sort) {
     std::string dir = path;
-    if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '\\';
+    if (!dir.empty() && dir.back() != '\\' && dir.back() != '/') dir += '/';
     std::time_t now = current_time();
     std::tm tm{};
     localtime_r(&now, &tm);
@@ -84,7 +84,7 @@ std::optional<std::string> dated_directory(const std::string &path, char sort) {
     if (sort == 'D') std::snprintf(sub, sizeof sub, "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
     if (sort == 'M') std::snprintf(sub, sizeof sub, "%04d%02d", tm.tm_year + 1900, tm.tm_mon + 1);
     if (sort == 'Y') std::snprintf(sub, sizeof sub, "%04d", tm.tm_year + 1900);
-    if (*sub) dir += std::string(sub) + "\\";
+    if (*sub) dir += std::string(sub) + "/";
     if (!make_directories(dir)) {
         report_system_error(errno);
         report(kCreateDirectory, dir.c_str());

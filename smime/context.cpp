@@ -65,6 +65,8 @@ constexpr const char *kWarningText = "Ошибка инициализации с
 int32_t vcert_init_ext(MhaContext *ctx) {
     if (!ctx) return kFailed;
     State &s = st(ctx);
+    // Each session decides anew whether it works without cryptography.
+    ctx->head.NotUseSkzi = 0;
     int32_t rc = CCA_init(crypto(ctx));
     if (rc != 0) {
         if (ctx->head.AskToContinue &&

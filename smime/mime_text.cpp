@@ -69,26 +69,28 @@ std::optional<std::string> base64_decode(std::string_view text) {
     std::string out;
     out.reserve(text.size() / 4 * 3 + 3);
     uint32_t acc = 0;
-    int bits = 0, pad = 0, quantum = 0;
+    int bits = 0, quantum = 0, pad = 0;
     for (char ch : text) {
         auto c = static_cast<unsigned char>(ch);
         if (c == '\r' || c == '\n' || c == ' ' || c == '\t') continue;
         if (c == '=') {
+            // Padding ends a quantum of two or three characters; a text decoded
+            // line by line may go on with a new quantum after it.
             if (quantum < 2) return std::nullopt;
             ++pad;
-            if (++quantum == 4) quantum = 0, bits = 0, acc = 0;
+            if (++quantum == 4) quantum = 0, pad = 0, bits = 0, acc = 0;
             continue;
         }
-        if (pad) return std::nullopt; // data after the padding
+        if (pad) return std::nullopt; // data inside a padded quantum
         int v = kDecode[c];
         if (v < 0) return std::nullopt;
-        acc = (acc << 6) | static_cast<uint32_t>(v);
+        acc = ((acc << 6) | static_cast<uint32_t>(v)) & 0xFFFFFFu;
         bits += 6;
         if (bits >= 8) {
             bits -= 8;
             out += static_cast<char>((acc >> bits) & 0xFF);
         }
-        quantum = (quantum + 1) % 4;
+        if (++quantum == 4) quantum = 0, bits = 0, acc = 0;
     }
     if (quantum != 0) return std::nullopt;
     return out;
