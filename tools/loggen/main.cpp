@@ -68,6 +68,7 @@ const char kHelp[] =
     "\n"
     "  --quiet                no summary on standard output\n"
     "  --help                 this text\n"
+    "  --version              the version\n"
     "\n"
     "Summary: one line per family, \"<prefix>: F files, L lines, B bytes\", and the\n"
     "number of receipts.\n";
@@ -140,7 +141,7 @@ int main(int argc, char **argv) {
     enum {
         kDir = 1000, kDays, kEnd, kOutgoing, kInbound, kErrors, kFamilies, kRotateLines, kRotateHours, kInterleave,
         kErrorCodes, kErrorPercent, kReceipts, kReceiptDelay, kSeparator, kSeed, kNoHeader, kCrlf, kFollow,
-        kDuration, kFollowRotateLines, kFollowRotateSeconds, kQuiet, kHelpOption
+        kDuration, kFollowRotateLines, kFollowRotateSeconds, kQuiet, kHelpOption, kVersionOption
     };
     static const option longOptions[] = {
         {"dir", required_argument, nullptr, kDir},
@@ -167,6 +168,7 @@ int main(int argc, char **argv) {
         {"follow-rotate-seconds", required_argument, nullptr, kFollowRotateSeconds},
         {"quiet", no_argument, nullptr, kQuiet},
         {"help", no_argument, nullptr, kHelpOption},
+        {"version", no_argument, nullptr, kVersionOption},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -219,9 +221,11 @@ int main(int argc, char **argv) {
             case kFollowRotateSeconds: o.followRotateSeconds = decimal(name, optarg); break;
             case kQuiet: quiet = true; break;
             case kHelpOption: std::fputs(kHelp, stdout); return 0;
+            case kVersionOption: std::fputs("loggen " TARMIN_VERSION "\n", stdout); return 0;
             default:
-                throw std::invalid_argument(std::string("unknown or incomplete option: ") +
-                                            (optind > 0 ? argv[optind - 1] : "?"));
+                std::fprintf(stderr, "loggen: unknown or incomplete option: %s\n%s",
+                             optind > 0 ? argv[optind - 1] : "?", kHelp);
+                return 2;
             }
         }
         if (optind < argc) throw std::invalid_argument(std::string("unexpected argument: ") + argv[optind]);

@@ -10,8 +10,12 @@
 //   tmncert revoke --issuer THUMBPRINT THUMBPRINT... a new CRL of a test CA
 //   tmncert setmy [--profile P] THUMBPRINT         remember the own certificate
 // Common options: --location CurrentUser|LocalMachine, --physical NAME.
+// The password of a PKCS #12 file comes from --password-file, --password-fd
+// or the terminal (without echo), never from the command line, where every
+// user of the machine can read it. Private keys are written for their owner
+// alone (mode 0600).
 // Texts on the terminal are UTF-8; exit status 0 on success, 1 on failure,
-// 2 for a usage error.
+// 2 for a usage error (an unknown option among them).
 #include "common/codepage.h"
 #include "common/settings.h"
 #include "include/qzcom.h"
@@ -21,19 +25,26 @@
 #include "platform/crypto/store.h"
 #include "tools/tmncert/issuer.h"
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/pkcs12.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
+#include <set>
 #include <sstream>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace tarmin;
@@ -58,9 +69,6 @@ struct Args {
     }
 };
 
-// Options without a value.
-const char *kFlags[] = {"ca", "expired", "force", "help"};
-
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
@@ -68,15 +76,47 @@ struct Failure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// Options without a value.
+const std::set<std::string> kFlags = {"ca", "expired", "force", "help", "version"};
+
+// The options of each command besides --location and --physical (and the
+// flags --help and --version, which every command takes).
+const std::map<std::string, std::set<std::string>> kCommandOptions = {
+    {"pki", {"out", "force"}},
+    {"create", {"subject", "alg", "issuer", "ca", "usage", "email", "ex", "notes", "forward", "days", "expired",
+                "store", "out", "name"}},
+    {"import", {"store", "password-file", "password-fd", "key", "provider"}},
+    {"export", {"store", "format", "password-file", "password-fd", "out"}},
+    {"list", {"store"}},
+    {"delete", {"store"}},
+    {"addcrl", {"store"}},
+    {"revoke", {"issuer", "store", "out"}},
+    {"setmy", {"profile", "product"}},
+    {"help", {}},
+};
+
+bool known_option(const std::string &key) {
+    if (kFlags.count(key) || key == "location" || key == "physical") return true;
+    for (const auto &[command, options] : kCommandOptions)
+        if (options.count(key)) return true;
+    return false;
+}
+
 Args parse_args(int argc, char **argv) {
     Args a;
+    bool options_end = false;
     for (int i = 1; i < argc; ++i) {
         std::string s = argv[i];
-        if (s.rfind("--", 0) == 0) {
-            std::string key = s.substr(2);
-            bool flag = false;
-            for (const char *f : kFlags) flag = flag || key == f;
-            if (flag) {
+        if (!options_end && s == "--") {
+            options_end = true;
+        } else if (!options_end && s.size() > 1 && s[0] == '-') {
+            std::string key = s.rfind("--", 0) == 0 ? s.substr(2) : std::string();
+            if (key == "password")
+                throw UsageError("--password is not taken: a password on the command line can be read by every "
+                                 "user of the machine; give it with --password-file FILE or --password-fd N, or "
+                                 "type it when asked");
+            if (!known_option(key)) throw UsageError("unknown option " + s);
+            if (kFlags.count(key)) {
                 a.options[key].push_back("1");
             } else {
                 if (i + 1 >= argc) throw UsageError("option --" + key + " needs a value");
@@ -89,6 +129,15 @@ Args parse_args(int argc, char **argv) {
         }
     }
     return a;
+}
+
+// Refuses an option that the command does not take.
+void check_options(const Args &a) {
+    auto allowed = kCommandOptions.find(a.command);
+    if (allowed == kCommandOptions.end()) throw UsageError("unknown command " + a.command);
+    for (const auto &[key, values] : a.options)
+        if (!allowed->second.count(key) && key != "location" && key != "physical" && key != "help" && key != "version")
+            throw UsageError(a.command + " does not take --" + key);
 }
 
 std::string utf8(const std::string &cp1251) { return cp::cp1251_to_utf8(cp1251); }
@@ -129,6 +178,147 @@ void write_file(const fs::path &path, const std::string &bytes) {
     out << bytes;
     out.close();
     if (!out) throw Failure("cannot write " + path.string());
+}
+
+// Writes a file that holds a private key: under a temporary name beside the
+// target, created for its owner alone (mode 0600), then renamed over the
+// target. Others can read it at no moment, and an older file's mode is not
+// kept.
+void write_private_file(const fs::path &path, std::string_view bytes) {
+    std::string temporary = path.string() + ".XXXXXX";
+    int fd = ::mkstemp(temporary.data());
+    if (fd < 0) throw Failure("cannot write " + path.string() + ": " + std::strerror(errno));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    int err = done == bytes.size() ? 0 : errno ? errno : ENOSPC;
+    if (::fsync(fd) != 0 && !err) err = errno;
+    if (::close(fd) != 0 && !err) err = errno;
+    if (!err && ::rename(temporary.c_str(), path.c_str()) != 0) err = errno;
+    if (err) {
+        ::unlink(temporary.c_str());
+        throw Failure("cannot write " + path.string() + ": " + std::strerror(err));
+    }
+}
+
+// A password, wiped from memory when it is no longer needed.
+struct Password {
+    std::string text;
+    Password() { text.reserve(kMaxPassword + 1); } // no copies left behind by growing
+    Password(const Password &) = delete;
+    Password &operator=(const Password &) = delete;
+    ~Password() { OPENSSL_cleanse(text.data(), text.capacity()); }
+    static constexpr size_t kMaxPassword = 1024;
+};
+
+// Reads one line (without its line end) from a descriptor, a byte at a time
+// so that nothing after the line is consumed.
+void read_password_line(int fd, Password &out, const std::string &source) {
+    out.text.clear();
+    for (;;) {
+        char c;
+        ssize_t n = ::read(fd, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw Failure("cannot read the password from " + source + ": " + std::strerror(errno));
+        if (n == 0 || c == '\n') break;
+        if (out.text.size() == Password::kMaxPassword)
+            throw Failure("the password from " + source + " is longer than " +
+                          std::to_string(Password::kMaxPassword) + " bytes");
+        out.text.push_back(c);
+    }
+    if (!out.text.empty() && out.text.back() == '\r') out.text.pop_back();
+}
+
+// The terminal's settings while a password is typed, given back when a
+// signal ends the program meanwhile.
+int g_tty = -1;
+termios g_tty_saved{};
+
+void restore_terminal(int signal_number) {
+    ::tcsetattr(g_tty, TCSAFLUSH, &g_tty_saved);
+    ::signal(signal_number, SIG_DFL);
+    ::raise(signal_number);
+}
+
+// Asks on the terminal with echo off; false when there is no terminal.
+bool ask_terminal(const std::vector<const char *> &prompts, std::vector<Password *> answers) {
+    int tty = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (tty < 0) return false;
+    termios saved{};
+    if (::tcgetattr(tty, &saved) != 0) {
+        ::close(tty);
+        return false;
+    }
+    g_tty = tty;
+    g_tty_saved = saved;
+    const int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP};
+    struct sigaction restore {}, previous[5];
+    restore.sa_handler = restore_terminal;
+    for (int i = 0; i < 5; ++i) ::sigaction(kSignals[i], &restore, &previous[i]);
+    termios quiet = saved;
+    quiet.c_lflag &= static_cast<tcflag_t>(~ECHO);
+    quiet.c_lflag |= ECHONL | ICANON;
+    bool ok = ::tcsetattr(tty, TCSAFLUSH, &quiet) == 0;
+    try {
+        for (size_t i = 0; ok && i < prompts.size(); ++i) {
+            ok = ::write(tty, prompts[i], std::strlen(prompts[i])) >= 0;
+            if (ok) read_password_line(tty, *answers[i], "the terminal");
+        }
+    } catch (...) {
+        ok = false;
+    }
+    ::tcsetattr(tty, TCSAFLUSH, &saved);
+    for (int i = 0; i < 5; ++i) ::sigaction(kSignals[i], &previous[i], nullptr);
+    g_tty = -1;
+    ::close(tty);
+    if (!ok) throw Failure("cannot read the password from the terminal");
+    return true;
+}
+
+// The password of a PKCS #12 file: the first line of --password-file, a line
+// from --password-fd, or typed on the terminal without echo (twice when it
+// protects a new file). Never from the command line.
+void read_password(const Args &a, bool new_file, Password &out) {
+    if (a.has("password-file") && a.has("password-fd"))
+        throw UsageError("give the password with --password-file or with --password-fd, not both");
+    if (a.has("password-file")) {
+        std::string path = a.get("password-file");
+        int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) throw Failure("cannot read " + path + ": " + std::strerror(errno));
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 077))
+            std::cerr << "tmncert: warning: the password file " << path << " can be read by other users\n";
+        try {
+            read_password_line(fd, out, path);
+        } catch (...) {
+            ::close(fd);
+            throw;
+        }
+        ::close(fd);
+    } else if (a.has("password-fd")) {
+        std::string text = a.get("password-fd");
+        char *end = nullptr;
+        long fd = std::strtol(text.c_str(), &end, 10);
+        if (text.empty() || *end || fd < 0 || fd > 65535) throw UsageError("--password-fd takes a descriptor number");
+        read_password_line(static_cast<int>(fd), out, "descriptor " + text);
+    } else {
+        Password again;
+        std::vector<const char *> prompts{"Password of the PKCS #12 file: "};
+        std::vector<Password *> answers{&out};
+        if (new_file) {
+            prompts.push_back("The same password again: ");
+            answers.push_back(&again);
+        }
+        if (!ask_terminal(prompts, answers))
+            throw UsageError("a password is needed: give it with --password-file FILE or --password-fd N "
+                             "(there is no terminal to ask on)");
+        if (new_file && out.text != again.text) throw Failure("the two passwords differ");
+    }
+    if (new_file && out.text.empty()) throw Failure("an empty password protects nothing: give a password");
 }
 
 CertPtr find_in(const CertStore &store, const std::string &thumb) {
@@ -200,8 +390,14 @@ void keep(const Issued &is, const std::string &store_name, StoreLocation loc, co
         write_file(out_dir / (base + ".cer"), std::string(der.begin(), der.end()));
         write_file(out_dir / (base + ".pem"), is.cert->pem());
         auto pem = private_key_to_pem(is.key.get());
-        if (pem) write_file(out_dir / (base + ".key"), *pem);
-        fs::permissions(out_dir / (base + ".key"), fs::perms::owner_read | fs::perms::owner_write);
+        if (!pem) throw Failure("cannot encode the private key");
+        try {
+            write_private_file(out_dir / (base + ".key"), *pem);
+        } catch (...) {
+            OPENSSL_cleanse(pem->data(), pem->size());
+            throw;
+        }
+        OPENSSL_cleanse(pem->data(), pem->size());
     }
 }
 
@@ -397,8 +593,18 @@ int import_pkcs12(const Args &a, PKCS12 *p12) {
     EVP_PKEY *key = nullptr;
     X509 *x = nullptr;
     STACK_OF(X509) *chain = nullptr;
-    std::string pass = a.get("password");
-    bool ok = PKCS12_parse(p12, pass.c_str(), &key, &x, &chain);
+    // A file without a password opens as it is; otherwise the password is asked for.
+    Password pass;
+    if (!PKCS12_verify_mac(p12, "", 0) && !PKCS12_verify_mac(p12, nullptr, 0)) {
+        ERR_clear_error();
+        try {
+            read_password(a, false, pass);
+        } catch (...) {
+            PKCS12_free(p12);
+            throw;
+        }
+    }
+    bool ok = PKCS12_parse(p12, pass.text.c_str(), &key, &x, &chain);
     PKCS12_free(p12);
     if (!ok) {
         ERR_clear_error();
@@ -527,18 +733,20 @@ int cmd_export(const Args &a) {
     } else if (format == "p12") {
         EvpPkeyPtr key = store->private_key(*cert);
         if (!key) throw Failure("the store holds no private key of this certificate: " + why());
-        std::string pass = a.get("password");
+        Password pass;
+        read_password(a, true, pass);
         std::string friendly = cp::cp1251_to_utf8(cert->subject_attribute(kOidCommonName));
-        PKCS12 *p12 = PKCS12_create(pass.c_str(), friendly.c_str(), key.get(), cert->x509(), nullptr, 0, 0, 0, 0, 0);
-        if (!p12) {
+        PKCS12 *p12 = PKCS12_create(pass.text.c_str(), friendly.c_str(), key.get(), cert->x509(), nullptr, 0, 0, 0, 0, 0);
+        unsigned char *der = nullptr;
+        int n = p12 ? i2d_PKCS12(p12, &der) : -1;
+        PKCS12_free(p12);
+        if (n <= 0) {
             ERR_clear_error();
             throw Failure("cannot make the PKCS #12 file");
         }
-        unsigned char *der = nullptr;
-        int n = i2d_PKCS12(p12, &der);
-        PKCS12_free(p12);
-        write_file(out, std::string(reinterpret_cast<char *>(der), static_cast<size_t>(n)));
+        std::string bytes(reinterpret_cast<char *>(der), static_cast<size_t>(n));
         OPENSSL_free(der);
+        write_private_file(out, bytes);
     } else {
         throw UsageError("unknown format " + format + " (der, pem, p12)");
     }
@@ -635,21 +843,24 @@ int cmd_setmy(const Args &a) {
     return 0;
 }
 
-void usage() {
-    std::cout << "usage: tmncert COMMAND [options]\n"
-                 "  pki --out DIR [--force]           create the test PKI in the stores (once; --force: again)\n"
-                 "  create --subject \"CN=..., O=...\" [--alg gost2001|gost2012_256|gost2012_512]\n"
-                 "         [--issuer THUMBPRINT] [--ca] [--usage sign,encrypt,ca | none] [--email ADDR]...\n"
-                 "         [--ex NAME] [--notes NAME] [--forward ADDR] [--days N] [--expired]\n"
-                 "         [--store NAME] [--out DIR --name BASE]\n"
-                 "  import [--store NAME] [--password P] [--key KEY.pem] FILE   (DER, PEM bundle, PKCS #12, CRL)\n"
-                 "  export --store NAME --format der|pem|p12 [--password P] --out FILE THUMBPRINT\n"
-                 "  list [--store NAME]\n"
-                 "  delete --store NAME THUMBPRINT...\n"
-                 "  addcrl [--store NAME] FILE\n"
-                 "  revoke --issuer THUMBPRINT [--store NAME] [--out FILE] THUMBPRINT...\n"
-                 "  setmy [--profile P] [--product NAME] THUMBPRINT\n"
-                 "options of every command: --location CurrentUser|LocalMachine, --physical NAME\n";
+void usage(std::ostream &out) {
+    out << "usage: tmncert COMMAND [options]\n"
+           "  pki --out DIR [--force]           create the test PKI in the stores (once; --force: again)\n"
+           "  create --subject \"CN=..., O=...\" [--alg gost2001|gost2012_256|gost2012_512]\n"
+           "         [--issuer THUMBPRINT] [--ca] [--usage sign,encrypt,ca | none] [--email ADDR]...\n"
+           "         [--ex NAME] [--notes NAME] [--forward ADDR] [--days N] [--expired]\n"
+           "         [--store NAME] [--out DIR --name BASE]\n"
+           "  import [--store NAME] [--password-file F | --password-fd N] [--key KEY.pem] FILE\n"
+           "                                    (DER, PEM bundle, PKCS #12, CRL)\n"
+           "  export --store NAME --format der|pem|p12 [--password-file F | --password-fd N] --out FILE THUMBPRINT\n"
+           "  list [--store NAME]\n"
+           "  delete --store NAME THUMBPRINT...\n"
+           "  addcrl [--store NAME] FILE\n"
+           "  revoke --issuer THUMBPRINT [--store NAME] [--out FILE] THUMBPRINT...\n"
+           "  setmy [--profile P] [--product NAME] THUMBPRINT\n"
+           "options of every command: --location CurrentUser|LocalMachine, --physical NAME, --help, --version\n"
+           "The password of a PKCS #12 file is the first line of --password-file F, a line read from\n"
+           "descriptor --password-fd N, or typed on the terminal; exported keys are written with mode 0600.\n";
 }
 
 } // namespace
@@ -657,10 +868,16 @@ void usage() {
 int main(int argc, char **argv) {
     try {
         Args a = parse_args(argc, argv);
-        if (a.command.empty() || a.command == "help" || a.has("help")) {
-            usage();
-            return a.command.empty() ? 2 : 0;
+        if (a.has("help") || a.command == "help") {
+            usage(std::cout);
+            return 0;
         }
+        if (a.has("version")) {
+            std::cout << "tmncert " TARMIN_VERSION "\n";
+            return 0;
+        }
+        if (a.command.empty()) throw UsageError("a command is needed");
+        check_options(a);
         // The stores, keys and settings live in the user's private home.
         std::string refused;
         if (qzcom::private_home(&refused).empty()) throw Failure(refused);
@@ -677,7 +894,7 @@ int main(int argc, char **argv) {
         throw UsageError("unknown command " + a.command);
     } catch (const UsageError &e) {
         std::cerr << "tmncert: " << e.what() << "\n";
-        usage();
+        usage(std::cerr);
         return 2;
     } catch (const std::exception &e) {
         std::cerr << "tmncert: " << e.what() << "\n";

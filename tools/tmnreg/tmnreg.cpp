@@ -23,6 +23,7 @@ constexpr const char *kExportHeader = "Tarmin registry export 1";
 
 const char *kHelp =
     "usage: tmnreg COMMAND ...\n"
+    "       tmnreg --help | --version\n"
     "  query KEY [NAME]              show the values and sub-keys of KEY, or one value\n"
     "  set KEY NAME TYPE VALUE       write a value; TYPE is one of\n"
     "                                  dword   a number, decimal or 0x hexadecimal (0 to 4294967295)\n"
@@ -51,6 +52,9 @@ const char *kHelp =
     "and \\xHH the Windows-1251 byte HH (for bytes that have no character). Empty lines and lines\n"
     "beginning with ';' are ignored. An export read back with import restores the same keys and\n"
     "values, byte for byte.\n"
+    "\n"
+    "There are no options: an argument that begins with \"--\" is refused, unless it follows\n"
+    "a \"--\" argument (tmnreg set -- KEY NAME string --text).\n"
     "\n"
     "Exit status: 0 done, 1 key or value not found, 2 bad command line or input,\n"
     "3 the store cannot be opened or written.\n";
@@ -530,17 +534,37 @@ int cmd_import(const std::vector<std::string> &a) {
     return kOk;
 }
 
+// A bad command line: the reason and the usage on standard error.
+int usage_error(const std::string &message) {
+    std::cerr << "tmnreg: " << message << "\n" << kHelp;
+    return kUsage;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    std::vector<std::string> args;
+    bool options_end = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (!options_end && a == "--") {
+            options_end = true;
+            continue;
+        }
+        if (!options_end && (a == "--help" || a == "-h" || (args.empty() && a == "help"))) {
+            std::cout << kHelp;
+            return kOk;
+        }
+        if (!options_end && a == "--version") {
+            std::cout << "tmnreg " TARMIN_VERSION "\n";
+            return kOk;
+        }
+        if (!options_end && a.rfind("--", 0) == 0) return usage_error("unknown option " + a);
+        args.push_back(a);
+    }
     if (args.empty()) {
         std::cerr << kHelp;
         return kUsage;
-    }
-    if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        std::cout << kHelp;
-        return kOk;
     }
     std::string command = args[0];
     args.erase(args.begin());
@@ -550,7 +574,7 @@ int main(int argc, char **argv) {
                                                    : command == "export" ? cmd_export
                                                    : command == "import" ? cmd_import
                                                                          : nullptr;
-    if (!run) return fail(kUsage, "unknown command '" + command + "' (see tmnreg --help)");
+    if (!run) return usage_error("unknown command '" + command + "'");
     if (QZ_Initialize("tarmin-operator", QZ_VERSION) != 0) {
         std::string why = tarmin::qzcom::settings_store_error();
         return fail(kFailed, why.empty() ? "cannot open the settings store " + tarmin::qzcom::settings_store_path()

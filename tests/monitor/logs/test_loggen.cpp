@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 #include <map>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <signal.h>
@@ -83,8 +84,16 @@ TEST(Loggen, HelpAndBadOptions) {
     EXPECT_NE(err.find("invalid value for --outgoing: x"), std::string::npos);
     EXPECT_EQ(loggen({"--dir", dir.string(), "--families", "err,bad"}, &out, &err), 2);
     EXPECT_EQ(loggen({"--dir", dir.string(), "--receipts", "90,20"}, &out, &err), 2);
-    EXPECT_EQ(loggen({"--dir", dir.string(), "--bogus"}, &out, &err), 2);
+    // An unknown option is refused with the usage on standard error.
+    for (const char *unknown : {"--bogus", "--password=x", "-x"}) {
+        out.clear();
+        EXPECT_EQ(loggen({"--dir", dir.string(), unknown}, &out, &err), 2) << unknown;
+        EXPECT_NE(err.find("Usage: loggen"), std::string::npos) << unknown << ": " << err;
+        EXPECT_EQ(out, "") << unknown;
+    }
     EXPECT_TRUE(fs::is_empty(dir));
+    EXPECT_EQ(loggen({"--version"}, &out, &err), 0);
+    EXPECT_TRUE(std::regex_match(out, std::regex("loggen [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << out;
 }
 
 TEST(Loggen, SameSeedSameBytes) {

@@ -1,7 +1,8 @@
 // tmncert run as users run it: the test PKI and what it leaves in the stores,
 // single certificates with every option, import and export in DER, PEM and
-// PKCS #12, lists, deletion, revocation lists, the remembered own
-// certificate, and the answers to bad command lines.
+// PKCS #12 (passwords never on the command line, key files for their owner
+// alone), lists, deletion, revocation lists, the remembered own certificate,
+// the private home, and the answers to bad command lines.
 #include "testsupport.h"
 
 #include "include/qzcom.h"
@@ -10,10 +11,15 @@
 #include "platform/crypto/store.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <map>
+#include <regex>
 #include <sstream>
 
 namespace {
@@ -27,11 +33,12 @@ struct Result {
     std::string out, err;
 };
 
-Result tmncert(const std::vector<std::string> &args) {
-    std::vector<std::string> argv{built_program("tmncert").string()};
+// Runs tmncert in a session of its own, without a terminal to ask on.
+Result tmncert(const std::vector<std::string> &args, const std::string &input = {}) {
+    std::vector<std::string> argv{"setsid", "-w", built_program("tmncert").string()};
     argv.insert(argv.end(), args.begin(), args.end());
     Result r;
-    r.status = run(argv, &r.out, &r.err);
+    r.status = run(argv, &r.out, &r.err, input);
     return r;
 }
 
@@ -40,6 +47,14 @@ std::string first_line(const std::string &s) { return s.substr(0, s.find('\n'));
 mode_t mode_of(const fs::path &p) {
     struct stat st {};
     return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
+}
+
+// A file holding a password and a line feed, only for its owner.
+std::string password_file(const std::string &password) {
+    fs::path p = make_temp_dir("password") / "password.txt";
+    write_file(p, password + "\n");
+    fs::permissions(p, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+    return p.string();
 }
 
 // "name THUMBPRINT" lines of `tmncert pki`.
@@ -220,8 +235,8 @@ TEST_F(Tmncert, ExportImportRoundTripsDerPemAndPkcs12) {
 
     for (const char *format : {"der", "pem", "p12"}) {
         fs::path file = dir_ / (std::string("owner.") + format);
-        r = tmncert({"export", "--store", "MY", "--format", format, "--password", "secret", "--out", file.string(),
-                     thumb});
+        r = tmncert({"export", "--store", "MY", "--format", format, "--password-file", password_file("secret"),
+                     "--out", file.string(), thumb});
         ASSERT_EQ(0, r.status) << format << ": " << r.err;
         ASSERT_TRUE(fs::exists(file)) << format;
         if (std::string(format) == "pem") EXPECT_EQ(0u, read_file(file).rfind("-----BEGIN CERTIFICATE-----", 0));
@@ -232,10 +247,10 @@ TEST_F(Tmncert, ExportImportRoundTripsDerPemAndPkcs12) {
     ASSERT_EQ(0, tmncert({"delete", "--store", "MY", thumb}).status);
     forget_store_cache();
     EXPECT_FALSE(store("MY")->find_by_thumbprint(thumb));
-    r = tmncert({"import", "--password", "wrong", (dir_ / "owner.p12").string()});
+    r = tmncert({"import", "--password-file", password_file("wrong"), (dir_ / "owner.p12").string()});
     EXPECT_EQ(1, r.status);
     EXPECT_NE(std::string::npos, r.err.find("password")) << r.err;
-    r = tmncert({"import", "--password", "secret", (dir_ / "owner.p12").string()});
+    r = tmncert({"import", "--password-fd", "0", (dir_ / "owner.p12").string()}, "secret\n");
     ASSERT_EQ(0, r.status) << r.err;
     EXPECT_NE(std::string::npos, r.out.find("[key]")) << r.out;
     forget_store_cache();
@@ -329,6 +344,104 @@ TEST_F(Tmncert, SetmyRemembersSerialAndIssuerUnderSkziPath) {
     EXPECT_EQ(1, tmncert({"setmy", other}).status);
 }
 
+// A private key leaves the store only in a file for its owner, under a
+// password that never stands on the command line (where every user of the
+// machine can read it).
+TEST_F(Tmncert, PrivateKeyExportsAreTheOwnersAndNeedAPassword) {
+    std::string ca = make_authority();
+    Result r = tmncert({"create", "--subject", "CN=Owner", "--issuer", ca, "--store", "MY"});
+    ASSERT_EQ(0, r.status) << r.err;
+    std::string thumb = first_line(r.out);
+    const fs::path p12 = dir_ / "owner.p12";
+    auto export_p12 = [&](std::vector<std::string> options, const std::string &input = {}) {
+        std::vector<std::string> args{"export", "--store", "MY", "--format", "p12", "--out", p12.string()};
+        args.insert(args.end(), options.begin(), options.end());
+        args.push_back(thumb);
+        return tmncert(args, input);
+    };
+    // No password, or one only on the command line, or a misspelt option:
+    // nothing is written.
+    for (const auto &options : std::vector<std::vector<std::string>>{
+             {}, {"--password", "secret"}, {"--pasword-file", password_file("secret")}}) {
+        r = export_p12(options);
+        EXPECT_EQ(2, r.status) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find("usage: tmncert")) << r.err;
+        EXPECT_FALSE(fs::exists(p12));
+    }
+    EXPECT_NE(std::string::npos, export_p12({}).err.find("--password-file")) << export_p12({}).err;
+    EXPECT_NE(std::string::npos, export_p12({"--password", "x"}).err.find("--password-fd"));
+    r = export_p12({"--password-file", password_file("")});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("empty")) << r.err;
+    EXPECT_FALSE(fs::exists(p12));
+
+    // An older file readable by everyone is replaced by one for the owner alone.
+    write_file(p12, "old");
+    fs::permissions(p12, fs::perms::all, fs::perm_options::replace);
+    r = export_p12({"--password-file", password_file("s3cret")});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(0600u, mode_of(p12));
+    r = export_p12({"--password-fd", "0"}, "fd-pass\n");
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(0600u, mode_of(p12));
+    EXPECT_EQ(1, tmncert({"import", "--password-file", password_file("s3cret"), p12.string()}).status);
+    r = tmncert({"import", "--password-file", password_file("fd-pass"), p12.string()});
+    EXPECT_EQ(0, r.status) << r.err;
+    // Without a password source and without a terminal an import that needs
+    // a password says how to give one.
+    r = tmncert({"import", p12.string()});
+    EXPECT_EQ(2, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("--password-file")) << r.err;
+}
+
+// Asked on the terminal: twice, and never echoed.
+TEST_F(Tmncert, Pkcs12PasswordIsAskedOnTheTerminalWithoutEcho) {
+    std::string ca = make_authority();
+    Result r = tmncert({"create", "--subject", "CN=Owner", "--issuer", ca, "--store", "MY"});
+    ASSERT_EQ(0, r.status) << r.err;
+    const std::string thumb = first_line(r.out), program = built_program("tmncert").string();
+    const fs::path p12 = dir_ / "tty.p12";
+    int master = -1;
+    pid_t pid = ::forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl(program.c_str(), "tmncert", "export", "--store", "MY", "--format", "p12", "--out", p12.c_str(),
+                thumb.c_str(), static_cast<char *>(nullptr));
+        ::_exit(127);
+    }
+    std::string seen;
+    // Reads the terminal until `count` prompts were seen (0: to the end).
+    auto read_until = [&](size_t count) {
+        auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        auto prompts = [&] {
+            size_t n = 0;
+            for (size_t at = seen.find("assword"); at != std::string::npos; at = seen.find("assword", at + 1)) ++n;
+            return n;
+        };
+        while (std::chrono::steady_clock::now() < deadline && (count == 0 || prompts() < count)) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            char buf[512];
+            ssize_t n = ::read(master, buf, sizeof buf);
+            if (n <= 0) return count == 0;
+            seen.append(buf, static_cast<size_t>(n));
+        }
+        return count != 0 && prompts() >= count;
+    };
+    ASSERT_TRUE(read_until(1)) << seen;
+    ASSERT_EQ(7, ::write(master, "s3cret\n", 7));
+    ASSERT_TRUE(read_until(2)) << seen;
+    ASSERT_EQ(7, ::write(master, "s3cret\n", 7));
+    EXPECT_TRUE(read_until(0)) << seen;
+    ::close(master);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
+    EXPECT_EQ(std::string::npos, seen.find("s3cret")) << seen;
+    EXPECT_EQ(0600u, mode_of(p12));
+    EXPECT_EQ(0, tmncert({"import", "--password-file", password_file("s3cret"), p12.string()}).status);
+}
+
 // The tool makes the home for the user alone and refuses one that others
 // may enter.
 TEST_F(Tmncert, HomeIsTheUsersAlone) {
@@ -362,13 +475,26 @@ TEST_F(Tmncert, BadCommandLinesAreUsageErrors) {
                                                {"list", "--store", "MY", "--location", "Moon"},
                                                {"export", "--store", "MY", "x"},
                                                {"import"},
-                                               {"revoke", "ABC"}}) {
+                                               {"revoke", "ABC"},
+                                               {"list", "--bogus", "x"},
+                                               {"list", "--store"},
+                                               {"list", "-s", "MY"},
+                                               {"create", "--subject", "CN=X", "--format", "der"},
+                                               {"--frobnicate"}}) {
         Result r = tmncert(args);
         std::string joined;
         for (const auto &s : args) joined += s + " ";
         EXPECT_EQ(2, r.status) << joined << ": " << r.err;
-        EXPECT_NE(std::string::npos, r.out.find("usage: tmncert")) << joined;
+        EXPECT_NE(std::string::npos, r.err.find("usage: tmncert")) << joined;
+        EXPECT_EQ("", r.out) << joined;
     }
+    Result help = tmncert({"--help"});
+    EXPECT_EQ(0, help.status);
+    EXPECT_NE(std::string::npos, help.out.find("usage: tmncert"));
+    EXPECT_EQ(0, tmncert({"export", "--help"}).status);
+    Result version = tmncert({"--version"});
+    EXPECT_EQ(0, version.status);
+    EXPECT_TRUE(std::regex_match(version.out, std::regex("tmncert [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << version.out;
     // Failures that are not the command line's fault exit with 1.
     EXPECT_EQ(1, tmncert({"import", (dir_ / "missing.der").string()}).status);
     EXPECT_EQ(1, tmncert({"create", "--subject", "CN=X", "--issuer", std::string(40, 'F')}).status);

@@ -13,10 +13,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int tmncert(const std::vector<std::string> &args, std::string *out = nullptr, std::string *err = nullptr) {
-    std::vector<std::string> argv{built_program("tmncert").string()};
+int tmncert(const std::vector<std::string> &args, std::string *out = nullptr, std::string *err = nullptr,
+            const std::string &input = {}) {
+    std::vector<std::string> argv{"setsid", "-w", built_program("tmncert").string()};
     argv.insert(argv.end(), args.begin(), args.end());
-    return run(argv, out, err);
+    return run(argv, out, err, input);
 }
 
 // Thumbprints of a store's certificates, and which of them have a key.
@@ -92,10 +93,10 @@ TEST_F(TmncertImport, Pkcs12ChainGoesToCaButTheRootIsNotTrustedSilently) {
                   nullptr, &err),
               0)
         << err;
-    EXPECT_EQ(tmncert({"import", "--password", "wrong", (dir / "op.p12").string()}, nullptr, &err), 1);
+    EXPECT_EQ(tmncert({"import", "--password-fd", "0", (dir / "op.p12").string()}, nullptr, &err, "wrong\n"), 1);
     EXPECT_TRUE(contents("MY").empty());
     std::string out;
-    ASSERT_EQ(tmncert({"import", "--password", "secret", (dir / "op.p12").string()}, &out, &err), 0) << err;
+    ASSERT_EQ(tmncert({"import", "--password-fd", "0", (dir / "op.p12").string()}, &out, &err, "secret\n"), 0) << err;
     EXPECT_EQ(contents("MY"), (std::map<std::string, bool>{{thumb_["operator2001"], true}}));
     EXPECT_EQ(contents("CA"), (std::map<std::string, bool>{{thumb_["ca"], false}}));
     EXPECT_TRUE(contents("Root").empty());

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,21 @@ TEST(Tmnreg, BadCommandLinesGiveClearErrorsAndWriteNothing) {
     EXPECT_NE(err.find("usage: tmnreg"), std::string::npos);
     EXPECT_EQ(tmnreg({"--help"}, &out), 0);
     EXPECT_NE(out.find("Export format"), std::string::npos);
+    EXPECT_EQ(tmnreg({"--version"}, &out), 0);
+    EXPECT_TRUE(std::regex_match(out, std::regex("tmnreg [0-9]+\\.[0-9]+\\.[0-9]+\n"))) << out;
+    // Unknown options, before or after the command, are refused with the
+    // usage on standard error; "--" lets a value begin with dashes.
+    for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+             {"--frobnicate"}, {"query", "--recursive", kKey}, {"set", kKey, "X", "string", "--force"}}) {
+        out.clear();
+        EXPECT_EQ(tmnreg(args, &out, &err), 2) << args.back();
+        EXPECT_NE(err.find("usage: tmnreg"), std::string::npos) << args.back() << ": " << err;
+        EXPECT_EQ(out, "");
+    }
+    EXPECT_EQ(tmnreg({"set", "--", kKey, "Dashes", "string", "--force"}), 0);
+    EXPECT_EQ(tmnreg({"query", kKey, "Dashes"}, &out), 0);
+    EXPECT_EQ(out, "\"Dashes\"=\"--force\"\n");
+    EXPECT_EQ(tmnreg({"delete", kKey, "Dashes"}), 0);
     EXPECT_EQ(tmnreg({"query", kKey, "X"}), 1); // nothing of the above was written
     EXPECT_EQ(tmnreg({"query", "Software\\Nothing"}, nullptr, &err), 1);
     EXPECT_NE(err.find("no key Software\\Nothing"), std::string::npos);
