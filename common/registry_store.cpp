@@ -129,7 +129,8 @@ std::string octal_mode(mode_t mode) {
 
 // What keeps an existing database file from being used, or "" when nothing
 // does: it must be a regular file of this user that no one else may read
-// or write.
+// or write, and not an empty one (a store that lost its content would
+// silently become a new one, every setting gone).
 std::string refusal_of_file(const std::string &path, const struct stat &st) {
     if (!S_ISREG(st.st_mode)) return "the settings store " + path + " is not a regular file";
     if (st.st_uid != ::geteuid())
@@ -137,6 +138,9 @@ std::string refusal_of_file(const std::string &path, const struct stat &st) {
     if (st.st_mode & 077)
         return "the settings store " + path + " is open to other users (mode " + octal_mode(st.st_mode) +
                "); make it private with chmod 600 " + path;
+    if (st.st_size == 0 && !log_has_data(path))
+        return "the settings store " + path + " is empty: its settings are lost. Restore it from a backup, or "
+               "delete it to start over with new settings (rm " + path + ")";
     return {};
 }
 

@@ -1,6 +1,6 @@
-// The settings store file: where it lives, who may read it, damaged and
-// foreign files, read-only access (by request and by file permissions) and
-// several processes writing at once.
+// The settings store file: where it lives, who may read it, damaged,
+// foreign and emptied files, read-only access (by request and by file
+// permissions) and several processes writing at once.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -229,6 +229,31 @@ TEST(RegistryStoreFile, TemporaryHomeOfAnotherUserIsRefused) {
     EXPECT_EQ(attempt(false), 0);
     EXPECT_EQ(mode_of(fallback), 0700u);
     fs::remove_all(fallback);
+}
+
+// An emptied store is not silently a new one: every setting would be lost.
+// The message tells how to start over; the file stays as it was.
+TEST(RegistryStoreFile, EmptiedStoreIsRefusedUntilRemoved) {
+    HomeSwitch to(tarmin::test::make_temp_dir());
+    make_store_with_value("Setup", 1);
+    fs::path db = database();
+    fs::resize_file(db, 0);
+    EXPECT_LT(QZ_Initialize(kProduct, QZ_VERSION), 0);
+    EXPECT_TRUE(contains(error_text(), db.string())) << error_text();
+    EXPECT_TRUE(contains(error_text(), "empty")) << error_text();
+    EXPECT_TRUE(contains(error_text(), "delete")) << error_text();
+    EXPECT_EQ(fs::file_size(db), 0u);
+    QZ_Finalize();
+    // Read-only access says the same.
+    ::setenv("TARMIN_REGISTRY_READONLY", "1", 1);
+    EXPECT_LT(QZ_Initialize(kProduct, QZ_VERSION), 0);
+    EXPECT_TRUE(contains(error_text(), "delete")) << error_text();
+    ::unsetenv("TARMIN_REGISTRY_READONLY");
+    // Deleted as told: a new store.
+    fs::remove(db);
+    ASSERT_EQ(QZ_Initialize(kProduct, QZ_VERSION), 0) << error_text();
+    QZ_DWORD v = 0;
+    EXPECT_NE(QZ_QueryDword(QZ_GetSettingsKey(0), "Setup", &v), 0);
 }
 
 TEST(RegistryStoreFile, DamagedOrForeignFilesAreClearErrors) {
