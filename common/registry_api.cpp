@@ -307,6 +307,9 @@ int QZ_SetKeyBinary(const char *path, const char *name, const void *data, QZ_DWO
     if (!path || (length && !data) || type < QZ_REG_SZ || type > QZ_REG_DWORD) return -1;
     if (type == QZ_REG_DWORD && length != 4) return -1;
     return guarded(-1, [&] {
+        // Refused before anything is copied: a length the store cannot hold
+        // (over 2 GiB it would not even fit SQLite's int) is never cut short.
+        if (length > store().max_value_size()) return -1;
         std::string bytes(static_cast<const char *>(data), length);
         if (is_text_type(type)) bytes = std::string(text_part(bytes));
         return write_value(KeyPath(path), name, type, std::move(bytes));

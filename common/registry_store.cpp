@@ -41,6 +41,10 @@ constexpr int kBusyTimeoutMs = 10000;
 constexpr int kApplicationId = 0x544D4E52;
 constexpr int kSchemaVersion = 1;
 constexpr size_t kMaxKeyPart = 255;
+// Bytes of a row of vals besides the value: its key path and name (each
+// shorter than QZ_MAX_KEY_PATH, twice: as written and folded) and SQLite's
+// record header.
+constexpr int kRowOverhead = 4 * QZ_MAX_KEY_PATH + 64;
 
 // The tables, marked as a settings store of this schema version.
 std::string schema_sql() {
@@ -481,10 +485,29 @@ RegStatus RegistryStore::create_key(const KeyPath &key) {
     return write_locked([&] { return key.root() ? RegStatus::ok : create_key_locked(key); });
 }
 
+size_t RegistryStore::max_value_size() {
+    std::lock_guard lock(mutex_);
+    return max_value_size_locked();
+}
+
+size_t RegistryStore::max_value_size_locked() {
+    if (!ensure_open_locked()) return 0;
+    // The length limit of the connection (never above INT_MAX, the largest
+    // length SQLite's interfaces take), less room for the rest of the row.
+    int limit = sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, -1);
+    return limit > kRowOverhead ? static_cast<size_t>(limit - kRowOverhead) : 0;
+}
+
 RegStatus RegistryStore::set(const KeyPath &key, std::string_view name, const RegValue &value) {
     if (!valid_key_path(key) || !valid_value_name(name)) return RegStatus::bad_name;
     std::lock_guard lock(mutex_);
     std::string name_fold = fold_name(name);
+    if (value.data.size() > max_value_size_locked()) {
+        if (db_)
+            error_ = "a value of " + std::to_string(value.data.size()) + " bytes is larger than the settings store " +
+                     path_ + " holds";
+        return RegStatus::failed;
+    }
     return write_locked([&] {
         if (!key.root())
             if (RegStatus st = create_key_locked(key); st != RegStatus::ok) return st;

@@ -71,7 +71,10 @@ public:
     std::string database_path();
 
     RegStatus get(const KeyPath &key, std::string_view name, RegValue &out);
+    // A value larger than max_value_size() is refused (failed).
     RegStatus set(const KeyPath &key, std::string_view name, const RegValue &value);
+    // The largest value the store holds, in bytes (0 when it cannot be opened).
+    size_t max_value_size();
     RegStatus remove_value(const KeyPath &key, std::string_view name);
     RegStatus remove_key(const KeyPath &key); // with sub-keys and values; absent is ok
     RegStatus create_key(const KeyPath &key); // with missing ancestors
@@ -97,6 +100,7 @@ private:
                 &list_keys_, &list_values_};
     }
     bool ensure_open_locked();
+    size_t max_value_size_locked();
     RegStatus fail_locked(const char *what);
     bool exec_locked(const char *sql);
     RegStatus create_key_locked(const KeyPath &key);

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <sys/mman.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -472,6 +473,20 @@ TEST_F(Registry, NamesTheStoreCannotKeepAreRefused) {
     EXPECT_NE(QZ_SetKeyDword(key().c_str(), std::string(QZ_MAX_KEY_PATH, 'n').c_str(), 1, 0), 0);
     EXPECT_NE(QZ_SetKeyString(sub("bad\x98name").c_str(), "v", "x", 0), 0);
     EXPECT_EQ(sub_keys(key()).size(), 1u); // only the 255-byte one
+}
+
+// A length past what the store holds (more than 2 GiB) is refused, not cut
+// to a few bytes. The data is a mapping of zero pages: refused before it is
+// read, it never costs memory.
+TEST_F(Registry, ValuesLargerThanTheStoreHoldsAreRefused) {
+    const QZ_DWORD length = 0x80000010u;
+    void *data = ::mmap(nullptr, length, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(data, MAP_FAILED);
+    for (QZ_DWORD type : {QZ_REG_BINARY, QZ_REG_SZ}) {
+        EXPECT_NE(QZ_SetKeyBinary(key().c_str(), "Huge", data, length, type, 0), 0) << type;
+        EXPECT_EQ(value_names(key()), std::vector<std::string>{}) << type;
+    }
+    ::munmap(data, length);
 }
 
 // ---- Environment references -------------------------------------------------
