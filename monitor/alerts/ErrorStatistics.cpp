@@ -7,7 +7,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarmin::monitor {
 
@@ -48,6 +51,20 @@ int64_t daysSince1601(int y, int m, int d) {
         return era * 146097 + doe;
     };
     return civil(y, m, d) - civil(1601, 1, 1);
+}
+
+// Opens an event file for reading when it is a regular file of this user.
+// The event directory may be shared (the temporary directory by default):
+// another user's file there could forge alert times or reported hashes, a
+// link could point anywhere, and a pipe would block the open or the reads.
+FILE *openOwnEventFile(const std::string &path) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    FILE *in = nullptr;
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) in = ::fdopen(fd, "r");
+    if (!in) ::close(fd);
+    return in;
 }
 
 } // namespace
@@ -135,7 +152,7 @@ std::vector<std::string> ErrorStatistics::restoreFromEventFiles(const std::strin
     char line[kEventLineMax + 1];
     for (const pf::DirEntry &file : *files) {
         if (file.is_directory) continue;
-        std::unique_ptr<FILE, int (*)(FILE *)> in(std::fopen(pf::join_path(eventDirectory, file.name).c_str(), "r"),
+        std::unique_ptr<FILE, int (*)(FILE *)> in(openOwnEventFile(pf::join_path(eventDirectory, file.name)),
                                                  &std::fclose);
         if (!in) continue;
         while (std::fgets(line, sizeof line, in.get())) restoreLine(line, hashes);
@@ -145,7 +162,8 @@ std::vector<std::string> ErrorStatistics::restoreFromEventFiles(const std::strin
 
 void ErrorStatistics::restoreLine(std::string_view line, std::vector<std::string> &hashes) {
     static constexpr std::string_view kHash = " hash=";
-    if (const size_t at = line.find(kHash); at != std::string_view::npos) {
+    // The hash ends the event's text; a subject before it may hold " hash=" too.
+    if (const size_t at = line.rfind(kHash); at != std::string_view::npos) {
         std::string_view hash = line.substr(at + kHash.size());
         while (!hash.empty() && static_cast<unsigned char>(hash.back()) <= ' ') hash.remove_suffix(1);
         if (!hash.empty()) hashes.emplace_back(hash);

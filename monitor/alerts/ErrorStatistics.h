@@ -58,8 +58,10 @@ public:
     // Start-up: reads every "tarmin-operator*.csv" of the event directory
     // (the Filename setting) and takes the alert time of every code found
     // in a 0x600E0005 event (count 0, quiet flag 1, the later of the stored
-    // and the found time). Returns the hashes of the 0xE00E0002 events, in
-    // file and line order. Files that cannot be opened are skipped.
+    // and the found time). Returns the hashes of the 0xE00E0002 events (the
+    // text after the last " hash=" of a line), in file and line order. Only
+    // the user's own regular files are read (the directory may be shared);
+    // others, and files that cannot be opened, are skipped.
     std::vector<std::string> restoreFromEventFiles(const std::string &eventDirectory);
 
     const std::map<uint32_t, ERROR_STAT> &entries() const { return m_entries; }
