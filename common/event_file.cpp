@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -24,8 +25,8 @@ namespace {
 
 std::atomic<EventClock> g_clock{nullptr};
 
-// Serialises the writers of this process; other processes are kept out by a
-// lock on the directory.
+// Serialises the writers of this process; the user's other processes are
+// kept out by a lock file in a directory of the user's own (lock_for_user).
 std::mutex g_write_mutex;
 
 // How long a writer waits for another process to finish its line.
@@ -122,16 +123,44 @@ private:
     int fd_;
 };
 
-// Locks the directory against writers of other processes. A lock that stays
-// taken (a stuck writer, or another user holding a shared directory's lock)
-// must not stop the events: after a while the line is written without it.
-void lock_directory(int dir_fd) {
+// A directory for the user's lock files that no one else can enter:
+// $XDG_RUNTIME_DIR, else /tmp/tarmin-<uid> (made with mode 0700). Empty when
+// neither is the user's alone (someone else made the one in /tmp).
+std::string private_lock_directory() {
+    auto private_directory = [](const char *path, bool follow) {
+        struct stat st{};
+        int rc = follow ? ::stat(path, &st) : ::lstat(path, &st);
+        return rc == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+    };
+    if (const char *runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime && private_directory(runtime, true))
+        return runtime;
+    const std::string temporary = "/tmp/tarmin-" + std::to_string(::geteuid());
+    ::mkdir(temporary.c_str(), 0700);
+    return private_directory(temporary.c_str(), false) ? temporary : std::string();
+}
+
+// Locks the event directory against the user's writers in other processes
+// while a line is written, through a lock file named after the directory in
+// a directory of the user's own. Neither the event directory nor a file in
+// it is locked: in a shared directory anyone could hold such a lock and stall
+// every report. A lock that stays taken (a stuck writer) must not stop the
+// events either: after a while the line is written without it. The lock goes
+// with the returned descriptor (-1 when there is none).
+int lock_for_user(int dir_fd) {
+    struct stat dir{};
+    const std::string locks = private_lock_directory();
+    if (locks.empty() || ::fstat(dir_fd, &dir) != 0) return -1;
+    char name[96];
+    std::snprintf(name, sizeof name, "/%s-events-%llx-%llx.lock", std::string(kEventFilePrefix).c_str(),
+                  static_cast<unsigned long long>(dir.st_dev), static_cast<unsigned long long>(dir.st_ino));
+    int fd = ::open((locks + name).c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    if (fd < 0) return -1;
     auto deadline = std::chrono::steady_clock::now() + kLockWait;
-    while (::flock(dir_fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR) return;
-        if (std::chrono::steady_clock::now() >= deadline) return;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) break;
         std::this_thread::sleep_for(kLockPoll);
     }
+    return fd;
 }
 
 // A regular file of this user; anything else under our names (a link,
@@ -282,7 +311,7 @@ bool append_event_line(const EventFileSettings &settings, std::time_t now, std::
     std::lock_guard guard(g_write_mutex);
     Fd dir_fd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir_fd) return false;
-    lock_directory(dir_fd.get()); // released when dir_fd closes
+    Fd lock(lock_for_user(dir_fd.get())); // released when closed
 
     const int today = date_number(local_time(now));
     CurrentFile current = scan_directory(dir_fd.get(), settings, now, today);

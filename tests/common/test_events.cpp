@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -254,6 +255,21 @@ TEST_F(EventFiles, NothingFollowsALinkUnderOurName) {
     QZ_ReportEvent(1, 0xE0030002);
     EXPECT_EQ(tarmin::test::read_file(outside), "victim\n");
     EXPECT_EQ(lines_of(dir / "tarmin-operator20240305_2.csv").size(), 1u);
+}
+
+// A shared event directory is no place for a lock that others can take:
+// whoever locks the directory does not hold up the reports, and the writer
+// leaves nothing but its event files there.
+TEST_F(EventFiles, LocksOfOthersDoNotHoldUpReports) {
+    int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(dir_fd, 0);
+    ASSERT_EQ(::flock(dir_fd, LOCK_EX), 0);
+    auto start = std::chrono::steady_clock::now();
+    QZ_ReportEvent(1, 0xE0030002);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    ::close(dir_fd);
+    EXPECT_EQ(files_in(dir), std::vector<std::string>{"tarmin-operator20240305.csv"});
+    EXPECT_EQ(lines_of(dir / "tarmin-operator20240305.csv").size(), 1u);
 }
 
 TEST_F(EventFiles, FilesDatedLaterThanTodayAreLeftAlone) {
