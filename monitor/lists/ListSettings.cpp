@@ -48,8 +48,11 @@ std::string readText(QZ_HKEY key, const char *name) {
     return buffer;
 }
 
-bool writeText(QZ_HKEY key, const char *name, const std::string &text) {
-    return QZ_RegSetString(key, name, text.substr(0, kListTextMax).c_str()) == 0;
+// Items are written by their paths: each write creates the item's key when
+// it is missing, so opening every item for writing first would only add a
+// store transaction per item.
+bool writeText(const std::string &path, const char *name, const std::string &text) {
+    return QZ_SetKeyString(path.c_str(), name, text.substr(0, kListTextMax).c_str(), 0) == 0;
 }
 
 void readNested(const NestedList &nested, const std::string &itemPath, ListRow &row) {
@@ -65,10 +68,9 @@ void readNested(const NestedList &nested, const std::string &itemPath, ListRow &
 }
 
 bool writeNested(const NestedList &nested, const std::string &itemPath, const std::vector<std::string> &values) {
-    OpenKey key;
-    if (!key.open(itemPath + "\\" + nested.key, QZ_KEY_ALL_ACCESS)) return false;
-    bool ok = QZ_RegSetDword(key.get(), nested.countValue, static_cast<QZ_DWORD>(values.size())) == 0;
-    for (std::size_t j = 0; ok && j < values.size(); ++j) ok = writeText(key.get(), std::to_string(j).c_str(), values[j]);
+    const std::string path = itemPath + "\\" + nested.key;
+    bool ok = QZ_SetKeyDword(path.c_str(), nested.countValue, static_cast<QZ_DWORD>(values.size()), 0) == 0;
+    for (std::size_t j = 0; ok && j < values.size(); ++j) ok = writeText(path, std::to_string(j).c_str(), values[j]);
     return ok;
 }
 
@@ -126,13 +128,11 @@ bool saveListRows(const ListLayout &layout, const std::string &productKey, const
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const ListRow &row = rows[i];
         const std::string path = itemKeyPath(layout, productKey, static_cast<uint32_t>(i));
-        OpenKey item;
-        if (!item.open(path, QZ_KEY_ALL_ACCESS)) return false;
         for (std::size_t c = 0; c < layout.columns.size(); ++c) {
             const ListColumn &column = layout.columns[c];
             const bool written = column.kind == ColumnKind::Number
-                                     ? QZ_RegSetDword(item.get(), column.value, row.number) == 0
-                                     : writeText(item.get(), column.value, c < row.cells.size() ? row.cells[c] : "");
+                                     ? QZ_SetKeyDword(path.c_str(), column.value, row.number, 0) == 0
+                                     : writeText(path, column.value, c < row.cells.size() ? row.cells[c] : "");
             if (!written) return false;
         }
         if (layout.nested && !writeNested(*layout.nested, path, row.nested)) return false;
