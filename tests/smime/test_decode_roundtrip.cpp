@@ -2,7 +2,7 @@
 // messages of every shape (nesting, empty and large attachments, Cyrillic
 // names and subjects, both charsets, base64 and binary, signature files,
 // signed and/or encrypted) through encode, decode and extract.
-#include "smime_test_support.h"
+#include "decode_test_support.h"
 
 #include "common/codepage.h"
 #include "smime/mime_text.h"
@@ -14,52 +14,6 @@ using namespace tarmin::test::smime;
 using namespace tarmin::cp::literals;
 
 namespace {
-
-// An object in a form that compares across encode and decode.
-std::string describe(const MhaObject *o) {
-    auto t = [](const char *s) { return std::string(s ? s : ""); };
-    switch (o->Type) {
-    case MHA_OBJ_START: return "start";
-    case MHA_OBJ_END: return "end";
-    case MHA_OBJ_NESTED_START: return "nested " + std::to_string(o->NestedRenderingPosition);
-    case MHA_OBJ_NESTED_END: return "nested end";
-    case MHA_OBJ_BODY: return "body " + std::string(o->Body, o->BodyLength);
-    case MHA_OBJ_HTML: return "html " + std::string(reinterpret_cast<char *>(o->HtmlData), o->HtmlLength);
-    case MHA_OBJ_ATTACHMENT:
-        return "attachment " + t(o->AttachName) + " id=" + t(o->AttachContentId) + " pos=" +
-               std::to_string(o->AttachRenderingPosition) + " method=" + std::to_string(o->AttachMethod) +
-               " len=" + std::to_string(o->AttachLength) + " data=" +
-               std::to_string(std::hash<std::string>{}(std::string(reinterpret_cast<char *>(o->AttachData), o->AttachLength)));
-    case MHA_OBJ_FROM: return "from " + t(o->FromTypeAddress) + "|" + t(o->FromName) + "|" + t(o->FromAddress);
-    case MHA_OBJ_TO: return "to " + t(o->ToTypeAddress) + "|" + t(o->ToName) + "|" + t(o->ToAddress);
-    case MHA_OBJ_CC: return "cc " + t(o->CcTypeAddress) + "|" + t(o->CcName) + "|" + t(o->CcAddress);
-    case MHA_OBJ_DATE: return "date " + std::to_string(o->SendDate.dwHighDateTime) + ":" + std::to_string(o->SendDate.dwLowDateTime);
-    case MHA_OBJ_SUBJECT: return "subject " + t(o->Subject);
-    default: return "type " + std::to_string(o->Type);
-    }
-}
-
-struct Decoded {
-    int32_t rc = -1;
-    uint32_t flags = 0;
-    std::vector<std::string> objects;
-    MhaResult *result = nullptr;
-};
-
-Decoded decode(MhaContext *ctx, const std::string &message, uint32_t flags_in = 0) {
-    Decoded d;
-    MhaSmime in{};
-    in.Data = reinterpret_cast<unsigned char *>(const_cast<char *>(message.data()));
-    in.Length = static_cast<uint32_t>(message.size());
-    d.flags = flags_in;
-    d.rc = MHA_decode_init(ctx, &in, &d.flags, &d.result, nullptr);
-    for (MhaObject *o = nullptr; d.rc == 0 && MHA_decode_extract(ctx, &o) == 0 && o;) {
-        d.objects.push_back(describe(o));
-        MHA_object_free(ctx, o);
-    }
-    MHA_decode_final(ctx);
-    return d;
-}
 
 // A random message in the order a host gives its objects: the addresses,
 // date, subject, HTML and body, then attachments and nested messages. Returns the objects and their descriptions
