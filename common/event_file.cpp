@@ -281,9 +281,7 @@ std::time_t event_clock_now() {
 bool read_event_file_settings(EventFileSettings &settings) {
     QZ_HKEY key = QZ_GetSettingsKey(0);
     if (!key) return false;
-    // References are expanded in a text value of any type, not only in an
-    // expandable one.
-    settings.directory = strip_trailing_separators(expand_environment(setting_string("Filename", "%TEMP%\\")));
+    settings.directory = strip_trailing_separators(setting_directory("Filename", "%TEMP%\\"));
     QZ_GetDword(key, "Update period", &settings.update_period, kRotateNever);
     QZ_GetDword(key, "Maximum file size", &settings.max_size_kb, 512);
     QZ_GetDword(key, "DeleteFilePeriod", &settings.delete_after_days, 30);

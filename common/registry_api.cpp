@@ -428,3 +428,15 @@ int QZ_RegEnumValue(const char *path, QZ_DWORD index, char *buffer, QZ_DWORD siz
 }
 
 } // extern "C"
+
+namespace tarmin::qzcom {
+
+std::string setting_directory(const char *name, std::string_view def, bool *read) {
+    QZ_HKEY key = QZ_GetSettingsKey(0);
+    std::string text;
+    Read r = key ? read_text(key->key, name, true, text) : Read::absent;
+    if (read) *read = r == Read::ok;
+    return expand_environment(r == Read::ok ? std::string_view(text) : def);
+}
+
+} // namespace tarmin::qzcom

@@ -38,6 +38,13 @@ QZCOM_INTERNAL std::string expand_environment(std::string_view text);
 QZCOM_INTERNAL QZ_DWORD setting_dword(const char *name, QZ_DWORD def);
 // A text of the settings key (REG_EXPAND_SZ expanded), or def expanded.
 QZCOM_INTERNAL std::string setting_string(const char *name, std::string_view def);
+// A directory of the settings key ("Filename", "GWMonOutputDirectory",
+// "GWMonGWLogDirectory"): a text of either type with its environment
+// references expanded once, since the configuration program writes "%TEMP%\"
+// as a plain text. def (expanded) when the value is absent or unreadable;
+// *read tells whether the value itself was read. Every reader of a directory
+// setting takes it from here.
+QZCOM_INTERNAL std::string setting_directory(const char *name, std::string_view def, bool *read = nullptr);
 
 // The database file, and why it could not be opened (empty when it could).
 QZCOM_INTERNAL std::string settings_store_path();

@@ -1,6 +1,7 @@
 #include "monitor/app/MonitorSettings.h"
 
 #include "common/codepage.h"
+#include "common/settings.h"
 #include "monitor/app/DiagLog.h"
 #include "qzcom.h"
 
@@ -51,6 +52,15 @@ bool readTextBuf(const char *name, const char *def, uint32_t max, std::string &o
     return rc == 0;
 }
 
+// A directory setting, environment references expanded whatever the value's
+// type; returns false when the value could not be read (out then holds the
+// default, expanded).
+bool readDirectory(const char *name, const char *def, std::string &out) {
+    bool read = false;
+    out = tarmin::qzcom::setting_directory(name, def, &read);
+    return read;
+}
+
 bool endsInSlash(const std::string &s) { return !s.empty() && (s.back() == '/' || s.back() == '\\'); }
 
 } // namespace
@@ -75,7 +85,7 @@ int clearSetupFlag() {
 StartupSettings readStartupSettings() {
     StartupSettings s;
     std::string dir;
-    bool ok = readText("GWMonGWLogDirectory", kDefaultTempDirectory, dir);
+    bool ok = readDirectory("GWMonGWLogDirectory", kDefaultTempDirectory, dir);
     if (!ok || dir.empty()) return s;
     s.logDirectory = withTrailingSlash(dir);
     s.logDirectoryReadable = true;
@@ -87,7 +97,7 @@ StartupSettings readStartupSettings() {
     // unsplittable, so it falls back to the default comma.
     s.separator = sep.empty() ? ',' : sep[0];
     std::string events;
-    readText("Filename", kDefaultTempDirectorySlash, events);
+    readDirectory("Filename", kDefaultTempDirectorySlash, events);
     s.eventDirectory = withTrailingSlash(events);
     s.dbglvl = readNumber("dbglvl", 0);
     return s;
@@ -134,7 +144,7 @@ ErrorsReadingSettings readErrorsReadingSettings() {
     s.kvitFlags = readNumber("KVITFlags", 0);
     s.errPeriodRepeat = readNumber("ErrPeriodRepeat", 0);
     s.maxErrorRepeat = readNumber("MaxErrorRepeat", 0);
-    readText("GWMonOutputDirectory", kDefaultTempDirectorySlash, s.outputDirectory);
+    readDirectory("GWMonOutputDirectory", kDefaultTempDirectorySlash, s.outputDirectory);
     readText("AdmAddr", "", s.admAddr);
     s.dayLimit = readDayLimit();
     return s;
@@ -149,7 +159,7 @@ NotificationsSettings readNotificationsSettings() {
 
 AlertDestination readAlertDestination(bool forWizard) {
     AlertDestination d;
-    readText("GWMonOutputDirectory", forWizard ? kDefaultTempDirectory : kDefaultTempDirectorySlash,
+    readDirectory("GWMonOutputDirectory", forWizard ? kDefaultTempDirectory : kDefaultTempDirectorySlash,
              d.outputDirectory);
     readText("AdmAddr", "", d.admAddr);
     return d;

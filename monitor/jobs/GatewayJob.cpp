@@ -1,6 +1,7 @@
 #include "monitor/jobs/GatewayJob.h"
 
 #include "common/codepage.h"
+#include "common/settings.h"
 #include "monitor/jobs/JobMessages.h"
 #include "platform/files.h"
 #include "platform/lasterror.h"
@@ -62,15 +63,12 @@ struct CapiBuffer {
     CapiBuffer &operator=(const CapiBuffer &) = delete;
 };
 
-// Reads the output directory; false when the value is missing or empty.
+// Reads the output directory (environment references expanded whatever the
+// value's type); false when the value is missing or empty.
 bool readOutputDirectory(std::string &out) {
-    QZ_HKEY key = QZ_GetSettingsKey(0);
-    if (!key) return false;
-    char *text = nullptr;
-    int rc = QZ_GetString(key, kOutputDirectoryValue, &text, "%TEMP%");
-    if (text) out = text;
-    QZ_Free(text);
-    return rc == 0 && !out.empty();
+    bool read = false;
+    out = tarmin::qzcom::setting_directory(kOutputDirectoryValue, "%TEMP%", &read);
+    return read && !out.empty();
 }
 
 class JobWriter {

@@ -76,6 +76,22 @@ TEST_F(Settings, StartupGroup) {
     EXPECT_EQ(s.separator, ',');
 }
 
+// The configuration program writes "%TEMP%\" as a plain text: every
+// directory setting names the temporary directory whichever type holds it.
+TEST_F(Settings, DirectoriesExpandReferencesOfEitherType) {
+    for (QZ_DWORD type : {QZ_REG_SZ, QZ_REG_EXPAND_SZ}) {
+        SCOPED_TRACE(type);
+        for (const char *name : {"GWMonGWLogDirectory", "Filename", "GWMonOutputDirectory"})
+            ASSERT_EQ(QZ_SetKeyBinary(key(), name, "%TEMP%\\", 8, type, 0), 0);
+        StartupSettings s = readStartupSettings();
+        EXPECT_EQ(s.logDirectory, "/tmp/tarmin-temp\\");
+        EXPECT_EQ(s.eventDirectory, "/tmp/tarmin-temp\\");
+        EXPECT_EQ(readErrorsReadingSettings().outputDirectory, "/tmp/tarmin-temp\\");
+        EXPECT_EQ(readAlertDestination().outputDirectory, "/tmp/tarmin-temp\\");
+        EXPECT_EQ(readAlertDestination(true).outputDirectory, "/tmp/tarmin-temp\\");
+    }
+}
+
 TEST_F(Settings, EmptyLogDirectoryIsAnError) {
     setText("GWMonGWLogDirectory", "");
     EXPECT_FALSE(readStartupSettings().logDirectoryReadable);

@@ -303,6 +303,21 @@ TEST_F(GatewayJobs, FailuresAfterTheDirectoryRemoveIt) {
     EXPECT_TRUE(names_in(out_).empty());
 }
 
+// "%TEMP%\" as the configuration program writes it (a plain text): the job
+// goes into that directory, not into a folder named after the reference.
+TEST_F(GatewayJobs, OutputDirectoryWithAnEnvironmentReference) {
+    ::setenv("TARMIN_JOBS_OUTPUT", out_.c_str(), 1);
+    setOutput("%TARMIN_JOBS_OUTPUT%\\");
+    GatewayJob job;
+    job.subject = "Subject";
+    job.recipients = {"a@b.ru"};
+    job.body = "text";
+    EXPECT_EQ(WriteGatewayJob(job), kJobWritten);
+    EXPECT_TRUE(fs::exists(jobDirectory() / "tmninfo.txt"));
+    EXPECT_TRUE(recorder_.boxes.empty());
+    ::unsetenv("TARMIN_JOBS_OUTPUT");
+}
+
 TEST_F(GatewayJobs, DirectoryCannotBeMade) {
     // No output directory setting: the configuration message, no system text.
     QZ_DeleteValue(QZ_GetProductKeyName(), "GWMonOutputDirectory");
