@@ -42,6 +42,20 @@ void populate(char *p, std::size_t size) {
 #endif
 }
 
+// Opens a log file for reading without waiting: a pipe or device under a
+// log's name (the log directory may be shared) would block the open or the
+// reads. Only a regular file is kept; st receives its status.
+int openRegularFile(const std::string &path, struct stat &st) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        errno = EINVAL;
+        return -1;
+    }
+    return fd;
+}
+
 } // namespace
 
 uint64_t hashBytes(std::string_view bytes) {
@@ -75,10 +89,10 @@ void LogFile::close() {
 
 bool LogFile::reopen() {
     if (m_fd >= 0) return true;
-    int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || st.st_dev != m_dev || st.st_ino != m_ino) {
+    int fd = openRegularFile(m_path, st);
+    if (fd < 0) return false;
+    if (st.st_dev != m_dev || st.st_ino != m_ino) {
         ::close(fd);
         errno = ENOENT; // the path names another file now
         return false;
@@ -219,13 +233,9 @@ ProbeResult LogFile::readHead(LocalTimeConverter &conv, std::string *firstRecord
 ProbeResult LogFile::probe(LocalTimeConverter &conv, std::string *firstRecord) {
     m_conv = &conv;
     close();
-    int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return ProbeResult::CannotOpen;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        return ProbeResult::CannotOpen;
-    }
+    int fd = openRegularFile(m_path, st);
+    if (fd < 0) return ProbeResult::CannotOpen;
     m_fd = fd;
     m_dev = st.st_dev;
     m_ino = st.st_ino;

@@ -117,7 +117,7 @@ int vfiles::load(const char *directory, const char *prefix, unsigned days) {
         if (entry.is_directory || !CheckNdays(static_cast<std::time_t>(entry.mtime), days, now)) continue;
         std::string path = dir + entry.name;
         struct stat st {};
-        if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) continue;
+        if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue; // a log is a regular file
         TMN_TRACE_RETVAL(insertTracer, "vfiles::insert");
         insertTracer.ret(__LINE__, insertChecked(path, st));
     }
@@ -132,7 +132,7 @@ int vfiles::insert(const char *directory, const char *fileName) {
 int vfiles::insert(const std::string &path) {
     TMN_TRACE_RETVAL(tr, "vfiles::insert");
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
         TMN_DLOG(kDiagDetail, "fname: %s", path.c_str());
         return tr.ret(__LINE__, -1);
     }

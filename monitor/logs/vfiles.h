@@ -77,12 +77,15 @@ public:
 
     // Queues every file "<directory><prefix>*.csv" (the mask compares without
     // regard to case) that passes the age check and is not queued yet, in
-    // name order. `directory` ends in "/" (one is added otherwise). Returns -1
-    // when no file matches the pattern, otherwise 0.
+    // name order. `directory` ends in "/" (one is added otherwise). Only
+    // regular files are taken, opened without waiting: a pipe or device under
+    // a log's name is passed over. Returns -1 when no file matches the
+    // pattern, otherwise 0.
     int load(const char *directory, const char *prefix, unsigned days);
     // Queues one file by the time of its first record. Returns 0 when the file
     // is readable (queued now, or already queued), -1 when it cannot be used
-    // (cannot be opened, empty, only a header, first record without a date).
+    // (cannot be opened, not a regular file, empty, only a header, first
+    // record without a date).
     int insert(const char *directory, const char *fileName);
     int insert(const std::string &path);
 

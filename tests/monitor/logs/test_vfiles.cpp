@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <ctime>
 #include <fcntl.h>
+#include <future>
 #include <gtest/gtest.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace tarmin::monitor;
@@ -20,6 +22,19 @@ namespace {
 const std::string D = "05/03/2024";
 
 std::vector<std::string> V(std::initializer_list<const char *> l) { return {l.begin(), l.end()}; }
+
+// Runs work on another thread and gives its result; false in `hung` when it
+// did not end within seconds. A reader stuck opening the pipe is then let go
+// (a writer opens and closes the pipe), so the test ends either way.
+template <typename Work> int withinSeconds(const fs::path &pipe, Work work, bool &hung) {
+    auto result = std::async(std::launch::async, work);
+    hung = result.wait_for(std::chrono::seconds(10)) == std::future_status::timeout;
+    if (hung) {
+        int fd = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) ::close(fd);
+    }
+    return result.get();
+}
 
 } // namespace
 
@@ -346,6 +361,23 @@ TEST(VfilesLoad, UnusableFilesDoNotStopTheFamily) {
     appendText(dir / "tarmin-gw-1header.csv", errLine(D, "09:00:05", "h1"));
     set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
     EXPECT_EQ(tags(readAll(set)), V({"h1"}));
+}
+
+// A named pipe among the logs (another user may place one in a shared log
+// directory) is passed over: opening it must not wait for a writer.
+TEST(VfilesLoad, PipeAmongTheLogsIsPassedOver) {
+    auto dir = make_temp_dir();
+    writeLog(dir / "tarmin-gw-1.csv", {errLine(D, "09:00:00", "g1")});
+    const fs::path pipe = dir / "tarmin-gw-2.csv";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0666), 0);
+    vfiles set;
+    bool hung = false;
+    EXPECT_EQ(withinSeconds(pipe, [&] { return set.load(dirOf(dir).c_str(), "tarmin-gw", 0); }, hung), 0);
+    EXPECT_FALSE(hung) << "load waited on the pipe";
+    EXPECT_EQ(tags(readAll(set)), V({"g1"}));
+    EXPECT_EQ(withinSeconds(pipe, [&] { return set.insert(dirOf(dir).c_str(), "tarmin-gw-2.csv"); }, hung), -1);
+    EXPECT_FALSE(hung) << "insert waited on the pipe";
+    EXPECT_EQ(set.entryCount(), 1u);
 }
 
 TEST(VfilesLoad, DayLimitGoesByTheLastWriteTime) {
