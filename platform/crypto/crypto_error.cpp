@@ -67,6 +67,11 @@ const Message kMessages[] = {
      "The message carries too many certificates."},
     {kErrNotRegularFile, "Объект хранилища не является обычным файлом."_w,
      "The store entry is not a regular file."},
+    {kErrKeyExposed, "Файл закрытого ключа доступен другим пользователям или принадлежит другому пользователю."_w,
+     "The private key file is open to other users or owned by another user."},
+    {kErrStoreExposed,
+     "Хранилище закрытых ключей доступно другим пользователям или принадлежит другому пользователю."_w,
+     "The store of private keys is open to other users or owned by another user."},
 };
 
 // A language code from a locale name such as "ru_RU.UTF-8" or "en".

@@ -38,6 +38,8 @@ inline constexpr uint32_t kErrStoreReadOnly = 0x80070005;    // access denied (r
 inline constexpr uint32_t kErrKeyEncrypted = 0xA0090001;     // a private key protected by a password
 inline constexpr uint32_t kErrTooManyCertificates = 0xA0090002; // a message carrying more certificates than allowed
 inline constexpr uint32_t kErrNotRegularFile = 0xA0090003;   // a pipe, device or link where a file belongs
+inline constexpr uint32_t kErrKeyExposed = 0xA0090004;       // a key file others can read or another user owns
+inline constexpr uint32_t kErrStoreExposed = 0xA0090005;     // a store of keys open to others or another user's
 
 // The calling thread's last error (0 when none was set).
 uint32_t last_error();

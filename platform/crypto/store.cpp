@@ -99,7 +99,8 @@ constexpr size_t kMaxStoreFile = size_t{256} << 20;
 // pipe, device or socket is refused before it is read (opening never waits
 // for a pipe's writer), and so is a symbolic link (its target is not the
 // store's), both with kErrNotRegularFile.
-std::optional<std::string> read_whole(const fs::path &p) {
+// The file's status goes to *status when asked for.
+std::optional<std::string> read_whole(const fs::path &p, struct stat *status = nullptr) {
     int fd = ::open(p.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         int e = errno;
@@ -113,6 +114,7 @@ std::optional<std::string> read_whole(const fs::path &p) {
         set_last_error(kErrNotRegularFile);
         return std::nullopt;
     }
+    if (status) *status = st;
     std::string out;
     char buf[65536];
     for (;;) {
@@ -166,6 +168,16 @@ bool write_atomic(const fs::path &p, const void *data, size_t n, mode_t mode) {
         return false;
     }
     return true;
+}
+
+// Whether a file or directory is the user's own and closed to everyone else:
+// what a private key and the directories holding it must be (another user
+// could read the key, or put one of their own in its place).
+bool private_to_user(const struct stat &st) { return st.st_uid == ::geteuid() && (st.st_mode & 077) == 0; }
+
+bool private_directory(const fs::path &dir) {
+    struct stat st {};
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && private_to_user(st);
 }
 
 bool same_time(const timespec &a, const timespec &b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
@@ -688,6 +700,10 @@ bool CertStore::set_private_key(const Certificate &cert, EVP_PKEY *key, std::str
     auto pem = private_key_to_pem(key);
     if (!pem) return false;
     std::lock_guard lock(data_->m);
+    // A store that holds keys is the user's alone (keys in a store open to
+    // others are refused when read).
+    ::chmod(data_->dir.parent_path().c_str(), 0700);
+    ::chmod(data_->dir.c_str(), 0700);
     std::string prov(provider_name);
     bool ok = write_atomic(data_->file_of(cert.thumbprint(), ".key"), pem->data(), pem->size(), 0600) &&
               write_atomic(data_->file_of(cert.thumbprint(), ".kpi"), prov.data(), prov.size(), 0600);
@@ -705,9 +721,21 @@ EvpPkeyPtr CertStore::private_key(const Certificate &cert, std::string *provider
         set_last_error(kErrNoKey);
         return nullptr;
     }
-    auto pem = read_whole(data_->file_of(cert.thumbprint(), ".key"));
+    // The store (its physical and its system directory) and the key file
+    // must be the user's and closed to others.
+    if (!private_directory(data_->dir) || !private_directory(data_->dir.parent_path())) {
+        set_last_error(kErrStoreExposed);
+        return nullptr;
+    }
+    struct stat st {};
+    auto pem = read_whole(data_->file_of(cert.thumbprint(), ".key"), &st);
     if (!pem) {
         if (last_error() != kErrNotRegularFile) set_last_error(kErrBadKeyset);
+        return nullptr;
+    }
+    if (!private_to_user(st)) {
+        OPENSSL_cleanse(pem->data(), pem->size());
+        set_last_error(kErrKeyExposed);
         return nullptr;
     }
     EvpPkeyPtr key = private_key_from_pem(*pem);

@@ -109,7 +109,11 @@ public:
     bool set_private_key(const Certificate &cert, EVP_PKEY *key, std::string_view provider_name);
     // The key and the name of its provider; null with kErrNoKey when the
     // store holds no key for the certificate, kErrNotRegularFile when its key
-    // file is no plain file, kErrBadKeyset when it is unreadable.
+    // file is no plain file, kErrBadKeyset when it is unreadable. Like ssh
+    // with its keys, a key is refused when others could read it or could have
+    // put it there: kErrStoreExposed when the store's directory or its system
+    // store's is not the user's or is open to others, kErrKeyExposed when the
+    // key file is not the user's or is open to others (mode other than 0600).
     EvpPkeyPtr private_key(const Certificate &cert, std::string *provider_name = nullptr) const;
     bool has_private_key(const Certificate &cert) const;
 

@@ -292,6 +292,53 @@ TEST_F(QzmsContext, EncryptedOwnKeyIsRefusedWithoutAskingForAPassword) {
     run_tmncert({"delete", "--store", "MY", thumb});
 }
 
+// An own key that other users can read, or could have put there, is not
+// used: the key file must be the user's and 0600, the directories of "MY"
+// the user's and closed to others, as ssh demands of its keys.
+TEST_F(QzmsContext, OwnKeyOpenToOtherUsersIsRefused) {
+    set_my(*pki_, "operator");
+    namespace fs = std::filesystem;
+    fs::path physical = crypto::certstores_root() / "CurrentUser/MY/.Default", system = physical.parent_path();
+    fs::path key = physical / (pki_->thumb.at("operator") + ".key");
+    const std::string key_open = "0xA0090004 Файл закрытого ключа доступен другим пользователям или принадлежит "
+                                 "другому пользователю.]"_w;
+    const std::string store_open = "0xA0090005 Хранилище закрытых ключей доступно другим пользователям или "
+                                   "принадлежит другому пользователю.]"_w;
+    struct Case {
+        const char *what;
+        fs::path path;
+        mode_t mode;
+        uid_t owner; // 0: unchanged
+        std::string reason;
+    };
+    std::vector<Case> cases{
+        {"key readable by the group", key, 0640, 0, key_open},
+        {"key readable by others", key, 0604, 0, key_open},
+        {"key writable by the group", key, 0620, 0, key_open},
+        {"store open to the group", physical, 0750, 0, store_open},
+        {"system store open to others", system, 0705, 0, store_open},
+    };
+    if (::geteuid() == 0) {
+        cases.push_back({"key of another user", key, 0600, 65534, key_open});
+        cases.push_back({"store of another user", physical, 0700, 65534, store_open});
+    }
+    for (const auto &c : cases) {
+        struct stat before {};
+        ASSERT_EQ(::stat(c.path.c_str(), &before), 0) << c.path;
+        ASSERT_EQ(::chmod(c.path.c_str(), c.mode), 0);
+        if (c.owner) ASSERT_EQ(::chown(c.path.c_str(), c.owner, static_cast<gid_t>(-1)), 0);
+        Ctx ctx;
+        EXPECT_EQ(CCA_init(ctx), 1) << c.what;
+        EXPECT_EQ(ctx.code(), 0x400Du) << c.what;
+        EXPECT_EQ(ctx.text(), "Ошибка загрузки личного ключа пользователя. ["_w + c.reason) << c.what;
+        EXPECT_NE(ctx.debug().find(c.reason), std::string::npos) << c.what;
+        ASSERT_EQ(::chmod(c.path.c_str(), before.st_mode & 07777), 0);
+        if (c.owner) ASSERT_EQ(::chown(c.path.c_str(), before.st_uid, static_cast<gid_t>(-1)), 0);
+    }
+    Ctx ctx;
+    EXPECT_EQ(CCA_init(ctx), 0) << ctx.text();
+}
+
 // Named pipes among the files the library reads (stores, revocation lists,
 // the extended address file) neither hang initialisation and lookups nor
 // count as files.
