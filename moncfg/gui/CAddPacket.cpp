@@ -133,7 +133,13 @@ CAddPacket::CAddPacket(const std::vector<monitor::ListRow> &packets, std::option
     resize(520, 560);
 
     m_row.cells.resize(monitor::kPacketListLayout.columns.size());
-    if (!editedRow) m_number->setText(QString::fromStdString(nextPacketNumber(packets)));
+    if (!editedRow) {
+        // A new packet is protected by the gateway both ways, as a packet
+        // without the setting is sent.
+        m_number->setText(QString::fromStdString(nextPacketNumber(packets)));
+        m_encrypt->setChecked(true);
+        m_sign->setChecked(true);
+    }
 }
 
 void CAddPacket::setRow(const monitor::ListRow &row) {
