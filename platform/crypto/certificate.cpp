@@ -102,21 +102,45 @@ Bytes integer_le(const ASN1_INTEGER *i) {
     return out;
 }
 
-// Bytes that may be DER or PEM of a kind; the DER bytes.
+// Whether bytes are one DER SEQUENCE, whole: its tag, then a definite length
+// that accounts for exactly the rest. Certificates and revocation lists are
+// such sequences; PEM text never is (it does not begin with the tag 0x30 and
+// a length that fits it).
+bool is_whole_der_sequence(const uint8_t *p, size_t n) {
+    if (n < 2 || p[0] != 0x30) return false;
+    size_t len = p[1], header = 2;
+    if (len & 0x80) {
+        size_t count = len & 0x7F;
+        if (count == 0 || count > sizeof(size_t) || n < 2 + count) return false;
+        len = 0;
+        for (size_t k = 0; k < count; ++k) len = len << 8 | p[2 + k];
+        header += count;
+    }
+    return len == n - header;
+}
+
+// Bytes that may be DER or PEM of a kind; the DER bytes. DER is told by its
+// first bytes, not by looking for PEM markers inside it (a name may hold any
+// text). In PEM the first block named exactly pem_name is taken, whatever
+// blocks (other kinds, broken ones) stand before it; nullopt when there is
+// none.
 std::optional<Bytes> der_of(const void *data, size_t length, const char *pem_name) {
+    const auto *bytes = static_cast<const uint8_t *>(data);
     std::string_view text(static_cast<const char *>(data), length);
-    if (text.find("-----BEGIN ") == std::string_view::npos) return Bytes(static_cast<const uint8_t *>(data),
-                                                                         static_cast<const uint8_t *>(data) + length);
-    Owned<BIO, BIO_free_all> bio(BIO_new_mem_buf(data, static_cast<int>(length)));
-    char *name = nullptr, *header = nullptr;
-    unsigned char *body = nullptr;
-    long n = 0;
+    if (is_whole_der_sequence(bytes, length) || text.find("-----BEGIN ") == std::string_view::npos)
+        return Bytes(bytes, bytes + length);
+    if (length > static_cast<size_t>(INT32_MAX)) return std::nullopt;
+    const std::string begin = std::string("-----BEGIN ") + pem_name + "-----";
     std::optional<Bytes> out;
-    while (bio && PEM_read_bio(bio.get(), &name, &header, &body, &n)) {
-        OpensslBlock owned_name(name), owned_header(header), owned_body(body);
-        if (std::strstr(name, pem_name)) {
-            out = to_bytes(body, static_cast<size_t>(n));
-            break;
+    for (size_t at = text.find(begin); at != std::string_view::npos && !out; at = text.find(begin, at + 1)) {
+        if (at > 0 && text[at - 1] != '\n' && text[at - 1] != '\r') continue; // a marker starts a line
+        Owned<BIO, BIO_free_all> bio(BIO_new_mem_buf(text.data() + at, static_cast<int>(length - at)));
+        char *name = nullptr, *header = nullptr;
+        unsigned char *body = nullptr;
+        long n = 0;
+        if (bio && PEM_read_bio(bio.get(), &name, &header, &body, &n)) {
+            OpensslBlock owned_name(name), owned_header(header), owned_body(body);
+            if (std::strcmp(name, pem_name) == 0) out = to_bytes(body, static_cast<size_t>(n));
         }
     }
     ERR_clear_error();

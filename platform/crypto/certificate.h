@@ -54,8 +54,10 @@ struct OtherName {
 
 class Certificate {
 public:
-    // A certificate from DER bytes (PEM is accepted too); null with the last
-    // error kErrBadEncoding when they do not decode.
+    // A certificate from DER bytes, or from PEM text (its first CERTIFICATE
+    // block); bytes that are one whole DER sequence are DER, whatever text
+    // they hold. Null with the last error kErrBadEncoding when they do not
+    // decode.
     static CertPtr from_der(const void *data, size_t length);
     // Takes a new reference to an OpenSSL certificate.
     static CertPtr from_x509(X509 *x509);
