@@ -8,13 +8,18 @@
 #include "include/qzcom.h"
 #include "include/tmnsmime.h"
 #include "smime/hooks.h"
+#include "smime/mime_text.h"
 #include "tests/capi/capi_test_support.h"
 #include "tests/platform/crypto/crypto_test_util.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -175,7 +180,9 @@ struct Session {
     MhaContext *ctx = nullptr;
     explicit Session(bool init = true) {
         EXPECT_EQ(MHA_create_context(&ctx), 0);
-        if (init) EXPECT_EQ(MHA_vcert_init(ctx), 0) << reports_text(take_reports());
+        if (init) {
+            EXPECT_EQ(MHA_vcert_init(ctx), 0) << reports_text(take_reports());
+        }
     }
     ~Session() {
         MHA_vcert_final(ctx);
@@ -218,5 +225,79 @@ struct FixedClock {
         tarmin::smime::hooks().retry_delay_ms = 1000;
     }
 };
+
+// The parts of one multipart level as the encoder writes them: header block
+// and decoded content.
+struct Part {
+    std::string headers;
+    std::string content;
+};
+
+inline std::string header_value(const std::string &headers, const std::string &name) {
+    size_t p = headers.find(name + ": ");
+    if (p == std::string::npos) return {};
+    p += name.size() + 2;
+    return headers.substr(p, headers.find("\r\n", p) - p);
+}
+
+// Splits the message at "\r\n--<boundary>" delimiters of the top level.
+inline std::vector<Part> top_level_parts(const std::string &message) {
+    size_t q = message.find("boundary=\"");
+    EXPECT_NE(q, std::string::npos);
+    q += 10;
+    std::string boundary = message.substr(q, message.find('"', q) - q);
+    std::string delim = "\r\n--" + boundary;
+    std::vector<Part> parts;
+    size_t pos = message.find(delim);
+    while (pos != std::string::npos) {
+        size_t start = pos + delim.size();
+        if (message.compare(start, 2, "--") == 0) break;
+        start += 2; // CR LF after the delimiter
+        size_t next = message.find(delim, start);
+        std::string part = message.substr(start, next - start);
+        size_t blank = part.find("\r\n\r\n");
+        Part p{part.substr(0, blank + 2), part.substr(blank + 4)};
+        if (header_value(p.headers, "Content-Transfer-Encoding") == "base64") p.content = *tarmin::smime::base64_decode(p.content);
+        parts.push_back(p);
+        pos = next;
+    }
+    return parts;
+}
+
+// TMP (where the library makes its work files) pointed at a fresh directory
+// for the life of the object.
+struct TempDir {
+    std::filesystem::path dir = make_temp_dir("tmp");
+    std::string old;
+    bool had = false;
+    TempDir() {
+        const char *v = std::getenv("TMP");
+        had = v != nullptr;
+        if (v) old = v;
+        ::setenv("TMP", dir.c_str(), 1);
+    }
+    ~TempDir() {
+        if (had) ::setenv("TMP", old.c_str(), 1);
+        else ::unsetenv("TMP");
+    }
+    TempDir(const TempDir &) = delete;
+};
+
+// The files this process holds open below dir: descriptor and target (an
+// unlinked file's target ends in " (deleted)").
+struct OpenFile {
+    int fd;
+    std::string target;
+};
+inline std::vector<OpenFile> open_files_in(const std::filesystem::path &dir) {
+    std::vector<OpenFile> out;
+    const std::string prefix = dir.string() + "/";
+    for (const auto &e : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        std::string target = std::filesystem::read_symlink(e.path(), ec).string();
+        if (!ec && target.rfind(prefix, 0) == 0) out.push_back({std::stoi(e.path().filename().string()), target});
+    }
+    return out;
+}
 
 } // namespace tarmin::test::smime

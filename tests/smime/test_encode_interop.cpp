@@ -15,44 +15,6 @@ namespace sm = tarmin::smime;
 
 namespace {
 
-// The parts of one multipart level as the encoder writes them: header block
-// and decoded content.
-struct Part {
-    std::string headers;
-    std::string content;
-};
-
-std::string header_value(const std::string &headers, const std::string &name) {
-    size_t p = headers.find(name + ": ");
-    if (p == std::string::npos) return {};
-    p += name.size() + 2;
-    return headers.substr(p, headers.find("\r\n", p) - p);
-}
-
-// Splits the message at "\r\n--<boundary>" delimiters of the top level.
-std::vector<Part> top_level_parts(const std::string &message) {
-    size_t q = message.find("boundary=\"");
-    EXPECT_NE(q, std::string::npos);
-    q += 10;
-    std::string boundary = message.substr(q, message.find('"', q) - q);
-    std::string delim = "\r\n--" + boundary;
-    std::vector<Part> parts;
-    size_t pos = message.find(delim);
-    while (pos != std::string::npos) {
-        size_t start = pos + delim.size();
-        if (message.compare(start, 2, "--") == 0) break;
-        start += 2; // CR LF after the delimiter
-        size_t next = message.find(delim, start);
-        std::string part = message.substr(start, next - start);
-        size_t blank = part.find("\r\n\r\n");
-        Part p{part.substr(0, blank + 2), part.substr(blank + 4)};
-        if (header_value(p.headers, "Content-Transfer-Encoding") == "base64") p.content = *sm::base64_decode(p.content);
-        parts.push_back(p);
-        pos = next;
-    }
-    return parts;
-}
-
 class EncodeInterop : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { suite_pki(); }
