@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -29,7 +30,7 @@ namespace tarmin::crypto {
 namespace {
 
 constexpr const char *kIndexName = ".index";
-constexpr const char *kIndexHeader = "tarmin-certstore-index 2";
+constexpr const char *kIndexHeader = "tarmin-certstore-index 3";
 const char *kStandardStores[] = {"MY", "Root", "CA", "AddressBook"};
 
 // Search keys are kept as 64-bit FNV-1a hashes: small in memory and in the
@@ -182,12 +183,25 @@ bool private_directory(const fs::path &dir) {
 
 bool same_time(const timespec &a, const timespec &b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 
+// What tells one version of a file from another without reading it: its
+// inode, size and time of last change, folded into 64 bits.
+uint64_t file_stamp(const struct stat &st) {
+    const uint64_t parts[] = {static_cast<uint64_t>(st.st_ino), static_cast<uint64_t>(st.st_size),
+                              static_cast<uint64_t>(st.st_mtim.tv_sec), static_cast<uint64_t>(st.st_mtim.tv_nsec)};
+    return key_hash(std::string_view(reinterpret_cast<const char *>(parts), sizeof parts));
+}
+
 } // namespace
 
 struct CertStore::Data {
     struct Record {
         std::vector<KeyHash> keys;
-        CertPtr cert; // loaded on demand for disk stores
+        CertPtr cert;       // loaded on demand for disk stores
+        uint64_t stamp = 0; // file_stamp of the certificate file the keys were taken from
+        // Whether the keys are known to be those of the file as it is: taken
+        // from it in this process, or from an index line whose file stamp
+        // was found to match.
+        bool confirmed = false;
     };
 
     std::mutex m;
@@ -231,19 +245,82 @@ struct CertStore::Data {
 
     CertPtr load(const std::string &thumb, Record &rec) {
         if (rec.cert || memory) return rec.cert;
-        auto bytes = read_whole(file_of(thumb, ".cer"));
+        struct stat st {};
+        auto bytes = read_whole(file_of(thumb, ".cer"), &st);
         if (!bytes) return nullptr;
         rec.cert = Certificate::from_der(bytes->data(), bytes->size());
+        // A record made from the file itself: its keys are the file's.
+        if (rec.cert && rec.keys.empty()) {
+            rec.stamp = file_stamp(st);
+            rec.confirmed = true;
+        }
         return rec.cert;
     }
 
+    // "<thumbprint>\t<file stamp>\t<key>...\t<check>": hexadecimal fields of
+    // 16 digits; the check is the hash of the line before it, so that a
+    // garbled or cut line is not taken.
     static std::string index_line(const std::string &thumb, const Record &rec) {
-        std::string line = thumb;
+        std::string line = thumb + '\t';
+        append_hex16(line, rec.stamp);
         for (KeyHash k : rec.keys) {
             line += '\t';
             append_hex16(line, k);
         }
+        uint64_t check = key_hash(line);
+        line += '\t';
+        append_hex16(line, check);
         return line + "\n";
+    }
+
+    // A line of the index as index_line writes it; false when it does not hold.
+    static bool parse_index_line(const char *p, const char *eol, std::string *thumb, Record *rec) {
+        if (eol - p < 40 + 2 * 17) return false;
+        thumb->assign(p, 40);
+        std::vector<uint64_t> fields;
+        for (const char *q = p + 40; q < eol; q += 17) {
+            uint64_t v = 0;
+            if (*q != '\t' || !parse_hex16(q + 1, eol, &v)) return false;
+            fields.push_back(v);
+        }
+        if (key_hash(std::string_view(p, static_cast<size_t>(eol - p) - 17)) != fields.back()) return false;
+        rec->stamp = fields.front();
+        rec->keys.assign(fields.begin() + 1, fields.end() - 1);
+        rec->confirmed = false;
+        return true;
+    }
+
+    // Confirms the records taken from the index against the files: a record
+    // whose certificate file is no longer the one its line was written from
+    // (another stamp) is taken anew from the file, and the index rewritten.
+    // Called when a search found nothing, so that a wrong line never hides a
+    // certificate; a file is read only when it has changed. Whether a record
+    // changed.
+    bool confirm_records() {
+        std::vector<std::string> stale;
+        int dir_fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        char name[48];
+        for (auto &[thumb, rec] : certs) {
+            if (rec.confirmed) continue;
+            std::snprintf(name, sizeof name, "%s.cer", thumb.c_str());
+            struct stat st {};
+            if (dir_fd >= 0 && ::fstatat(dir_fd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode) &&
+                file_stamp(st) == rec.stamp)
+                rec.confirmed = true;
+            else
+                stale.push_back(thumb);
+        }
+        if (dir_fd >= 0) ::close(dir_fd);
+        if (stale.empty()) return false;
+        for (const auto &thumb : stale) {
+            Record fresh;
+            drop_record(thumb);
+            if (!load(thumb, fresh)) continue; // no longer a certificate: not part of the store
+            fresh.keys = keys_of(*fresh.cert);
+            add_record(thumb, std::move(fresh));
+        }
+        rewrite_index();
+        return true;
     }
 
     void append_index(const std::string &lines, size_t count) {
@@ -285,17 +362,8 @@ struct CertStore::Data {
             eol = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
             if (!eol) break; // a line being appended
             ++lines;
-            if (eol - p < 40) continue;
-            thumb.assign(p, 40);
-            if (!present.count(thumb)) continue;
             Record rec;
-            bool ok = true;
-            for (const char *q = p + 40; ok && q < eol; q += 17) {
-                KeyHash k = 0;
-                ok = *q == '\t' && parse_hex16(q + 1, eol, &k);
-                if (ok) rec.keys.push_back(k);
-            }
-            if (!ok) continue;
+            if (!parse_index_line(p, eol, &thumb, &rec) || !present.count(thumb)) continue;
             if (certs.count(thumb)) drop_record(thumb); // a later line of a thumbprint wins
             add_record(thumb, std::move(rec));
         }
@@ -394,6 +462,21 @@ struct CertStore::Data {
             if (it == certs.end()) continue;
             if (auto c = load(t, it->second)) out.push_back(c);
         }
+        return out;
+    }
+
+    // The certificates of a search key that pass the caller's own test of
+    // the certificate. A search of a disk store that finds nothing is
+    // confirmed against the files before it is believed (confirm_records).
+    template <typename Pred> std::vector<CertPtr> search(const std::string &key, Pred &&matches) {
+        auto run = [&] {
+            std::vector<CertPtr> out;
+            for (const auto &c : find_key(key))
+                if (matches(*c)) out.push_back(c);
+            return out;
+        };
+        std::vector<CertPtr> out = run();
+        if (out.empty() && !memory && confirm_records()) out = run();
         return out;
     }
 };
@@ -544,44 +627,40 @@ CertPtr CertStore::find_by_thumbprint(std::string_view thumbprint) const {
 CertPtr CertStore::find_by_issuer_serial(const Bytes &issuer_der, const Bytes &serial_le) const {
     std::lock_guard lock(data_->m);
     data_->refresh();
-    for (const auto &c : data_->find_key(serial_key(issuer_der, serial_le)))
-        if (c->same_issuer_serial(issuer_der, serial_le)) return c;
-    set_last_error(kErrNotFound);
-    return nullptr;
+    auto found = data_->search(serial_key(issuer_der, serial_le), [&](const Certificate &c) {
+        return c.same_issuer_serial(issuer_der, serial_le);
+    });
+    if (found.empty()) {
+        set_last_error(kErrNotFound);
+        return nullptr;
+    }
+    return found.front();
 }
 
 std::vector<CertPtr> CertStore::find_by_subject_email(std::string_view value) const {
     std::lock_guard lock(data_->m);
     data_->refresh();
-    std::vector<CertPtr> out;
-    for (const auto &c : data_->find_key(attr_key(value))) {
-        auto attrs = c->subject_attributes(kOidEmailAttribute);
-        if (std::find(attrs.begin(), attrs.end(), value) != attrs.end()) out.push_back(c);
-    }
-    return out;
+    return data_->search(attr_key(value), [&](const Certificate &c) {
+        auto attrs = c.subject_attributes(kOidEmailAttribute);
+        return std::find(attrs.begin(), attrs.end(), value) != attrs.end();
+    });
 }
 
 std::vector<CertPtr> CertStore::find_by_mail_name(std::string_view address) const {
     std::lock_guard lock(data_->m);
     data_->refresh();
-    std::vector<CertPtr> out;
-    for (const auto &c : data_->find_key(mail_key(address)))
-        if (cp::iequals_1251(c->mail_name(), address)) out.push_back(c);
-    return out;
+    return data_->search(mail_key(address),
+                         [&](const Certificate &c) { return cp::iequals_1251(c.mail_name(), address); });
 }
 
 std::vector<CertPtr> CertStore::find_by_other_name(std::string_view oid, std::string_view value) const {
     std::lock_guard lock(data_->m);
     data_->refresh();
-    std::vector<CertPtr> out;
-    for (const auto &c : data_->find_key(other_key(oid, value))) {
-        for (const auto &o : c->other_names())
-            if (o.decoded && o.oid == oid && cp::iequals_1251(o.value, value)) {
-                out.push_back(c);
-                break;
-            }
-    }
-    return out;
+    return data_->search(other_key(oid, value), [&](const Certificate &c) {
+        for (const auto &o : c.other_names())
+            if (o.decoded && o.oid == oid && cp::iequals_1251(o.value, value)) return true;
+        return false;
+    });
 }
 
 CertPtr CertStore::add(const CertPtr &cert, AddDisposition disposition) {
@@ -607,8 +686,11 @@ CertPtr CertStore::add(const CertPtr &cert, AddDisposition disposition) {
     Data::Record rec;
     rec.keys = keys_of(*cert);
     rec.cert = cert;
+    rec.confirmed = true;
     if (!d.memory) {
         if (!write_atomic(d.file_of(thumb, ".cer"), cert->der().data(), cert->der().size(), 0644)) return nullptr;
+        struct stat st {};
+        if (::lstat(d.file_of(thumb, ".cer").c_str(), &st) == 0) rec.stamp = file_stamp(st);
         d.append_index(Data::index_line(thumb, rec), 1);
     }
     bool fresh = it == d.certs.end();

@@ -13,13 +13,18 @@
 //
 // The search index lets a search by address or by issuer and serial among
 // many certificates read one file instead of every certificate: one line per
-// certificate, its thumbprint and the 64-bit hashes of its search keys
-// (issuer and serial, mail name, e-mail attributes, other names). It is
-// checked against the directory listing, so certificates added or removed by
-// other programs are seen; lines are appended as certificates are added, and
-// the file is rewritten when it holds many stale lines. A hit is always
-// confirmed on the certificate itself. Stores are cached per process and
-// re-read when their directory changes.
+// certificate, its thumbprint, the stamp of its file (inode, size, time) and
+// the 64-bit hashes of its search keys (issuer and serial, mail name, e-mail
+// attributes, other names), closed by a check of the line. It is checked
+// against the directory listing, so certificates added or removed by other
+// programs are seen; lines are appended as certificates are added, and the
+// file is rewritten when it holds many stale lines. A line whose check fails
+// is not taken. A hit is always confirmed on the certificate itself; a miss
+// is confirmed against the files before it is reported: the stamps of the
+// files whose records came from the index are compared with the files, and a
+// file that changed since its line was written is read again (the index is
+// then rewritten), so no wrong line hides a certificate. Stores are cached
+// per process and re-read when their directory changes.
 //
 // A store holds plain files only: named pipes, devices and symbolic links
 // among its files are skipped, and nothing in a store is opened in a way

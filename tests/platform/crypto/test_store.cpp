@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <regex>
 
 namespace {
 
@@ -385,6 +386,40 @@ TEST_F(Stores, CertificatesAreReadAsDerOrPemByTheirFirstBytes) {
     std::string none = "-----BEGIN X509 CRL-----\nMIIBAA==\n-----END X509 CRL-----\n";
     EXPECT_FALSE(Certificate::from_der(none.data(), none.size()));
     EXPECT_EQ(kErrBadEncoding, last_error());
+}
+
+// The index is a cache: a line that does not hold (garbled, or written for
+// a file that has changed since) hides no certificate, because a search that
+// finds nothing is confirmed against the files before it says so.
+TEST_F(Stores, AWrongIndexLineHidesNoCertificate) {
+    auto store = CertStore::open(StoreLocation::CurrentUser, "AddressBook");
+    for (auto *u : {alice_, bob_, carol_}) ASSERT_TRUE(store->add(u->cert, AddDisposition::New));
+    auto dir = store_dir("AddressBook");
+    const std::string alice = alice_->cert->thumbprint();
+    auto alice_found = [&] {
+        forget_store_cache();
+        auto s = CertStore::open(StoreLocation::CurrentUser, "AddressBook");
+        return s->find_by_mail_name("alice@tarmin.test").size() == 1 &&
+               s->find_by_issuer_serial(alice_->cert->issuer_der(), alice_->cert->serial_le()) != nullptr;
+    };
+    ASSERT_TRUE(alice_found());
+    // Every hexadecimal field of Alice's line zeroed.
+    std::string text = read_file(dir / ".index");
+    size_t at = text.find("\n" + alice);
+    ASSERT_NE(std::string::npos, at);
+    size_t end = text.find('\n', at + 1);
+    std::string line = text.substr(at, end - at);
+    line = std::regex_replace(line, std::regex("\t[0-9a-f]{16}"), "\t0000000000000000");
+    write_file(dir / ".index", text.substr(0, at) + line + text.substr(end));
+    EXPECT_TRUE(alice_found());
+    // The file behind Alice's line now holds another certificate.
+    Issued dave = make_user("Dave", "dave@tarmin.test", *root_);
+    write_file(dir / (alice + ".cer"), string_of(dave.cert->der()));
+    forget_store_cache();
+    auto s = CertStore::open(StoreLocation::CurrentUser, "AddressBook");
+    EXPECT_EQ(1u, s->find_by_mail_name("dave@tarmin.test").size());
+    EXPECT_TRUE(s->find_by_mail_name("alice@tarmin.test").empty());
+    EXPECT_EQ(1u, s->find_by_mail_name("bob@tarmin.test").size());
 }
 
 TEST_F(Stores, MemoryStoresKeepTheOrderOfAddingAndTouchNoDisk) {
