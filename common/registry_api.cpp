@@ -333,6 +333,14 @@ int QZ_IsReadOnly(void) {
     return guarded(1, [] { return store().read_only() ? 1 : 0; });
 }
 
+int QZ_BeginWriteBatch(void) {
+    return guarded(-1, [] { return store().begin_batch() == RegStatus::ok ? 0 : -1; });
+}
+
+int QZ_EndWriteBatch(int commit) {
+    return guarded(-1, [&] { return store().end_batch(commit != 0) == RegStatus::ok ? 0 : -1; });
+}
+
 int QZ_RegOpenKey(QZ_HKEY *out, const char *path, QZ_DWORD access, QZ_HWND) {
     if (!out) return -1;
     *out = nullptr;

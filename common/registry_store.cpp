@@ -236,6 +236,7 @@ bool RegistryStore::ensure_open_locked() {
 // would drop the parent's file locks): it forgets it and opens its own.
 void RegistryStore::forget_connection_locked() {
     db_ = nullptr;
+    batch_ = false;
     for (sqlite3_stmt **s : statements()) *s = nullptr;
 }
 
@@ -411,8 +412,10 @@ void RegistryStore::close_locked() {
         sqlite3_finalize(*s);
         *s = nullptr;
     }
+    // Closing drops the transaction of a batch not ended.
     if (db_) sqlite3_close_v2(db_);
     db_ = nullptr;
+    batch_ = false;
 }
 
 bool RegistryStore::is_open() {
@@ -443,11 +446,36 @@ RegStatus RegistryStore::fail_locked(const char *what) {
 template <typename Work> RegStatus RegistryStore::write_locked(Work &&work) {
     if (!ensure_open_locked()) return RegStatus::failed;
     if (read_only_) return RegStatus::read_only;
+    if (batch_) {
+        if (!exec_locked("SAVEPOINT batch_write")) return RegStatus::failed;
+        RegStatus st = work();
+        if (st != RegStatus::ok) sqlite3_exec(db_, "ROLLBACK TO batch_write", nullptr, nullptr, nullptr);
+        if (!exec_locked("RELEASE batch_write") && st == RegStatus::ok) st = RegStatus::failed;
+        return st;
+    }
     if (!exec_locked("BEGIN IMMEDIATE")) return RegStatus::failed;
     RegStatus st = work();
     if (st == RegStatus::ok && !exec_locked("COMMIT")) st = RegStatus::failed;
     if (st != RegStatus::ok) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     return st;
+}
+
+RegStatus RegistryStore::begin_batch() {
+    std::lock_guard lock(mutex_);
+    if (!ensure_open_locked()) return RegStatus::failed;
+    if (read_only_) return RegStatus::read_only;
+    if (batch_ || !exec_locked("BEGIN IMMEDIATE")) return RegStatus::failed;
+    batch_ = true;
+    return RegStatus::ok;
+}
+
+RegStatus RegistryStore::end_batch(bool commit) {
+    std::lock_guard lock(mutex_);
+    if (!batch_ || !ensure_open_locked()) return RegStatus::failed;
+    batch_ = false;
+    if (commit && exec_locked("COMMIT")) return RegStatus::ok;
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    return commit ? RegStatus::failed : RegStatus::ok;
 }
 
 RegStatus RegistryStore::get(const KeyPath &key, std::string_view name, RegValue &out) {

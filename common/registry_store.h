@@ -80,6 +80,13 @@ public:
     RegStatus create_key(const KeyPath &key); // with missing ancestors
     // ok when the key exists, absent when not, failed when the store fails.
     RegStatus key_exists(const KeyPath &key);
+    // A write batch: the writes until end_batch join one transaction, each
+    // undone alone when it fails. Batches do not nest (failed); a read-only
+    // store refuses one (read_only). end_batch commits or drops them all;
+    // close() drops a batch not ended.
+    RegStatus begin_batch();
+    RegStatus end_batch(bool commit);
+
     // Direct sub-key names and value names (name, type), sorted by folded name.
     RegStatus sub_keys(const KeyPath &key, std::vector<std::string> &out);
     RegStatus values(const KeyPath &key, std::vector<std::pair<std::string, uint32_t>> &out);
@@ -105,13 +112,15 @@ private:
     bool exec_locked(const char *sql);
     RegStatus create_key_locked(const KeyPath &key);
     // Runs work inside one write transaction (BEGIN IMMEDIATE, so that
-    // writers of other processes queue on the busy timeout).
+    // writers of other processes queue on the busy timeout), or inside a
+    // savepoint of the open write batch.
     template <typename Work> RegStatus write_locked(Work &&work);
 
     std::mutex mutex_;
     unsigned opened_in_ = 0; // fork generation that opened db_ (a forked child opens its own)
     sqlite3 *db_ = nullptr;
     bool read_only_ = false;
+    bool batch_ = false; // a write batch's transaction is open
     std::string error_;
     std::string path_;
     // Statements of the frequent operations, prepared once per connection.

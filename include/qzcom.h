@@ -164,6 +164,19 @@ QZ_API int QZ_DeleteValue(const char *path, const char *name);
 /* 1 when the settings store is open read-only (writers fail), else 0. */
 QZ_API int QZ_IsReadOnly(void);
 
+/* Groups the writes of this process into one store transaction, so that a
+ * program that writes many values at once (a list of thousands of items)
+ * pays for one commit instead of one per value. Until QZ_EndWriteBatch, every
+ * write of the process (any thread) joins the batch: this process reads it at
+ * once, other processes see none of it before the end, and their writers wait
+ * (the busy timeout) meanwhile. A write that fails inside the batch is undone
+ * alone and fails as it would outside one. QZ_EndWriteBatch(1) commits the
+ * batch, QZ_EndWriteBatch(0) drops it; QZ_Finalize drops a batch not ended.
+ * Batches do not nest: QZ_BeginWriteBatch fails while one is open, and on a
+ * read-only store. 0 = success. */
+QZ_API int QZ_BeginWriteBatch(void);
+QZ_API int QZ_EndWriteBatch(int commit);
+
 /* ---- Settings: open keys ---------------------------------------------- */
 
 /* Opens a key. QZ_KEY_READ needs an existing key; the write masks create it

@@ -167,8 +167,13 @@ bool CFpconfigDlg::saveAll() {
     }
     const ProductKey key = ProductKey::forSaving();
     bool saved = key.access() == KeyAccess::ReadWrite;
-    if (saved)
+    if (saved) {
+        // Every page in one write batch: the monitor reads the old settings
+        // or the new ones, never a mixture, and a failed save leaves the old.
+        const bool batch = QZ_BeginWriteBatch() == 0;
         for (const PageRow &row : m_pages) saved = row.page->save(key) && saved;
+        if (batch && QZ_EndWriteBatch(saved ? 1 : 0) != 0) saved = false;
+    }
     if (!saved) {
         messageBox(this, fromCp1251(texts::kWriteAccessFailed), MsgIcon::Stop);
         return false;

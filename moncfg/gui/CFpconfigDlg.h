@@ -46,7 +46,8 @@ public:
     void selectPage(const CConfigPage *page);
 
     // "&Применить": every page's texts checked, then every page saved in
-    // table order. The modified flag is cleared when all were written.
+    // table order, all in one write batch of the store. The modified flag is
+    // cleared when all were written; otherwise nothing is.
     bool saveAll();
 
     // "OK" and closing the window: with changes, offers to save them first.

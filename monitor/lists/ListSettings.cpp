@@ -74,6 +74,27 @@ bool writeNested(const NestedList &nested, const std::string &itemPath, const st
     return ok;
 }
 
+bool writeList(const ListLayout &layout, const std::string &productKey, const std::vector<ListRow> &rows) {
+    const std::string listPath = listKeyPath(layout, productKey);
+    if (QZ_DeleteKey(listPath.c_str(), 0) != 0) return false;
+    OpenKey list;
+    if (!list.open(listPath, QZ_KEY_ALL_ACCESS)) return false;
+    if (QZ_RegSetDword(list.get(), layout.countValue, static_cast<QZ_DWORD>(rows.size())) != 0) return false;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const ListRow &row = rows[i];
+        const std::string path = itemKeyPath(layout, productKey, static_cast<uint32_t>(i));
+        for (std::size_t c = 0; c < layout.columns.size(); ++c) {
+            const ListColumn &column = layout.columns[c];
+            const bool written = column.kind == ColumnKind::Number
+                                     ? QZ_SetKeyDword(path.c_str(), column.value, row.number, 0) == 0
+                                     : writeText(path, column.value, c < row.cells.size() ? row.cells[c] : "");
+            if (!written) return false;
+        }
+        if (layout.nested && !writeNested(*layout.nested, path, row.nested)) return false;
+    }
+    return true;
+}
+
 } // namespace
 
 const ListLayout kAddressBookLayout{"GWMonEmailList", "GWMonEmailListNum", kBookColumns};
@@ -120,24 +141,13 @@ ListLoad loadListRows(const ListLayout &layout, const std::string &productKey) {
 }
 
 bool saveListRows(const ListLayout &layout, const std::string &productKey, const std::vector<ListRow> &rows) {
-    const std::string listPath = listKeyPath(layout, productKey);
-    if (QZ_DeleteKey(listPath.c_str(), 0) != 0) return false;
-    OpenKey list;
-    if (!list.open(listPath, QZ_KEY_ALL_ACCESS)) return false;
-    if (QZ_RegSetDword(list.get(), layout.countValue, static_cast<QZ_DWORD>(rows.size())) != 0) return false;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        const ListRow &row = rows[i];
-        const std::string path = itemKeyPath(layout, productKey, static_cast<uint32_t>(i));
-        for (std::size_t c = 0; c < layout.columns.size(); ++c) {
-            const ListColumn &column = layout.columns[c];
-            const bool written = column.kind == ColumnKind::Number
-                                     ? QZ_SetKeyDword(path.c_str(), column.value, row.number, 0) == 0
-                                     : writeText(path, column.value, c < row.cells.size() ? row.cells[c] : "");
-            if (!written) return false;
-        }
-        if (layout.nested && !writeNested(*layout.nested, path, row.nested)) return false;
-    }
-    return true;
+    // The whole list is one store transaction (unless the caller's batch is
+    // open already): thousands of items cost one commit, and readers never
+    // see a list half written.
+    const bool batch = QZ_BeginWriteBatch() == 0;
+    const bool saved = writeList(layout, productKey, rows);
+    if (batch && QZ_EndWriteBatch(saved ? 1 : 0) != 0) return false;
+    return saved;
 }
 
 } // namespace tarmin::monitor

@@ -93,8 +93,10 @@ ListLoad loadListRows(const ListLayout &layout, const std::string &productKey);
 
 // Replaces the list below productKey: deletes the list key with everything
 // under it, then writes the count and every row as item i in the given
-// order (texts cut to kListTextMax), so items are renumbered from 0. False
-// when a write fails; the list may then be partly written.
+// order (texts cut to kListTextMax), so items are renumbered from 0. It is
+// one write batch of the store, so other programs see the old list or the
+// new one. False when a write fails; the list is then left as it was, unless
+// the caller's own batch was open (which then holds what was written).
 bool saveListRows(const ListLayout &layout, const std::string &productKey, const std::vector<ListRow> &rows);
 
 // productKey + "\" + the list key (+ "\" + item).
