@@ -347,16 +347,17 @@ int32_t add_attachment(MhaContext *ctx, const MhaObject *o) {
     if (!o->AttachData && o->AttachLength) return fail_format(ctx, "AttachData == NULL", "Attachment");
     const std::string name = o->AttachName ? o->AttachName : "";
     std::string_view data(reinterpret_cast<const char *>(o->AttachData), o->AttachData ? o->AttachLength : 0);
-    if ((e.flags & MHA_SIGN) && !(e.flags & MHA_NO_ATTACH_SIGN) && !data.empty()) {
-        bool merged = false;
-        if (!add_sign_to_attachment(ctx, name, data, merged)) return fail_step(ctx, "add_sign_to_attachment");
-        if (merged) return 0;
-    }
+    // Refused names are refused before anything is signed or archived.
     const std::string hex_name = hex_text(name.empty() ? "Empty-Attachment-Name" : to_charset(name, e.charset));
     const std::string id = o->AttachContentId ? to_charset(o->AttachContentId, e.charset) : "";
     const std::string hex_id = hex_text(id);
     if (hex_name.size() + 21 > kMaxHeaderLine) return fail_format(ctx, "name too long", "X-Attachment-Name");
     if (hex_id.size() + 27 > kMaxHeaderLine) return fail_format(ctx, "id too long", "X-Attachment-Content-Id");
+    if ((e.flags & MHA_SIGN) && !(e.flags & MHA_NO_ATTACH_SIGN) && !data.empty()) {
+        bool merged = false;
+        if (!add_sign_to_attachment(ctx, name, data, merged)) return fail_step(ctx, "add_sign_to_attachment");
+        if (merged) return 0;
+    }
     if (!write_part(ctx, name, o->AttachRenderingPosition, o->AttachMethod, data, hex_name, hex_id))
         return fail_step(ctx, "write_data_to_tempfile");
     return 0;

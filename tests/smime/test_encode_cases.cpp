@@ -380,13 +380,20 @@ TEST_F(EncodeSignatureFiles, AttachmentsAndTheirSignaturesGoToTheOutgoingArchive
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(read_file(archive / ("b.txt." + owner + ".sgn")), records[1].signature);
 
-    // Without signing, or with 0x40, nothing is archived.
+    // A refused attachment leaves no copy.
     set_text("ArchivePathOut", (archive / "second").string());
+    encode(s, MHA_SIGN, objects(start(), attachment("c.txt", "x"), attachment(kLong, "x"), end()), &rc);
+    EXPECT_EQ(rc, -1);
+    take_reports();
+    EXPECT_EQ(names_in(archive / "second"), (std::vector<std::string>{"c.txt", "c.txt." + owner + ".sgn"}));
+
+    // Without signing, or with 0x40, nothing is archived.
+    set_text("ArchivePathOut", (archive / "third").string());
     encode(s, 0, objects(start(), attachment("c.txt", "x"), end()), &rc);
     EXPECT_EQ(rc, 0);
     encode(s, MHA_SIGN | MHA_NO_ATTACH_SIGN, objects(start(), attachment("c.txt", "x"), end()), &rc);
     EXPECT_EQ(rc, 0);
-    EXPECT_FALSE(std::filesystem::exists(archive / "second" / "c.txt"));
+    EXPECT_FALSE(std::filesystem::exists(archive / "third"));
 }
 
 TEST_F(EncodeSignatureFiles, AFullDiskFailsTheMessageAndFreesItsSpace) {
