@@ -146,8 +146,8 @@ int32_t is_recipient(CapiContext *ctx, const CapiBlob *enveloped, const SignerSe
 }
 
 // Makes the caller's key a key-export key of AlgIdNumber; records the failure.
-crypto::SymmetricKey *export_key_of(CapiContext *ctx, HCRYPTKEY handle, const char *caller) {
-    crypto::SymmetricKey *kek = key_of(handle);
+KeyRef export_key_of(CapiContext *ctx, HCRYPTKEY handle, const char *caller) {
+    KeyRef kek = key_of(handle);
     if (!kek) {
         crypto::set_last_error(crypto::kErrBadKey);
         record_error(ctx, true, 0x403E, "KP_ALGID", "", "CryptGetKeyParam()", caller);
@@ -177,7 +177,7 @@ int32_t encrypt_file(CapiContext *ctx, const CapiBlob *data, HCRYPTKEY handle, C
         record_error(ctx, true, 0x4041, "", "", "CryptEncrypt()", caller);
         return -1;
     }
-    crypto::SymmetricKey *kek = export_key_of(ctx, handle, caller);
+    KeyRef kek = export_key_of(ctx, handle, caller);
     if (!kek) return -1;
     std::optional<Bytes> wrapped = session->export_simple_blob(*kek);
     if (!wrapped || wrapped->size() > kMaxWrappedKey) {
@@ -210,7 +210,7 @@ int32_t decrypt_file(CapiContext *ctx, const CapiBlob *container, HCRYPTKEY hand
         record_error(ctx, false, 0x4044, "", "", "crypt_struct_error", caller);
         return -1;
     }
-    crypto::SymmetricKey *kek = export_key_of(ctx, handle, caller);
+    KeyRef kek = export_key_of(ctx, handle, caller);
     if (!kek) return -1;
     crypto::SymmetricKeyPtr session = crypto::SymmetricKey::import_simple_blob(*kek, wrapped, wrapped_length, false);
     if (!session) {

@@ -5,23 +5,40 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <new>
+#include <unordered_set>
 
 namespace tarmin::qzms {
 
 namespace {
-
-constexpr uint32_t kCertMagic = 0x51434552; // "QCER"
 
 // A reference handed out: the public record first, so that the pointer the
 // caller holds is the record's.
 struct CertRef {
     CERT_CONTEXT pub{};
     CERT_INFO info{};
-    uint32_t magic = kCertMagic;
     CertPtr cert;
     Bytes der, serial, issuer, subject;
 };
+
+// The references handed out and not yet released. A pointer the caller
+// gives back is looked up here before anything is read through it, so a
+// released reference, or a record the library never made, is refused. The
+// memory of a released reference is held back while kReleasedKept further
+// references are released, so that its address does not soon name a new
+// reference (a stale pointer would then be taken for that one).
+constexpr size_t kReleasedKept = 4096;
+struct RefTable {
+    std::mutex lock;
+    std::unordered_set<const CERT_CONTEXT *> live;
+    std::deque<CertRef *> released;
+};
+RefTable &ref_table() {
+    static RefTable *table = new RefTable; // outlives every static destructor
+    return *table;
+}
 
 CRYPT_DATA_BLOB blob_of(Bytes &b) { return CRYPT_DATA_BLOB{static_cast<uint32_t>(b.size()), b.data()}; }
 
@@ -71,21 +88,49 @@ PCCERT_CONTEXT make_cert_ref(const CertPtr &cert) {
     r->pub.pbCertEncoded = r->der.data();
     r->pub.cbCertEncoded = static_cast<uint32_t>(r->der.size());
     r->pub.pCertInfo = &r->info;
+    RefTable &t = ref_table();
+    try {
+        std::lock_guard<std::mutex> guard(t.lock);
+        t.live.insert(&r->pub);
+    } catch (const std::bad_alloc &) {
+        delete r;
+        return nullptr;
+    }
     return &r->pub;
 }
 
 CertPtr cert_of(PCCERT_CONTEXT ref) {
     if (!ref) return nullptr;
-    const auto *r = reinterpret_cast<const CertRef *>(ref);
-    return r->magic == kCertMagic ? r->cert : nullptr;
+    RefTable &t = ref_table();
+    std::lock_guard<std::mutex> guard(t.lock);
+    if (!t.live.count(ref)) return nullptr;
+    return reinterpret_cast<const CertRef *>(ref)->cert;
 }
 
 void free_cert_ref(PCCERT_CONTEXT ref) {
     if (!ref) return;
-    auto *r = reinterpret_cast<CertRef *>(const_cast<CERT_CONTEXT *>(ref));
-    if (r->magic != kCertMagic) return;
-    r->magic = 0;
-    delete r;
+    CertRef *oldest = nullptr;
+    {
+        RefTable &t = ref_table();
+        std::lock_guard<std::mutex> guard(t.lock);
+        if (t.live.erase(ref) == 0) return;
+        auto *r = reinterpret_cast<CertRef *>(const_cast<CERT_CONTEXT *>(ref));
+        // What the reference held goes now; the record itself waits.
+        r->cert.reset();
+        for (Bytes *b : {&r->der, &r->serial, &r->issuer, &r->subject}) Bytes().swap(*b);
+        r->pub = CERT_CONTEXT{};
+        r->info = CERT_INFO{};
+        try {
+            t.released.push_back(r);
+        } catch (const std::bad_alloc &) {
+            oldest = r;
+        }
+        if (!oldest && t.released.size() > kReleasedKept) {
+            oldest = t.released.front();
+            t.released.pop_front();
+        }
+    }
+    delete oldest;
 }
 
 SignerSerial *make_serial(const Bytes &serial_le, const Bytes &issuer_der) {

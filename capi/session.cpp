@@ -40,9 +40,9 @@ void put_le32(uint8_t *p, uint32_t v) {
 
 // The key of a handle, or the failure of the first use of an unusable handle
 // recorded the way the provider reports a bad key.
-crypto::SymmetricKey *usable_key(CapiContext *ctx, HCRYPTKEY handle, uint32_t code, const std::string &arg,
-                                 const char *step, const char *caller) {
-    crypto::SymmetricKey *key = key_of(handle);
+KeyRef usable_key(CapiContext *ctx, HCRYPTKEY handle, uint32_t code, const std::string &arg, const char *step,
+                  const char *caller) {
+    KeyRef key = key_of(handle);
     if (!key) {
         crypto::set_last_error(crypto::kErrBadKey);
         record_error(ctx, true, code, arg, "", step, caller);
@@ -103,7 +103,7 @@ bool hand_out_key(CapiContext *ctx, crypto::SymmetricKeyPtr key, HCRYPTKEY *out,
 
 int32_t encrypt_session(CapiContext *ctx, const CapiBlob *data, HCRYPTKEY handle, CapiBlob *out) {
     const char *caller = "CCA_encrypt_session()";
-    crypto::SymmetricKey *key = usable_key(ctx, handle, 0x403E, "KP_IV", "CryptGetKeyParam()", caller);
+    KeyRef key = usable_key(ctx, handle, 0x403E, "KP_IV", "CryptGetKeyParam()", caller);
     if (!key) return -1;
     if (!sealable(ctx, data, caller)) return -1;
     // Each container gets a vector of its own: the same key with the same
@@ -142,7 +142,7 @@ int32_t decrypt_session(CapiContext *ctx, const CapiBlob *container, HCRYPTKEY h
         record_error(ctx, false, 0x4044, "", "", "crypt_struct_error", caller);
         return -1;
     }
-    crypto::SymmetricKey *key = usable_key(ctx, handle, 0x403B, "KP_IV", "CryptSetKeyParam()", caller);
+    KeyRef key = usable_key(ctx, handle, 0x403B, "KP_IV", "CryptSetKeyParam()", caller);
     if (!key) return -1;
     // The container's vector goes on a copy: a container that fails to open
     // must not change the caller's key.
@@ -156,7 +156,7 @@ int32_t decrypt_session(CapiContext *ctx, const CapiBlob *container, HCRYPTKEY h
 
 int32_t get_session(CapiContext *ctx, HCRYPTKEY handle, unsigned char **blob, uint32_t *length) {
     const char *caller = "CCA_get_session()";
-    crypto::SymmetricKey *key = usable_key(ctx, handle, 0x403E, "KP_IV", "CryptGetKeyParam()", caller);
+    KeyRef key = usable_key(ctx, handle, 0x403E, "KP_IV", "CryptGetKeyParam()", caller);
     if (!key) return -1;
     const auto &iv = key->iv();
     crypto::SymmetricKeyPtr wrapping = session_wrapping_key(ctx, caller);
@@ -207,7 +207,7 @@ int32_t put_session(CapiContext *ctx, const unsigned char *blob, uint32_t length
 
 int32_t xor_session(CapiContext *ctx, HCRYPTKEY handle1, HCRYPTKEY handle2, HCRYPTKEY *out) {
     const char *caller = "CCA_xor_session()";
-    crypto::SymmetricKey *key1 = usable_key(ctx, handle1, 0x403E, "KP_IV", "CryptGetKeyParam()", caller);
+    KeyRef key1 = usable_key(ctx, handle1, 0x403E, "KP_IV", "CryptGetKeyParam()", caller);
     if (!key1) return -1;
     const auto iv = key1->iv();
     auto hasher = create_hash(ctx, caller);
@@ -216,7 +216,7 @@ int32_t xor_session(CapiContext *ctx, HCRYPTKEY handle1, HCRYPTKEY handle2, HCRY
         record_error(ctx, true, 0x4040, "hKey1", "", "CryptHashSessionKey()", caller);
         return -1;
     }
-    crypto::SymmetricKey *key2 = usable_key(ctx, handle2, 0x4040, "hKey2", "CryptHashSessionKey()", caller);
+    KeyRef key2 = usable_key(ctx, handle2, 0x4040, "hKey2", "CryptHashSessionKey()", caller);
     if (!key2) return -1;
     if (!key2->hash_into(*hasher)) {
         record_error(ctx, true, 0x4040, "hKey2", "", "CryptHashSessionKey()", caller);
@@ -235,44 +235,60 @@ int32_t xor_session(CapiContext *ctx, HCRYPTKEY handle1, HCRYPTKEY handle2, HCRY
 
 namespace {
 
-// The live handles and the context each was made on. Contexts may be used on
-// different threads at once, so the table has a lock.
+// The live handles: number -> key and the context it was made on. Contexts
+// may be used on different threads at once, so the table has a lock.
 struct KeyTable {
+    struct Entry {
+        KeyRef key;
+        const CapiContext *owner;
+    };
     std::mutex lock;
-    std::unordered_map<CapiKey *, const CapiContext *> owners;
+    // Numbers start high and odd, far from small integers and from the
+    // aligned addresses of live memory that a caller might confuse with one.
+    uint64_t next = 0x51A7E00000000001ULL;
+    std::unordered_map<uint64_t, Entry> live;
 };
 KeyTable &key_table() {
     static KeyTable *table = new KeyTable; // outlives every static destructor
     return *table;
 }
 
+uint64_t number_of(HCRYPTKEY handle) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(handle)); }
+
 } // namespace
 
 HCRYPTKEY make_key_handle(const CapiContext *owner, crypto::SymmetricKeyPtr key) {
     if (!key) return nullptr;
-    std::unique_ptr<CapiKey> handle(new (std::nothrow) CapiKey{std::move(key)});
-    if (!handle) return nullptr;
-    KeyTable &t = key_table();
-    std::lock_guard<std::mutex> guard(t.lock);
-    t.owners.emplace(handle.get(), owner);
-    return handle.release();
+    try {
+        KeyRef shared(std::move(key));
+        KeyTable &t = key_table();
+        std::lock_guard<std::mutex> guard(t.lock);
+        uint64_t number = t.next;
+        t.next += 2;
+        t.live.emplace(number, KeyTable::Entry{std::move(shared), owner});
+        return reinterpret_cast<HCRYPTKEY>(static_cast<uintptr_t>(number));
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
 }
 
-crypto::SymmetricKey *key_of(HCRYPTKEY handle) {
+KeyRef key_of(HCRYPTKEY handle) {
     if (!handle) return nullptr;
     KeyTable &t = key_table();
     std::lock_guard<std::mutex> guard(t.lock);
-    return t.owners.count(handle) ? handle->key.get() : nullptr;
+    auto it = t.live.find(number_of(handle));
+    return it == t.live.end() ? nullptr : it->second.key;
 }
 
 void destroy_key_handle(HCRYPTKEY handle) {
     if (!handle) return;
+    KeyRef gone;
     KeyTable &t = key_table();
-    {
-        std::lock_guard<std::mutex> guard(t.lock);
-        if (t.owners.erase(handle) == 0) return;
-    }
-    delete handle; // the key wipes its value
+    std::lock_guard<std::mutex> guard(t.lock);
+    auto it = t.live.find(number_of(handle));
+    if (it == t.live.end()) return;
+    gone = std::move(it->second.key); // wiped when the last user lets it go
+    t.live.erase(it);
 }
 
 void release_context_keys(CapiContext *ctx) {
@@ -280,20 +296,17 @@ void release_context_keys(CapiContext *ctx) {
     // A file key set from elsewhere dies with the context too.
     destroy_key_handle(static_cast<HCRYPTKEY>(ctx->CryptFileKey));
     ctx->CryptFileKey = nullptr;
-    std::vector<CapiKey *> mine;
+    std::vector<KeyRef> mine;
     KeyTable &t = key_table();
-    {
-        std::lock_guard<std::mutex> guard(t.lock);
-        for (auto it = t.owners.begin(); it != t.owners.end();) {
-            if (it->second == ctx) {
-                mine.push_back(it->first);
-                it = t.owners.erase(it);
-            } else {
-                ++it;
-            }
+    std::lock_guard<std::mutex> guard(t.lock);
+    for (auto it = t.live.begin(); it != t.live.end();) {
+        if (it->second.owner == ctx) {
+            mine.push_back(std::move(it->second.key));
+            it = t.live.erase(it);
+        } else {
+            ++it;
         }
     }
-    for (CapiKey *handle : mine) delete handle;
 }
 
 std::optional<Bytes> impr_data(CapiContext *ctx, const crypto::SymmetricKey &key, const void *data, size_t length) {

@@ -9,27 +9,31 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
-
-// The record behind HCRYPTKEY.
-struct CapiKey {
-    tarmin::crypto::SymmetricKeyPtr key;
-};
 
 namespace tarmin::qzms {
 
 // Session keys are the provider's: each belongs to the context it was made
 // on and lives until the caller frees it or that context is released
-// (CCA_final), whichever comes first. Handles are looked up in a table of
-// live handles, so a freed or foreign pointer is refused, never followed.
+// (CCA_final), whichever comes first. A handle is not an address but a
+// 64-bit number drawn once from a counter: no handle is handed out twice in
+// a process, so a freed handle never names a key made after it. Handles are
+// looked up in a table of live ones; a freed, foreign or made-up value is
+// refused, never followed.
 
-// A handle owning key, made on owner; null when memory is exhausted.
+// A key in use: kept alive while an operation uses it, even if another
+// thread frees its handle meanwhile (the key is wiped when the last user lets
+// it go).
+using KeyRef = std::shared_ptr<crypto::SymmetricKey>;
+
+// A new handle owning key, made on owner; null when memory is exhausted.
 HCRYPTKEY make_key_handle(const CapiContext *owner, crypto::SymmetricKeyPtr key);
-// The key behind a live handle; null for null or a pointer that is not one.
-crypto::SymmetricKey *key_of(HCRYPTKEY handle);
-// Destroys a live handle and wipes its key (null and dead handles ignored).
+// The key behind a live handle; null for null or a value that is not one.
+KeyRef key_of(HCRYPTKEY handle);
+// Ends a live handle (null and dead handles ignored); its key is wiped.
 void destroy_key_handle(HCRYPTKEY handle);
-// The release of a context: destroys every key made on it, the file key
+// The release of a context: ends every handle made on it, the file key
 // among them, and resets CryptFileKey.
 void release_context_keys(CapiContext *ctx);
 // The same; the name the context's release calls.

@@ -138,7 +138,10 @@ QZMS_API int32_t CCA_get_my_cert(CapiContext *ctx, PCCERT_CONTEXT *cert, SignerS
 QZMS_API int32_t CCA_final(CapiContext *ctx);
 /* Frees the context (null allowed); call CCA_final first. Returns 0. */
 QZMS_API int32_t CCA_close_context(CapiContext *ctx);
-/* Release functions (null allowed); return 0. */
+/* Release functions (null allowed); return 0. A certificate reference is
+ * checked against the references the library handed out before anything is
+ * read through it: a released one (or one the library did not make) is
+ * refused by every function, and releasing it again does nothing. */
 QZMS_API int32_t CCA_free(CapiContext *ctx, void *p);
 QZMS_API int32_t CCA_cert_free(CapiContext *ctx, PCCERT_CONTEXT cert);
 QZMS_API int32_t CCA_serial_free(CapiContext *ctx, SignerSerial *serial);
@@ -224,7 +227,9 @@ QZMS_API const char *CCA_get_debug_error(CapiContext *ctx);
 /* A session key of the provider: GOST 28147-89 with its vector (KP_IV).
  * Owned by the caller and released with CCA_session_free; it ends at the
  * latest with CCA_final of the context it was made on, after which the
- * handle is refused (and freeing it again is harmless). */
+ * handle is refused (and freeing it again is harmless). A handle is an
+ * opaque number, not an address, and no number is handed out twice in a
+ * process: a freed handle never names another key. */
 typedef struct CapiKey *HCRYPTKEY;
 
 /* Enveloped data (PKCS #7, DER) of data for the recipients, content

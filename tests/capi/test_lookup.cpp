@@ -312,4 +312,38 @@ TEST_F(QzmsLookup, ViewersShowCertificatesAndRevocationLists) {
     CCA_cert_free(*ctx, c);
 }
 
+// A certificate reference is checked against the library's table of live
+// references before anything is read through it: a released one, or one the
+// library never handed out, is refused like a missing one.
+TEST_F(QzmsLookup, ReleasedOrForeignCertificateReferencesAreRefusedNeverRead) {
+    auto ctx = init();
+    PCCERT_CONTEXT alice = nullptr;
+    ASSERT_EQ(put(*ctx, pki_->der("alice"), &alice), 0);
+    std::string der = pki_->der("alice");
+    CERT_CONTEXT foreign = *alice;
+    foreign.pbCertEncoded = reinterpret_cast<unsigned char *>(der.data());
+    char *name = nullptr;
+    ASSERT_EQ(CCA_get_name_cert(*ctx, alice, &name), 0);
+    CCA_free(*ctx, name);
+    EXPECT_EQ(CCA_cert_free(*ctx, alice), 0);
+    for (PCCERT_CONTEXT ref : {alice, static_cast<PCCERT_CONTEXT>(&foreign)}) {
+        EXPECT_EQ(CCA_get_name_cert(*ctx, ref, &name), -1);
+        EXPECT_EQ(name, nullptr);
+        EXPECT_EQ(ctx->code(), 0x4032u);
+        int32_t flag = 1;
+        EXPECT_EQ(CCA_is_address_in_cert(*ctx, "alice@tarmin.test", ref, &flag), -1);
+        EXPECT_EQ(ctx->text(), "pCert == NULL");
+        unsigned char *copy = nullptr;
+        uint32_t length = 0;
+        EXPECT_EQ(CCA_get_cert(*ctx, ref, &copy, &length), -1);
+        EXPECT_EQ(copy, nullptr);
+        const std::string text = "x";
+        CapiBlob data = blob_of(text), enveloped{};
+        EXPECT_EQ(CCA_encrypt_mem(*ctx, &data, nullptr, &ref, 1, &enveloped), -1);
+        EXPECT_EQ(enveloped.pbData, nullptr);
+        // Releasing it (again) is harmless.
+        EXPECT_EQ(CCA_cert_free(*ctx, ref), 0);
+    }
+}
+
 } // namespace

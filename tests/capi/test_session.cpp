@@ -311,4 +311,29 @@ TEST_F(QzmsSession, KeysEndWithTheContextTheyWereMadeOn) {
     CCA_session_free(ctx_, mine);
 }
 
+// A handle is never handed out twice in a process: a freed handle names no
+// key made after it, so using or freeing it again cannot touch another key.
+TEST_F(QzmsSession, FreedHandlesNeverNameAnotherKey) {
+    HCRYPTKEY freed = nullptr;
+    ASSERT_EQ(CCA_create_session(ctx_, &freed), 0);
+    std::string c = seal(freed, "sealed before the key was freed"), plain;
+    EXPECT_EQ(CCA_session_free(ctx_, freed), 0);
+    std::set<HCRYPTKEY> seen{freed};
+    HCRYPTKEY live = nullptr;
+    for (int i = 0; i < 3000; ++i) {
+        if (live) CCA_session_free(ctx_, live);
+        ASSERT_EQ(CCA_create_session(ctx_, &live), 0);
+        ASSERT_TRUE(seen.insert(live).second) << "handle handed out again after " << i << " keys";
+    }
+    // The freed handle is refused, and freeing it again leaves the live key alone.
+    EXPECT_EQ(open(freed, c, &plain), 0x403B);
+    EXPECT_EQ(CCA_session_free(ctx_, freed), 0);
+    std::string mine = seal(live, "live");
+    EXPECT_EQ(open(live, mine, &plain), 0);
+    EXPECT_EQ(plain, "live");
+    EXPECT_EQ(CCA_session_free(ctx_, live), 0);
+    EXPECT_EQ(CCA_session_free(ctx_, live), 0);
+    EXPECT_EQ(open(live, mine, &plain), 0x403B);
+}
+
 } // namespace
