@@ -70,6 +70,11 @@ void CListPage::showValues(const PageValues &values) {
     showRows();
 }
 
+void CListPage::applyReadOnly() {
+    CConfigPage::applyReadOnly();
+    m_list->setEnabled(true);
+}
+
 void CListPage::showRows() {
     const monitor::ListLayout &layout = *spec().list;
     m_list->clear();

@@ -49,6 +49,8 @@ protected:
     virtual bool selectsEditedRow() const { return false; }
 
     void showValues(const PageValues &values) override;
+    // Read-only: the buttons are disabled, the list still scrolls.
+    void applyReadOnly() override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:

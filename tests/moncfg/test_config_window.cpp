@@ -267,6 +267,7 @@ TEST_F(ConfigWindow, ReadOnlyStoreShowsEverythingDisabled) {
         const auto &packets = *static_cast<const CListPage *>(window.page(175));
         EXPECT_EQ(packets.list()->topLevelItemCount(), 1);
         EXPECT_FALSE(child(packets, 1175)->isEnabled());
+        EXPECT_TRUE(packets.list()->isEnabled()) << "a read-only list still scrolls";
         EXPECT_FALSE(window.applyButton()->isEnabled());
         // What little could still change never enables "&Применить".
         window.page(175)->markModified();

@@ -190,7 +190,9 @@ TEST_F(Lists, PagesLoadDefaultsAndSaveOnlyTheirBoxesAndFields) {
     }
     // Bits of no box are dropped; a text with a reference stays expandable;
     // a number field's text is read as far as it is a number.
-    PageValues values{0x102, {"%TEMP%/журналы"_w, "2048", "4294967296"}};
+    PageValues values;
+    values.flags = 0x102;
+    values.fields = {"%TEMP%/журналы"_w, "2048", "4294967296"};
     ASSERT_TRUE(savePage(protocol, values, ProductKey::forSaving()));
     QZ_DWORD number = 0;
     EXPECT_EQ(QZ_GetKeyDword(product().c_str(), "Update period", &number), 0);
