@@ -295,27 +295,58 @@ bool RemoveJobDirectory(const std::string &path) {
     return pf::remove_directory(path);
 }
 
+namespace {
+
+// A header value is one line: what follows the first line break is dropped,
+// as a single-line edit box drops it.
+std::string oneLine(std::string_view value) { return std::string(value.substr(0, value.find_first_of("\r\n"))); }
+
+// Every line of the body ends in CR LF, as every other line of the file.
+std::string crlfLines(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 32);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\r' || c == '\n') {
+            out += "\r\n";
+            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 std::vector<std::string> jobInfoLines(const GatewayJob &job) {
     std::vector<std::string> lines;
-    auto add = [&](const char *key, const std::string &value) { lines.push_back(key + value + "\r\n"); };
-    if (!job.subject.empty()) add("Subject:", job.subject);
-    if (!job.from.empty()) add("From:", job.from);
+    auto add = [&](const char *key, std::string_view value) { lines.push_back(key + oneLine(value) + "\r\n"); };
+    if (!oneLine(job.subject).empty()) add("Subject:", job.subject);
+    if (!oneLine(job.from).empty()) add("From:", job.from);
     if (job.encryptOnGateway) lines.emplace_back("Protection:Crypt\r\n");
     if (job.signOnGateway) lines.emplace_back("Protection:Sign\r\n");
     for (const std::string &recipient : job.recipients)
         add("Email:", job.packet ? recipient : recipientAddress(recipient));
     if (!job.packet && !job.body.empty()) {
         lines.emplace_back("Body:\r\n");
-        lines.push_back(job.body);
+        lines.push_back(crlfLines(job.body));
     }
     return lines;
 }
 
 std::string recipientAddress(const std::string &entry) {
-    size_t open = entry.find('(');
-    if (open == std::string::npos) return entry;
-    size_t close = entry.find(')', open + 1);
-    return entry.substr(open + 1, close == std::string::npos ? std::string::npos : close - open - 1);
+    // An entry is "display name (address)": the address is the last bracket
+    // pair, which a display name with brackets of its own comes before. The
+    // pair ends the entry; its opening bracket is the one that matches.
+    std::size_t close = entry.find_last_of(')');
+    if (close == std::string::npos) return entry;
+    int depth = 0;
+    for (std::size_t i = close + 1; i-- > 0;) {
+        if (entry[i] == ')') ++depth;
+        else if (entry[i] == '(' && --depth == 0) return entry.substr(i + 1, close - i - 1);
+    }
+    return entry;
 }
 
 std::string hashHexText(const unsigned char *data, size_t length) {

@@ -57,10 +57,11 @@ struct GatewayJob {
     bool encryptOnGateway = false;
     bool signOnGateway = false;
     // Message jobs: the signing wizard's entries "name (address)", of which
-    // the text inside the first round brackets is written (the whole entry
+    // the text inside the last round brackets is written (the whole entry
     // when it has none). Packet jobs: addresses written as they stand.
+    // Subject, sender and addresses are cut at their first line break.
     std::vector<std::string> recipients;
-    std::string body; // message jobs only
+    std::string body; // message jobs only; its lines are written ending in CR LF
     // Full source paths. A packet job replaces them with the files it finds.
     std::vector<std::string> attachments;
     // Write "TMNSIGN.TMS" (only when there are attachments); the signing
@@ -96,7 +97,8 @@ bool RemoveJobDirectory(const std::string &path);
 // The information file of a job ("tmninfo.txt"), line by line as written.
 std::vector<std::string> jobInfoLines(const GatewayJob &job);
 
-// The address inside the first round brackets of a recipient entry.
+// The address of a recipient entry "display name (address)": the text inside
+// its last bracket pair (the whole entry when it has none).
 std::string recipientAddress(const std::string &entry);
 
 // Upper-case hexadecimal of bytes, one blank between bytes ("0A FF").

@@ -174,7 +174,7 @@ TEST_F(GatewayJobs, InformationFileLines) {
     job.subject = "Тема письма"_w;
     job.from = "SMTP:operator@bank.ru";
     job.encryptOnGateway = job.signOnGateway = true;
-    job.recipients = {"Иванов И.И. (SMTP:ivanov@bank.ru)"_w, "Петров (NOTES:Petrov/Bank) (отдел)"_w, "plain@bank.ru"};
+    job.recipients = {"Иванов И.И. (SMTP:ivanov@bank.ru)"_w, "Петров (отдел) (NOTES:Petrov/Bank)"_w, "plain@bank.ru"};
     job.body = "Строка 1\r\nстрока 2"_w;
     // The output directory setting without a trailing separator.
     ASSERT_EQ(WriteGatewayJob(job), kJobWritten);
@@ -201,6 +201,30 @@ TEST_F(GatewayJobs, InformationFileLines) {
     const unsigned char bytes[] = {0x0A, 0xFF};
     EXPECT_EQ(hashHexText(bytes, 2), "0A FF");
     EXPECT_EQ(hashHexText(bytes, 0), "");
+}
+
+// Values pasted with line breaks stay on their own line, an address-book
+// entry whose display name has brackets sends to its address, and the body's
+// lines end in CR LF whatever the edit box gave.
+TEST_F(GatewayJobs, InformationFileValuesCannotAddLines) {
+    GatewayJob job;
+    job.subject = "Отчёт\r\nEmail:evil@x.ru"_w;
+    job.from = "SMTP:op@bank.ru\nProtection:Sign";
+    job.recipients = {"Банк (головной офис) (SMTP:bank@x.ru)"_w, "Отдел (a(b)c) (SMTP:d@x.ru)"_w,
+                      "Без скобок\nEmail:evil@x.ru"_w, "Скобки (SMTP:e@x.ru)\r"_w};
+    job.body = "строка 1\nстрока 2\rстрока 3\r\n\nконец"_w;
+    EXPECT_EQ(jobInfoLines(job),
+              (std::vector<std::string>{"Subject:Отчёт\r\n"_w, "From:SMTP:op@bank.ru\r\n", "Email:SMTP:bank@x.ru\r\n",
+                                        "Email:SMTP:d@x.ru\r\n", "Email:Без скобок\r\n"_w,
+                                        "Email:SMTP:e@x.ru\r\n", "Body:\r\n",
+                                        "строка 1\r\nстрока 2\r\nстрока 3\r\n\r\nконец"_w}));
+    // A value that is only a line break is empty: no line at all.
+    GatewayJob blank;
+    blank.subject = "\r\nSubject:x";
+    blank.from = "\n";
+    EXPECT_TRUE(jobInfoLines(blank).empty());
+    EXPECT_EQ(recipientAddress("Имя (SMTP:a@b.ru)"_w), "SMTP:a@b.ru");
+    EXPECT_EQ(recipientAddress("a@b.ru"), "a@b.ru");
 }
 
 TEST_F(GatewayJobs, MessageJobSignaturesVerifyAndInformationFileComesLast) {
