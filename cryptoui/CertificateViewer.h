@@ -14,6 +14,7 @@ class CFieldsPage : public QWidget {
 public:
     explicit CFieldsPage(QWidget *parent = nullptr);
     void addField(const QString &name, const QString &value);
+    QTableWidget *table() const { return table_; }
 
 private:
     QTableWidget *table_ = nullptr;

@@ -1,18 +1,28 @@
 #include "cryptoui/ui_session.h"
 
 #include "common/codepage.h"
+#include "cryptoui/CSaveAsDialog.h"
+#include "include/qzcom.h"
 #include "include/qzvoui.h"
+#include "platform/files.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QThread>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tarmin::qzvoui {
 
@@ -40,6 +50,7 @@ QApplication *g_ownApp = nullptr;
 QMessageBox::Icon iconOf(uint32_t flags) {
     switch (flags & 0xF0u) {
     case TMN_MB_ICONERROR: return QMessageBox::Critical;
+    case TMN_MB_ICONQUESTION: return QMessageBox::Question;
     case TMN_MB_ICONWARNING: return QMessageBox::Warning;
     case TMN_MB_ICONINFORMATION: return QMessageBox::Information;
     default: return QMessageBox::NoIcon;
@@ -60,15 +71,43 @@ int runModal(QDialog &dialog) {
 }
 
 int showMessageBox(const QString &text, const QString &caption, uint32_t flags) {
+    return showMessageBox(text, caption, flags, nullptr);
+}
+
+int showMessageBox(const QString &text, const QString &caption, uint32_t flags, QWidget *owner) {
     if (g_hook) return g_hook->messageBox(text, caption, flags);
-    QMessageBox box(iconOf(flags), caption, text, QMessageBox::Ok, activeOwner());
-    if (flags & TMN_MB_SETFOREGROUND) {
+    QMessageBox box(iconOf(flags), caption, text, QMessageBox::NoButton, owner ? owner : activeOwner());
+    // The buttons of the system's box, each answering with its number.
+    struct Button {
+        QMessageBox::StandardButton button;
+        int answer;
+    };
+    std::vector<Button> buttons;
+    switch (flags & 0xFu) {
+    case TMN_MB_OKCANCEL: buttons = {{QMessageBox::Ok, TMN_IDOK}, {QMessageBox::Cancel, TMN_IDCANCEL}}; break;
+    case TMN_MB_YESNOCANCEL:
+        buttons = {{QMessageBox::Yes, TMN_IDYES}, {QMessageBox::No, TMN_IDNO}, {QMessageBox::Cancel, TMN_IDCANCEL}};
+        break;
+    case TMN_MB_YESNO: buttons = {{QMessageBox::Yes, TMN_IDYES}, {QMessageBox::No, TMN_IDNO}}; break;
+    default: buttons = {{QMessageBox::Ok, TMN_IDOK}}; break;
+    }
+    for (const Button &b : buttons) box.addButton(b.button);
+    // The system's Russian button texts.
+    if (auto *b = box.button(QMessageBox::Cancel)) b->setText(QStringLiteral("Отмена"));
+    if (auto *b = box.button(QMessageBox::Yes)) b->setText(QStringLiteral("Да"));
+    if (auto *b = box.button(QMessageBox::No)) b->setText(QStringLiteral("Нет"));
+    if (!box.parentWidget() || (flags & TMN_MB_TASKMODAL)) box.setWindowModality(Qt::ApplicationModal);
+    if (flags & (TMN_MB_SETFOREGROUND | TMN_MB_TOPMOST)) {
         box.setWindowFlag(Qt::WindowStaysOnTopHint);
         box.raise();
         box.activateWindow();
     }
     box.exec();
-    return 1;
+    const auto clicked = box.standardButton(box.clickedButton());
+    for (const Button &b : buttons)
+        if (b.button == clicked) return b.answer;
+    // Closed with Escape or the window's close button: the box's cancelling answer.
+    return (flags & 0xFu) == TMN_MB_YESNO ? TMN_IDNO : (flags & 0xFu) == TMN_MB_OK ? TMN_IDOK : TMN_IDCANCEL;
 }
 
 UiScope::UiScope() {
@@ -103,5 +142,47 @@ QString fromCp1251(const char *text) {
 }
 
 QString fromCp1251(const std::string &text) { return QString::fromStdString(cp::cp1251_to_utf8(text)); }
+
+bool toCp1251(const QString &text, std::string &out) { return cp::try_utf8_to_cp1251(text.toStdString(), out); }
+
+std::string fileTimeText(uint32_t low, uint32_t high, int format) {
+    QZ_FILETIME ft{low, high};
+    char *text = nullptr;
+    std::string out;
+    if (QZ_FormatFileTime(&ft, format, &text) == 0 && text) out = text;
+    QZ_Free(text);
+    return out;
+}
+
+std::string timeText(std::time_t t, int format) {
+    QZ_FILETIME ft{};
+    QZ_TimeToFileTime(t, &ft);
+    return fileTimeText(ft.dwLowDateTime, ft.dwHighDateTime, format);
+}
+
+QString askSaveFileName(QWidget *owner, const QString &title, const QString &directory, const QString &fileName,
+                        const QString &defaultExt, const QString &filter) {
+    CSaveAsDialog dialog(owner ? owner : activeOwner(), title, directory, fileName, defaultExt, filter);
+    if (runModal(dialog) != QDialog::Accepted) return {};
+    return dialog.chosenPath();
+}
+
+WriteOutcome writeChosenFile(const QString &path, const std::string &bytes) {
+    const std::string name = path.toStdString();
+    // Without waiting: a named pipe put in the file's place would hold the
+    // window until something reads it. Only a regular file is written.
+    int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) return WriteOutcome::openFailed;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        return WriteOutcome::openFailed;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    platform::File file;
+    file.adopt(fd, name);
+    if (!file.write(bytes)) return WriteOutcome::writeFailed;
+    return file.close() ? WriteOutcome::written : WriteOutcome::writeFailed;
+}
 
 } // namespace tarmin::qzvoui

@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 
 class QDialog;
@@ -36,8 +37,13 @@ QZVOUI_CXX UiHook *setUiHook(UiHook *hook);
 // Runs a dialog modally, or hands it to the installed hook.
 QZVOUI_CXX int runModal(QDialog &dialog);
 
-// Shows a message box with an OK button (or hands it to the hook).
+// Shows a message box (or hands it to the hook) and returns the button
+// chosen as the system's answer (TMN_IDOK, TMN_IDCANCEL, TMN_IDYES, TMN_IDNO).
+// The buttons and the icon come from the TMN_MB_* flags; TMN_MB_TOPMOST and
+// TMN_MB_SETFOREGROUND keep it above other windows. owner null: the active
+// window; without one the box is modal for the whole application.
 QZVOUI_CXX int showMessageBox(const QString &text, const QString &caption, uint32_t flags);
+QZVOUI_CXX int showMessageBox(const QString &text, const QString &caption, uint32_t flags, QWidget *owner);
 
 // A Qt application for the duration of one exported call. When the process
 // has none, one is made (and removed at the end of the scope) provided a
@@ -64,5 +70,27 @@ QZVOUI_CXX QWidget *activeOwner();
 // Windows-1251 text of the C interface to Qt and back; null gives "".
 QZVOUI_CXX QString fromCp1251(const char *text);
 QZVOUI_CXX QString fromCp1251(const std::string &text);
+// A Qt text as Windows-1251; false (out untouched) when a character has no
+// Windows-1251 byte, so that a name is never written with '?' in it.
+QZVOUI_CXX bool toCp1251(const QString &text, std::string &out);
+
+// A time as the suite shows it (QZ_FormatFileTime, format 5 "dd.mm.yyyy
+// hh:mm:ss" or 3 "dd.mm.yyyy hh:mm"), Windows-1251; "" when it does not format.
+QZVOUI_CXX std::string fileTimeText(uint32_t low, uint32_t high, int format);
+QZVOUI_CXX std::string timeText(std::time_t t, int format);
+
+// Asks for the name of a file to write: the save dialog (through runModal),
+// titled title, starting in directory with fileName proposed, the filter in
+// the system's form ("Text (*.txt)|*.txt|All (*.*)|*.*||"), defaultExt added
+// to a name typed without one. An existing file is only taken once the
+// operator agrees to replace it. Returns the full path, or "" when cancelled.
+QZVOUI_CXX QString askSaveFileName(QWidget *owner, const QString &title, const QString &directory,
+                                   const QString &fileName, const QString &defaultExt, const QString &filter);
+
+// Writes bytes into a file chosen by the operator (created or truncated).
+// What failed, for the caller's message: opening (also: the name is no
+// regular file, such as a pipe or a directory) or writing (and closing).
+enum class WriteOutcome { written, openFailed, writeFailed };
+QZVOUI_CXX WriteOutcome writeChosenFile(const QString &path, const std::string &bytes);
 
 } // namespace tarmin::qzvoui
