@@ -11,14 +11,17 @@
 #include "moncfg/gui/CListPage.h"
 #include "moncfg/gui/CNumberEdit.h"
 #include "moncfg/gui/CProtPass.h"
+#include "moncfg/gui/FolderBrowser.h"
 #include "monitor/lists/ListSettings.h"
 #include "qzcom.h"
 #include "scripted_operator.h"
+#include "testsupport.h"
 
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTreeWidget>
@@ -393,6 +396,21 @@ TEST_F(ConfigWindow, ControlsFollowTheBoxesTheyDependOn) {
     EXPECT_EQ(number(product(), "KVITFlags"), 2u | 8u);
     EXPECT_EQ(number(product(), "Update period"), 2u);
     EXPECT_EQ(number(product(), "PathsFlags"), 1u);
+
+    // "&Пролистать" puts the chosen directory into its field.
+    installFolderBrowser();
+    const auto chosen = tarmin::test::make_temp_dir("каталог");
+    op.dialogs = {[&](QDialog &dialog) {
+        auto &files = static_cast<QFileDialog &>(dialog);
+        files.setDirectory(QString::fromStdString(chosen.parent_path().string()));
+        files.selectFile(QString::fromStdString(chosen.string()));
+        dialog.accept();
+    }};
+    window.applyButton()->click();
+    click(paths, 1170);
+    EXPECT_EQ(child<QLineEdit>(paths, 1169)->text(), QString::fromStdString(chosen.string()));
+    EXPECT_TRUE(window.applyButton()->isEnabled());
+    QZ_SetFolderBrowser(nullptr, nullptr);
 
     // The administrator's address comes from the e-mail dialog.
     op.dialogs = {email(QStringLiteral("NOTES:"), QStringLiteral("Admin/Bank"), {})};
