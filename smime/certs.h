@@ -20,6 +20,11 @@ bool find_certs_by_address(MhaContext *ctx, std::string &type, const std::string
                            std::vector<PCCERT_CONTEXT> &certs, const char *function);
 void release_certs(MhaContext *ctx, std::vector<PCCERT_CONTEXT> &certs);
 
+// Writes the upper-cased type back into the caller's text (same length),
+// only the bytes that change: a text already in upper case, which a host may
+// keep in read-only memory, is never written.
+void store_upper_type(char *caller_text, const std::string &upper);
+
 // The refusal of an operation in the mode without cryptography.
 bool refuse_without_crypto(MhaContext *ctx, const char *function);
 

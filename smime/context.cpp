@@ -39,6 +39,12 @@ bool find_certs_by_address(MhaContext *ctx, std::string &type, const std::string
     return true;
 }
 
+void store_upper_type(char *caller_text, const std::string &upper) {
+    if (!caller_text || std::strlen(caller_text) != upper.size()) return;
+    for (size_t i = 0; i < upper.size(); ++i)
+        if (caller_text[i] != upper[i]) caller_text[i] = upper[i];
+}
+
 void release_certs(MhaContext *ctx, std::vector<PCCERT_CONTEXT> &certs) {
     for (PCCERT_CONTEXT c : certs) CCA_cert_free(crypto(ctx), c);
     certs.clear();
@@ -226,8 +232,7 @@ int32_t MHA_is_cert_by_address(MhaContext *ctx, MhaAddress *address) {
         std::string type = address->TypeAddress;
         std::vector<PCCERT_CONTEXT> certs;
         bool ok = find_certs_by_address(ctx, type, address->Address, certs, "is_cert_by_address");
-        // The caller's type text is upper-cased in place (same length).
-        std::memcpy(address->TypeAddress, type.data(), type.size());
+        store_upper_type(address->TypeAddress, type);
         bool found = ok && !certs.empty();
         release_certs(ctx, certs);
         return found ? 0 : kFailed;

@@ -286,7 +286,7 @@ int32_t add_address(MhaContext *ctx, MhaObject *o) {
     if (e.collect && recipient && (e.flags & MHA_ENCRYPT)) {
         std::vector<PCCERT_CONTEXT> certs;
         bool ok = find_certs_by_address(ctx, type, address, certs, kAdd);
-        if (*f.type && std::strlen(*f.type) == type.size()) std::memcpy(*f.type, type.data(), type.size());
+        store_upper_type(*f.type, type);
         const bool found = !certs.empty();
         release_certs(ctx, certs);
         if (!ok) return fail_step(ctx, "find_cert_by_address");

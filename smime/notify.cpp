@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "common/codepage.h"
+#include "smime/certs.h"
 #include "smime/context.h"
 #include "smime/hooks.h"
 #include "smime/mime_text.h"
@@ -64,7 +65,7 @@ std::string address_part(char *type, const char *address) {
     std::string t;
     if (type) {
         t = tarmin::cp::upper_1251(type);
-        std::memcpy(type, t.data(), t.size());
+        store_upper_type(type, t);
     }
     std::string a = address ? address : "";
     return t == "SMTP" ? a : t + ":" + a;

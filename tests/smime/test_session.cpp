@@ -7,6 +7,7 @@
 #include "common/codepage.h"
 #include "smime/settings.h"
 
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 
@@ -220,6 +221,37 @@ TEST_F(SmimeSession, AddressTypesAreUpperCasedInPlaceAndOthersRefused) {
                   c.refused_type)
             << reports_text(reports);
     }
+}
+
+TEST_F(SmimeSession, AnUpperCaseTypeInReadOnlyMemoryIsNeverWritten) {
+    // The texts of the objects on a page that only reads.
+    const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+    void *mem = ::mmap(nullptr, page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    ASSERT_NE(mem, MAP_FAILED);
+    char *type = static_cast<char *>(mem);
+    std::strcpy(type, "SMTP");
+    char *addr = type + 8;
+    std::strcpy(addr, "alice@tarmin.test");
+    ASSERT_EQ(::mprotect(mem, page, PROT_READ), 0);
+
+    Session s;
+    MhaAddress a{type, addr, addr, nullptr};
+    EXPECT_EQ(MHA_is_cert_by_address(s, &a), 0);
+    MhaObject to{};
+    to.Type = MHA_OBJ_TO;
+    to.ToTypeAddress = type;
+    to.ToAddress = addr;
+    MhaObject objs[] = {{MHA_OBJ_START}, to, {MHA_OBJ_END}};
+    ASSERT_EQ(MHA_encode_init(s, MHA_ENCRYPT), 0);
+    for (MhaObject &o : objs) EXPECT_EQ(MHA_encode_add(s, &o), 0) << reports_text(take_reports());
+    MhaSmime *out = nullptr;
+    EXPECT_EQ(MHA_encode_final(s, &out), 0) << reports_text(take_reports());
+    MHA_smime_free(s, out);
+    ASSERT_EQ(MHA_init_text(s), 0);
+    EXPECT_EQ(MHA_add_to_text(s, &to), 0);
+    EXPECT_EQ(MHA_final_text(s, &out), 0);
+    MHA_smime_free(s, out);
+    ::munmap(mem, page);
 }
 
 TEST_F(SmimeSession, CryptoModeWordTakesItsBitsFromTheTwoSettings) {
