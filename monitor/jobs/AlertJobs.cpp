@@ -1,6 +1,7 @@
 #include "monitor/jobs/AlertJobs.h"
 
 #include "common/codepage.h"
+#include "monitor/jobs/JobFiles.h"
 #include "platform/files.h"
 #include "platform/lasterror.h"
 #include "qzcom.h"
@@ -28,25 +29,29 @@ std::string format(const char *fmt, auto... args) {
     return text;
 }
 
-// "<output directory>/TO<tick count>"
-std::string alertDirectoryBase(const std::string &outputDirectory) {
-    return pf::with_trailing_slash(outputDirectory) + "TO" + std::to_string(pf::tick_count());
-}
+// The output directory with a trailing "/".
+std::string outputPath(const std::string &outputDirectory) { return pf::with_trailing_slash(outputDirectory); }
 
-// Creates the directory and writes the information file of the given lines.
-// The file is written whole and closed at once; a write failure surfaces
-// at closing, as with a buffered stream.
-std::string writeAlert(const std::string &directory, const std::vector<std::string> &lines, const char *writer,
-                       QZ_DWORD notSent) {
+// "TO<tick count>"
+std::string alertNameBase() { return "TO" + std::to_string(pf::tick_count()); }
+
+// Creates the directory and writes the information file of the given lines
+// under a temporary name inside it, then renames it: a full disk or a failed
+// close leaves the directory without "tmninfo.txt", never with a partial one.
+std::string writeAlert(const std::string &output, const std::string &name, const std::vector<std::string> &lines,
+                       const char *writer, QZ_DWORD notSent) {
+    const gid_t group = jobGroupOf(output);
+    const std::string directory = output + name;
     const char *operation = "CreateDirectory";
-    if (pf::create_directory(directory)) {
+    if (createJobDirectory(directory, group)) {
         operation = "fopen";
-        pf::File file;
-        if (file.open(pf::join_path(directory, "tmninfo.txt"), pf::kWrite | pf::kCreateAlways)) {
+        JobFileWriter file;
+        if (file.create(directory, "tmm", group)) {
             operation = "fclose";
             std::string content;
             for (const std::string &line : lines) content += line;
-            if (file.write(content) && file.close()) return directory;
+            if (file.write(content) && file.close() && file.commit(pf::join_path(directory, "tmninfo.txt")))
+                return directory;
         }
     }
     QZ_ReportEvent(QZ_LEVEL_DETAIL, kEventAlertFailed, static_cast<QZ_DWORD>(pf::last_error()), operation, writer);
@@ -59,7 +64,7 @@ std::string writeAlert(const std::string &directory, const std::vector<std::stri
 std::string SendMailAboutOverdue(const std::string &outputDirectory, const std::string &adminAddress,
                                  int timeoutMinutes, const std::string &letterId, const std::string &sendTime,
                                  const std::string &sendDate, const std::string &letterHash) {
-    std::string directory = alertDirectoryBase(outputDirectory) + letterHash.substr(0, 16);
+    const std::string name = alertNameBase() + letterHash.substr(0, 16);
     std::vector<std::string> lines{
         "subject: notification overdue\r\n",
         "protection: Plain\r\n",
@@ -69,7 +74,8 @@ std::string SendMailAboutOverdue(const std::string &outputDirectory, const std::
                timeoutMinutes, letterId.c_str(), sendTime.c_str(), sendDate.c_str()),
         "hash=" + letterHash,
     };
-    return writeAlert(directory, lines, "CMainApp::SendMailAboutOverdue", kEventOverdueNotSent);
+    return writeAlert(outputPath(outputDirectory), name, lines, "CMainApp::SendMailAboutOverdue",
+                      kEventOverdueNotSent);
 }
 
 std::string SendMailAboutNumerousError(const std::string &outputDirectory, const std::string &adminAddress,
@@ -78,8 +84,7 @@ std::string SendMailAboutNumerousError(const std::string &outputDirectory, const
     if (date.empty() || time.empty()) return {};
     int hour = 0, minute = 0, second = 0;
     std::sscanf(time.c_str(), "%02d:%02d:%02d", &hour, &minute, &second);
-    std::string directory =
-        alertDirectoryBase(outputDirectory) + format("%X%02d%02d%02d", errorCode, hour, minute, second);
+    const std::string name = alertNameBase() + format("%X%02d%02d%02d", errorCode, hour, minute, second);
     std::vector<std::string> lines{
         "subject: numerious errors\r\n",
         "protection: Plain\r\n",
@@ -88,7 +93,8 @@ std::string SendMailAboutNumerousError(const std::string &outputDirectory, const
         format("Ошибка 0x%X возникла %d раз; последняя: %s %s\r\n"_w, errorCode, count, date.c_str(), time.c_str()),
         text + "\r\n",
     };
-    return writeAlert(directory, lines, "CMainApp::SendMailAboutNumerousError", kEventNumerousNotSent);
+    return writeAlert(outputPath(outputDirectory), name, lines, "CMainApp::SendMailAboutNumerousError",
+                      kEventNumerousNotSent);
 }
 
 } // namespace tarmin::monitor

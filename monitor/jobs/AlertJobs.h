@@ -2,10 +2,13 @@
 // sends as e-mail, written into the gateway's output directory as a directory
 // "TO<tick count>..." holding only the information file "tmninfo.txt".
 //
-// The output directory is used as the caller read it; a "/" is appended
-// unless it ends in "/" or "\" (either counts as a separator). The directory
-// is made with a plain creation, so a directory of the same name that exists
-// already makes the alert fail. Failures are not shown: they are reported as
+// The output directory is used as the caller read it (a Windows-1251 text,
+// turned into a file-system path); a "/" is appended unless it ends in "/" or
+// "\" (either counts as a separator). The directory is made with a plain
+// creation, so a directory of the same name that exists already makes the
+// alert fail. It is 0750 and its file 0640, in the output directory's group;
+// the information file is written under a temporary name and renamed, so a
+// failed alert leaves no "tmninfo.txt" behind. Failures are not shown: they are reported as
 // event 0xE00E0003 (system error, failed operation "CreateDirectory",
 // "fopen" or "fclose", writer) followed by 0xE00E0004 (overdue alert) or
 // 0xE00E0006 (numerous-error alert); a partly written directory stays.

@@ -2,6 +2,7 @@
 
 #include "common/codepage.h"
 #include "common/settings.h"
+#include "monitor/jobs/JobFiles.h"
 #include "monitor/jobs/JobMessages.h"
 #include "platform/files.h"
 #include "platform/lasterror.h"
@@ -74,24 +75,25 @@ bool readOutputDirectory(std::string &out) {
 class JobWriter {
 public:
     JobWriter(GatewayJob &job, std::string outputDirectory)
-        : job_(job), packet_(job.packet.has_value()), outputDirectory_(std::move(outputDirectory)) {}
-    ~JobWriter();
+        : job_(job), packet_(job.packet.has_value()), outputDirectory_(std::move(outputDirectory)),
+          group_(jobGroupOf(outputDirectory_)) {}
 
     int run();
 
 private:
     bool findPacketFiles();
-    // A new temporary file in the user's temporary directory, open for writing.
-    bool createTemporary(const char *prefix, std::string &path, pf::File &file);
-    bool writeInfoFile();
+    void collectAttachmentNames();
     bool makeJobDirectory();
-    bool writeSignatureFile();
-    bool signAttachment(pf::File &file, const std::string &source);
     bool copyAttachments();
+    bool writeSignatureFile();
+    bool signAttachment(JobFileWriter &file, const std::string &source, const std::string &copy,
+                        const std::string &name);
+    bool writeInfoFile();
     void deleteSources();
 
     // Shows a failure (after removing the job directory made so far) and
-    // gives false; packet jobs report it as an event first.
+    // gives false; packet jobs report it as an event first. Paths are
+    // file-system paths.
     bool fail(uint32_t error, const Failure &failure, const std::string &path, const std::string &target = {});
     // A source still held by its writer: the packet is taken on a later run.
     bool skip(uint32_t error, const Failure &failure, const std::string &path);
@@ -101,28 +103,28 @@ private:
 
     GatewayJob &job_;
     bool packet_;
-    std::string outputDirectory_;
+    std::string outputDirectory_; // file-system path with a trailing "/"
+    gid_t group_;
     std::string jobDirectory_; // with a trailing "/" once made
-    std::string infoTemp_;     // temporary files not yet moved into the job
-    std::string signTemp_;
+    std::vector<std::string> names_; // the attachments' names in the job directory (file system)
+    std::vector<std::string> textNames_; // and as text, for "Name-Attachment:"
     bool skipped_ = false;
 };
 
-JobWriter::~JobWriter() {
-    // Temporary files of a failed job are not part of it.
-    for (const std::string *temp : {&infoTemp_, &signTemp_})
-        if (!temp->empty()) pf::remove_file(*temp);
-}
-
+// The attachments are copied into the job directory first and the copies are
+// hashed and signed: a source that another program shrinks or rewrites while
+// the job is written can neither crash the monitor (a mapping of a file that
+// shrinks faults on access) nor give a signature that does not match the
+// attachment sent. The information file is written last, under a temporary
+// name inside the job directory, and renamed: the gateway never sees it
+// partly written.
 int JobWriter::run() {
     if (packet_ && !findPacketFiles()) return kJobSkipped;
-    if (!writeInfoFile() || !makeJobDirectory()) return kJobFailed;
-    if (job_.signAtWorkstation && !job_.attachments.empty() && !writeSignatureFile())
-        return skipped_ ? kJobSkipped : kJobFailed;
+    collectAttachmentNames();
+    if (!makeJobDirectory()) return kJobFailed;
     if (!copyAttachments()) return skipped_ ? kJobSkipped : kJobFailed;
-    std::string target = jobDirectory_ + kInfoFileName;
-    if (!pf::move_file(infoTemp_, target, false)) return fail(pf::last_error(), kMoveInfo, infoTemp_, target);
-    infoTemp_.clear();
+    if (job_.signAtWorkstation && !job_.attachments.empty() && !writeSignatureFile()) return kJobFailed;
+    if (!writeInfoFile()) return kJobFailed;
     if (packet_ && job_.deleteSources) deleteSources();
     return kJobWritten;
 }
@@ -130,60 +132,63 @@ int JobWriter::run() {
 bool JobWriter::findPacketFiles() {
     job_.attachments.clear();
     const PacketSource &source = *job_.packet;
-    auto entries = pf::find_files(pf::with_trailing_slash(source.directory), source.mask);
+    const std::string directory = pf::with_trailing_slash(source.directory);
+    auto entries = pf::find_files(directory, source.mask);
     if (!entries) return false;
     for (const pf::DirEntry &entry : *entries)
-        if (!entry.is_directory) job_.attachments.push_back(pf::join_path(source.directory, entry.name));
+        if (!entry.is_directory) job_.attachments.push_back(directory + entry.name);
     return !job_.attachments.empty();
 }
 
-bool JobWriter::createTemporary(const char *prefix, std::string &path, pf::File &file) {
-    auto name = pf::temp_file_name("", prefix);
-    if (!name) return fail(pf::last_error(), kCreateTemp, pf::temp_directory() + prefix);
-    path = *name;
-    return file.open(path, pf::kWrite | pf::kCreateAlways | pf::kPrivate) ||
-           fail(pf::last_error(), kCreateTemp, path);
-}
-
-bool JobWriter::writeInfoFile() {
-    pf::File file;
-    if (!createTemporary("tmm", infoTemp_, file)) return false;
-    for (const std::string &line : jobInfoLines(job_))
-        if (!file.write(line)) return fail(pf::last_error(), kWriteTemp, infoTemp_);
-    if (!file.close()) return fail(pf::last_error(), kWriteTemp, infoTemp_);
-    return true;
+void JobWriter::collectAttachmentNames() {
+    for (const std::string &source : job_.attachments) {
+        names_.emplace_back(pf::file_name_of(source));
+        textNames_.push_back(names_.back());
+    }
 }
 
 bool JobWriter::makeJobDirectory() {
     auto name = pf::temp_file_name(outputDirectory_, "gw");
     if (!name) return fail(pf::last_error(), kCreateDirectory, outputDirectory_);
     // The service made a placeholder file; the directory takes its name.
-    if (!pf::remove_file(*name) || !pf::create_directory(*name))
+    if (!pf::remove_file(*name) || !createJobDirectory(*name, group_))
         return fail(pf::last_error(), kCreateDirectory, *name);
     jobDirectory_ = pf::with_trailing_slash(*name);
     return true;
 }
 
-bool JobWriter::writeSignatureFile() {
-    pf::File file;
-    if (!createTemporary("tms", signTemp_, file)) return false;
-    for (const std::string &source : job_.attachments)
-        if (!signAttachment(file, source)) return false;
-    if (!file.close()) return fail(pf::last_error(), kWriteTemp, signTemp_);
-    std::string target = jobDirectory_ + kSignFileName;
-    if (!pf::move_file(signTemp_, target, false)) return fail(pf::last_error(), kMoveSignatures, signTemp_, target);
-    signTemp_.clear();
+bool JobWriter::copyAttachments() {
+    for (std::size_t i = 0; i < job_.attachments.size(); ++i) {
+        const std::string &source = job_.attachments[i];
+        const std::string target = jobDirectory_ + names_[i];
+        if (pf::copy_file(source, target, false) && setJobFileAccess(target, group_)) continue;
+        uint32_t error = pf::last_error();
+        if (packet_ && pf::is_held_by_writer_error(error)) return skip(error, kCopyAttachment, source);
+        return fail(error, kCopyAttachment, source, target);
+    }
     return true;
 }
 
-bool JobWriter::signAttachment(pf::File &file, const std::string &source) {
+bool JobWriter::writeSignatureFile() {
+    JobFileWriter file;
+    if (!file.create(jobDirectory_, "tms", group_)) return fail(pf::last_error(), kCreateTemp, file.path());
+    for (std::size_t i = 0; i < job_.attachments.size(); ++i)
+        if (!signAttachment(file, job_.attachments[i], jobDirectory_ + names_[i], textNames_[i])) return false;
+    if (!file.close()) return fail(pf::last_error(), kWriteTemp, file.path());
+    const std::string target = jobDirectory_ + kSignFileName;
+    const std::string temporary = file.path();
+    if (!file.commit(target)) return fail(pf::last_error(), kMoveSignatures, temporary, target);
+    return true;
+}
+
+bool JobWriter::signAttachment(JobFileWriter &file, const std::string &source, const std::string &copy,
+                               const std::string &name) {
+    // The copy lies in the job directory, which only this user may change.
     pf::MappedFile view;
-    if (!view.open(source)) {
+    if (!view.open(copy)) {
         uint32_t error = pf::last_error();
         switch (view.failed_stage()) {
-        case pf::MappedFile::Stage::open:
-            if (packet_ && pf::is_held_by_writer_error(error)) return skip(error, kOpenAttachment, source);
-            return fail(error, kOpenAttachment, source);
+        case pf::MappedFile::Stage::open: return fail(error, kOpenAttachment, source);
         case pf::MappedFile::Stage::view: return fail(error, kViewAttachment, source);
         default: return fail(error, kMapAttachment, source);
         }
@@ -193,7 +198,7 @@ bool JobWriter::signAttachment(pf::File &file, const std::string &source) {
     CapiBlob data{const_cast<unsigned char *>(view.data()), static_cast<uint32_t>(view.size())};
 
     auto write = [&](std::string_view bytes) {
-        return file.write(bytes) || fail(pf::last_error(), kWriteTemp, signTemp_);
+        return file.write(bytes) || fail(pf::last_error(), kWriteTemp, file.path());
     };
     if (!write("Name-Signer:" + job_.signerName + "\r\n")) return false;
     std::string hex;
@@ -203,7 +208,7 @@ bool JobWriter::signAttachment(pf::File &file, const std::string &source) {
         hex = hashHexText(hash.blob.pbData, hash.blob.cbData);
     }
     if (!write("Hash-Value:" + hex + "\r\n")) return false;
-    if (!write("Name-Attachment:" + std::string(pf::file_name_of(source)) + "\r\n")) return false;
+    if (!write("Name-Attachment:" + name + "\r\n")) return false;
     CapiBuffer signature(job_.context);
     if (CCA_sign_mem_sep(job_.context, &data, job_.ownCert, &signature.blob) != 0)
         return cryptoFailure("CCA_sign_mem_sep");
@@ -213,14 +218,16 @@ bool JobWriter::signAttachment(pf::File &file, const std::string &source) {
            write(std::string_view(reinterpret_cast<const char *>(signature.blob.pbData), signature.blob.cbData));
 }
 
-bool JobWriter::copyAttachments() {
-    for (const std::string &source : job_.attachments) {
-        std::string target = jobDirectory_ + std::string(pf::file_name_of(source));
-        if (pf::copy_file(source, target, false)) continue;
-        uint32_t error = pf::last_error();
-        if (packet_ && pf::is_held_by_writer_error(error)) return skip(error, kCopyAttachment, source);
-        return fail(error, kCopyAttachment, source, target);
-    }
+bool JobWriter::writeInfoFile() {
+    JobFileWriter file;
+    if (!file.create(jobDirectory_, "tmm", group_)) return fail(pf::last_error(), kCreateTemp, file.path());
+    for (const std::string &line : jobInfoLines(job_))
+        if (!file.write(line)) return fail(pf::last_error(), kWriteTemp, file.path());
+    if (!file.close()) return fail(pf::last_error(), kWriteTemp, file.path());
+    const std::string target = jobDirectory_ + kInfoFileName;
+    const std::string temporary = file.path();
+    // From this moment the gateway may take the job.
+    if (!file.commit(target)) return fail(pf::last_error(), kMoveInfo, temporary, target);
     return true;
 }
 
@@ -258,7 +265,8 @@ bool JobWriter::cryptoFailure(const char *step) {
 }
 
 void JobWriter::reportPacketEvent(uint32_t error, const Failure &failure, const std::string &path) {
-    QZ_ReportEvent(QZ_LEVEL_DETAIL, kEventPacketFailed, failure.shortText, path.c_str(), static_cast<QZ_DWORD>(error));
+    QZ_ReportEvent(QZ_LEVEL_DETAIL, kEventPacketFailed, failure.shortText, path.c_str(),
+                   static_cast<QZ_DWORD>(error));
     QZ_ShowReports(nullptr, 1);
 }
 

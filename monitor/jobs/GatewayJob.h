@@ -2,18 +2,21 @@
 // places into the gateway's output directory, and their removal.
 //
 // A job directory "gw<hex>.tmp" is made in the output directory (the setting
-// "GWMonOutputDirectory") and filled in this order: the signature file
-// "TMNSIGN.TMS" (when the job is signed at the workstation and has
-// attachments), the copies of the attachments, and last the information file
-// "tmninfo.txt". The gateway takes a directory only once "tmninfo.txt" is in
-// it, so a directory holding it is always complete. The information and
-// signature files are first written as temporary files in the user's
-// temporary directory and moved in.
+// "GWMonOutputDirectory") and filled in this order: the copies of the
+// attachments, the signature file "TMNSIGN.TMS" made over those copies (when
+// the job is signed at the workstation and has attachments), and last the
+// information file "tmninfo.txt". The gateway takes a directory only once
+// "tmninfo.txt" is in it, so a directory holding it is always complete: the
+// signature and information files are written under temporary names inside
+// the job directory and renamed, never filled under their final names.
+// Directories are 0750, files 0640, in the output directory's group
+// (JobFiles.h).
 //
-// Paths: "/" is the separator. An output or packet directory is used with
-// exactly one trailing "/" (a trailing "\" counts as a separator and becomes
-// "/"); the file name of an attachment is the part of its path after the
-// last "/" or "\".
+// Names: the output and packet directories are Windows-1251 texts of the
+// settings, turned into file-system paths here; attachments are file-system
+// paths. An attachment's name goes into "Name-Attachment:" as Windows-1251;
+// a name that Windows-1251 cannot hold fails the job with a message. "/" is
+// the separator; a trailing "\" counts as one.
 //
 // Every failure is shown to the operator (JobMessages.h) with the system's
 // text for the error; a job that fails after its directory was made removes
@@ -21,8 +24,7 @@
 // jobs also report each failure as event 0xE00C0009. A failure of hashing or
 // signing is not shown as a box: it is reported (0xE0030001 with the library's
 // trace and operator texts, 0xE0030015 with the step) and the reports are
-// shown under the job's owner window. Temporary files of a failed job are
-// deleted. All texts are Windows-1251 and are written as they are.
+// shown under the job's owner window.
 #pragma once
 
 #include "qzcom.h"

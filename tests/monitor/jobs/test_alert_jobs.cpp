@@ -13,6 +13,8 @@
 #include <cerrno>
 #include <filesystem>
 #include <regex>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace tarmin::monitor;
 using namespace tarmin::test;
@@ -98,9 +100,38 @@ TEST_F(AlertJobs, FailuresAreReportedWithTheFailedOperation) {
         EXPECT_EQ(SendMailAboutNumerousError(out_.string(), "a", 1, 2, "03/04/2026", "09:05:08", "x"), "");
     }
     expectReported("fclose", ENOSPC, 0xE00E0006, "CMainApp::SendMailAboutNumerousError");
-    // Nothing was shown, and the partly written directories stay.
+    // Nothing was shown, and the partly written directories stay, without
+    // anything that looks like a complete alert (or a temporary file).
     EXPECT_TRUE(recorder_.boxes.empty());
-    EXPECT_EQ(names_in(out_).size(), 2u);
+    ASSERT_EQ(names_in(out_).size(), 2u);
+    for (const std::string &name : names_in(out_)) EXPECT_TRUE(names_in(out_ / name).empty()) << name;
+
+    // The close fails (the write is deferred, as on a full disk): no
+    // "tmninfo.txt" either.
+    {
+        pf::ScopedFault renameFails(pf::FaultPoint::rename, ENOSPC);
+        EXPECT_EQ(SendMailAboutOverdue(out_.string(), "a", 1, "x", "t", "d", "RENAME"), "");
+    }
+    expectReported("fclose", ENOSPC, 0xE00E0004, "CMainApp::SendMailAboutOverdue");
+    for (const std::string &name : names_in(out_)) EXPECT_TRUE(names_in(out_ / name).empty()) << name;
+}
+
+// The gateway may run under another account in the output directory's group.
+TEST_F(AlertJobs, AlertFilesAreForTheOutputDirectorysGroup) {
+    constexpr gid_t kGatewayGroup = 4243;
+    if (::chown(out_.c_str(), static_cast<uid_t>(-1), kGatewayGroup) != 0) GTEST_SKIP() << "cannot chown";
+    const mode_t oldMask = ::umask(077);
+    std::string dir = SendMailAboutNumerousError(out_.string(), "a", 1, 2, "03/04/2026", "09:05:07", "x");
+    ::umask(oldMask);
+    ASSERT_FALSE(dir.empty());
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
+    EXPECT_EQ(st.st_gid, kGatewayGroup);
+    ASSERT_EQ(names_in(dir), std::vector<std::string>{"tmninfo.txt"});
+    ASSERT_EQ(::stat((fs::path(dir) / "tmninfo.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_gid, kGatewayGroup);
 }
 
 } // namespace

@@ -16,6 +16,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <regex>
 #include <sys/inotify.h>
 #include <thread>
@@ -40,8 +41,9 @@ long temporaryJobFiles() {
     return n;
 }
 
-// The names of the files that appear in the job directories of an output
-// directory, in the order the system tells of them.
+// The files that appear in the job directories of an output directory, in
+// the order the system tells of them: "name" when a file was renamed to that
+// name, "name (written)" when a file was written and closed under it.
 class JobDirectoryWatch {
 public:
     explicit JobDirectoryWatch(const fs::path &out) : out_(out) {
@@ -76,7 +78,7 @@ private:
                     if (e->wd == outWatch_ && (e->mask & IN_ISDIR))
                         inotify_add_watch(fd_, (out_ / name).c_str(), IN_MOVED_TO | IN_CLOSE_WRITE);
                     else if (e->wd != outWatch_)
-                        appeared_.push_back(name);
+                        appeared_.push_back(e->mask & IN_MOVED_TO ? name : name + " (written)");
                     at += sizeof(inotify_event) + e->len;
                 }
             }
@@ -236,18 +238,39 @@ TEST_F(GatewayJobs, MessageJobSignaturesVerifyAndInformationFileComesLast) {
     job.subject = "S";
     job.signAtWorkstation = true;
     job.attachments = {source("big.bin", big), source("Платёж.txt"_w, small)};
+    // The user's temporary directory on another file system than the output
+    // directory, where a move is a copy under the final name.
+    const fs::path otherFs = "/dev/shm";
+    struct stat outSt {}, shmSt {};
+    const bool crossFs = ::stat(out_.c_str(), &outSt) == 0 && ::stat(otherFs.c_str(), &shmSt) == 0 &&
+                         outSt.st_dev != shmSt.st_dev;
+    fs::path otherTemp;
+    if (crossFs) {
+        otherTemp = otherFs / ("tarmin-jobs-" + std::to_string(::getpid()));
+        fs::create_directories(otherTemp);
+        ::setenv("TMP", otherTemp.c_str(), 1);
+    }
 
     JobDirectoryWatch watch(out_);
     ASSERT_EQ(WriteGatewayJob(job), kJobWritten);
     std::vector<std::string> appeared = watch.stop();
+    if (crossFs) {
+        ::unsetenv("TMP");
+        fs::remove_all(otherTemp);
+    }
     fs::path dir = jobDirectory();
     EXPECT_EQ(names_in(dir), (std::vector<std::string>{"TMNSIGN.TMS", "big.bin", "tmninfo.txt", "Платёж.txt"_w}));
     EXPECT_EQ(read_file(dir / "big.bin"), big);
     EXPECT_EQ(read_file(dir / "Платёж.txt"_w), small);
+    // The information and signature files appear once, whole, by a rename;
+    // the information file last.
     ASSERT_FALSE(appeared.empty());
     EXPECT_EQ(appeared.back(), "tmninfo.txt");
-    EXPECT_EQ(std::count(appeared.begin(), appeared.end(), "tmninfo.txt"), 1);
+    EXPECT_EQ(std::count_if(appeared.begin(), appeared.end(),
+                            [](const std::string &a) { return a.rfind("tmninfo.txt", 0) == 0; }),
+              1);
     EXPECT_NE(std::find(appeared.begin(), appeared.end(), "TMNSIGN.TMS"), appeared.end());
+    EXPECT_EQ(std::find(appeared.begin(), appeared.end(), "TMNSIGN.TMS (written)"), appeared.end());
 
     // One record per attachment, in list order, nothing after the last one.
     std::string sign = read_file(dir / "TMNSIGN.TMS");
@@ -403,7 +426,9 @@ TEST_F(GatewayJobs, PacketJobTakesMatchingFilesSkipsHeldOnesAndDeletesSources) {
         ASSERT_EQ(recorder_.reports.size(), 2u);
         EXPECT_EQ(recorder_.reports[0].texts[0], "Ошибка перемещения файла с вложением в файл "_w + b +
                                                      ": системная ошибка 32"_w);
-        EXPECT_EQ(recorder_.reports[1].texts[0], "Ошибка открытия файла с вложением "_w + b + ": системная ошибка 32"_w);
+        // The attachments are copied before anything is signed.
+        EXPECT_EQ(recorder_.reports[1].texts[0], "Ошибка перемещения файла с вложением в файл "_w + b +
+                                                     ": системная ошибка 32"_w);
     }
 
     // Released: both matching files go, then the sources are deleted; one
@@ -433,6 +458,78 @@ TEST_F(GatewayJobs, PacketJobTakesMatchingFilesSkipsHeldOnesAndDeletesSources) {
     EXPECT_EQ(names_in(out_).size(), 1u);
     EXPECT_EQ(recorder_.boxes.size(), 1u);
     EXPECT_EQ(recorder_.reports.size(), 3u);
+}
+
+// Job directories are for the gateway, which may run under another account in
+// the output directory's group: 0750 directories, 0640 files, that group,
+// whatever the sources' modes and the umask.
+TEST_F(GatewayJobs, JobFilesAreForTheOutputDirectorysGroup) {
+    constexpr gid_t kGatewayGroup = 4242;
+    if (::chown(out_.c_str(), static_cast<uid_t>(-1), kGatewayGroup) != 0) GTEST_SKIP() << "cannot chown";
+    const mode_t oldMask = ::umask(077);
+    std::string privateSource = source("private.txt", "secret"), openSource = source("open.txt", "public");
+    fs::permissions(privateSource, fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(openSource, fs::perms::owner_all | fs::perms::group_all | fs::perms::others_all);
+    GatewayJob job = signedJob();
+    job.subject = "S";
+    job.signAtWorkstation = true;
+    job.attachments = {privateSource, openSource};
+    ASSERT_EQ(WriteGatewayJob(job), kJobWritten);
+    ::umask(oldMask);
+    fs::path dir = jobDirectory();
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0750u);
+    EXPECT_EQ(st.st_gid, kGatewayGroup);
+    for (const std::string &name : names_in(dir)) {
+        ASSERT_EQ(::stat((dir / name).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u) << name;
+        EXPECT_EQ(st.st_gid, kGatewayGroup) << name;
+    }
+    EXPECT_EQ(names_in(dir).size(), 4u);
+}
+
+// Another program rewrites or shortens an attachment while the job is being
+// written: the monitor neither dies (a mapping of a file that shrinks faults
+// on access) nor signs other bytes than it sends.
+TEST_F(GatewayJobs, AttachmentChangedWhileTheJobIsWritten) {
+    const size_t size = 4 << 20;
+    std::string first(size, 'a'), second(size, 'b');
+    const std::string path = source("changing.bin", first);
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        for (int round = 0; !stop; ++round) {
+            const std::string &bytes = round % 2 ? second : first;
+            if (::ftruncate(fd, static_cast<off_t>(round % 3 + 1) * 4096) != 0) break;
+            if (::pwrite(fd, bytes.data(), bytes.size(), 0) != static_cast<ssize_t>(bytes.size())) break;
+        }
+        ::close(fd);
+    });
+    int written = 0;
+    for (int i = 0; i < 4; ++i) {
+        GatewayJob job = signedJob();
+        job.signAtWorkstation = true;
+        job.attachments = {path};
+        if (WriteGatewayJob(job) != kJobWritten) continue;
+        ++written;
+        fs::path dir = jobDirectory();
+        const std::string sent = read_file(dir / "changing.bin");
+        const std::string sign = read_file(dir / "TMNSIGN.TMS");
+        // The hash and the signature are those of the bytes sent.
+        EXPECT_NE(sign.find("Hash-Value:" + hashOf(sent) + "\r\n"), std::string::npos);
+        const size_t mark = sign.find("Sign:\r\n");
+        ASSERT_NE(mark, std::string::npos);
+        const std::string signature = sign.substr(mark + 7);
+        CapiBlob data = blob_of(sent), sig = blob_of(signature);
+        CheckResult result{};
+        EXPECT_EQ(CCA_check_mem_sep(ctx_, &data, &sig, cert_, &result), 0) << CCA_get_debug_error(ctx_);
+        CCA_cert_free(ctx_, result.SignerCert);
+        RemoveJobDirectory(dir.string());
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(written, 4);
 }
 
 } // namespace
