@@ -1,6 +1,7 @@
 #include "monitor/jobs/AlertJobs.h"
 
 #include "common/codepage.h"
+#include "monitor/core/FileNames.h"
 #include "monitor/jobs/JobFiles.h"
 #include "platform/files.h"
 #include "platform/lasterror.h"
@@ -29,8 +30,11 @@ std::string format(const char *fmt, auto... args) {
     return text;
 }
 
-// The output directory with a trailing "/".
-std::string outputPath(const std::string &outputDirectory) { return pf::with_trailing_slash(outputDirectory); }
+// The output directory (a setting's Windows-1251 text) as a file-system path
+// with a trailing "/".
+std::string outputPath(const std::string &outputDirectory) {
+    return pf::with_trailing_slash(fileSystemPath(outputDirectory));
+}
 
 // "TO<tick count>"
 std::string alertNameBase() { return "TO" + std::to_string(pf::tick_count()); }

@@ -2,6 +2,7 @@
 
 #include "common/codepage.h"
 #include "common/settings.h"
+#include "monitor/core/FileNames.h"
 #include "monitor/jobs/JobFiles.h"
 #include "monitor/jobs/JobMessages.h"
 #include "platform/files.h"
@@ -72,6 +73,10 @@ bool readOutputDirectory(std::string &out) {
     return read && !out.empty();
 }
 
+const Failure kUnrepresentableName{"Имя файла с вложением %s нельзя записать в кодировке Windows-1251, в которой "
+                                   "шлюз принимает имена вложений. Переименуйте файл."_w,
+                                   "Имя файла с вложением нельзя записать в кодировке Windows-1251"_w};
+
 class JobWriter {
 public:
     JobWriter(GatewayJob &job, std::string outputDirectory)
@@ -82,7 +87,7 @@ public:
 
 private:
     bool findPacketFiles();
-    void collectAttachmentNames();
+    bool checkAttachmentNames();
     bool makeJobDirectory();
     bool copyAttachments();
     bool writeSignatureFile();
@@ -93,7 +98,7 @@ private:
 
     // Shows a failure (after removing the job directory made so far) and
     // gives false; packet jobs report it as an event first. Paths are
-    // file-system paths.
+    // file-system paths, shown as text.
     bool fail(uint32_t error, const Failure &failure, const std::string &path, const std::string &target = {});
     // A source still held by its writer: the packet is taken on a later run.
     bool skip(uint32_t error, const Failure &failure, const std::string &path);
@@ -120,8 +125,7 @@ private:
 // partly written.
 int JobWriter::run() {
     if (packet_ && !findPacketFiles()) return kJobSkipped;
-    collectAttachmentNames();
-    if (!makeJobDirectory()) return kJobFailed;
+    if (!checkAttachmentNames() || !makeJobDirectory()) return kJobFailed;
     if (!copyAttachments()) return skipped_ ? kJobSkipped : kJobFailed;
     if (job_.signAtWorkstation && !job_.attachments.empty() && !writeSignatureFile()) return kJobFailed;
     if (!writeInfoFile()) return kJobFailed;
@@ -132,19 +136,23 @@ int JobWriter::run() {
 bool JobWriter::findPacketFiles() {
     job_.attachments.clear();
     const PacketSource &source = *job_.packet;
-    const std::string directory = pf::with_trailing_slash(source.directory);
-    auto entries = pf::find_files(directory, source.mask);
+    const std::string directory = pf::with_trailing_slash(fileSystemPath(source.directory));
+    auto entries = pf::find_files(directory, fileSystemPath(source.mask));
     if (!entries) return false;
     for (const pf::DirEntry &entry : *entries)
         if (!entry.is_directory) job_.attachments.push_back(directory + entry.name);
     return !job_.attachments.empty();
 }
 
-void JobWriter::collectAttachmentNames() {
+bool JobWriter::checkAttachmentNames() {
     for (const std::string &source : job_.attachments) {
-        names_.emplace_back(pf::file_name_of(source));
-        textNames_.push_back(names_.back());
+        const std::string_view name = pf::file_name_of(source);
+        std::optional<std::string> text = textName(name);
+        if (!text) return fail(pf::set_last_error_from_errno(EILSEQ), kUnrepresentableName, source);
+        names_.emplace_back(name);
+        textNames_.push_back(std::move(*text));
     }
+    return true;
 }
 
 bool JobWriter::makeJobDirectory() {
@@ -236,14 +244,14 @@ void JobWriter::deleteSources() {
         if (pf::remove_file(source)) continue;
         uint32_t error = pf::last_error();
         reportPacketEvent(error, kDeleteSource, source);
-        ShowSystemError(error, kDeleteSource.format, source.c_str());
+        ShowSystemError(error, kDeleteSource.format, displayPath(source).c_str());
     }
 }
 
 bool JobWriter::fail(uint32_t error, const Failure &failure, const std::string &path, const std::string &target) {
     removeJobDirectory();
     if (packet_) reportPacketEvent(error, failure, path);
-    ShowSystemError(error, failure.format, path.c_str(), target.c_str());
+    ShowSystemError(error, failure.format, displayPath(path).c_str(), displayPath(target).c_str());
     return false;
 }
 
@@ -265,7 +273,7 @@ bool JobWriter::cryptoFailure(const char *step) {
 }
 
 void JobWriter::reportPacketEvent(uint32_t error, const Failure &failure, const std::string &path) {
-    QZ_ReportEvent(QZ_LEVEL_DETAIL, kEventPacketFailed, failure.shortText, path.c_str(),
+    QZ_ReportEvent(QZ_LEVEL_DETAIL, kEventPacketFailed, failure.shortText, displayPath(path).c_str(),
                    static_cast<QZ_DWORD>(error));
     QZ_ShowReports(nullptr, 1);
 }
@@ -290,7 +298,7 @@ int WriteGatewayJob(GatewayJob &job) {
         showJobMessage(text, JobMessageIcon::Error);
         return kJobFailed;
     }
-    int result = JobWriter(job, pf::with_trailing_slash(outputDirectory)).run();
+    int result = JobWriter(job, pf::with_trailing_slash(fileSystemPath(outputDirectory))).run();
     if (job.packet) job.packet->state = result;
     return result;
 }

@@ -46,8 +46,8 @@ enum JobResult : int {
 
 // The source of a packet job: the files of one directory that match a mask.
 struct PacketSource {
-    std::string directory; // a "/" is appended when missing
-    std::string mask = "*";
+    std::string directory; // Windows-1251 text; a "/" is appended when missing
+    std::string mask = "*"; // Windows-1251 text
     bool selected = true;  // a packet the operator did not choose is not written
     int state = 0;         // the result of the last run (JobResult)
 };
@@ -64,7 +64,8 @@ struct GatewayJob {
     // Subject, sender and addresses are cut at their first line break.
     std::vector<std::string> recipients;
     std::string body; // message jobs only; its lines are written ending in CR LF
-    // Full source paths. A packet job replaces them with the files it finds.
+    // Full source paths (file system). A packet job replaces them with the
+    // files it finds.
     std::vector<std::string> attachments;
     // Write "TMNSIGN.TMS" (only when there are attachments); the signing
     // wizard sets it for every message job with attachments.

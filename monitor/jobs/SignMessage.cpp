@@ -1,6 +1,7 @@
 #include "monitor/jobs/SignMessage.h"
 
 #include "common/codepage.h"
+#include "monitor/core/FileNames.h"
 #include "platform/files.h"
 #include "qzcom.h"
 
@@ -57,10 +58,22 @@ std::size_t firstDuplicateAttachment(const std::vector<std::string> &listed,
     for (std::size_t i = 0; i < selected.size(); ++i) {
         const std::string_view name = platform::file_name_of(selected[i]);
         for (std::string_view other : names)
-            if (cp::iequals_1251(other, name)) return i;
+            if (sameFileName(other, name)) return i;
         names.push_back(name);
     }
     return selected.size();
+}
+
+std::size_t firstUnrepresentableAttachment(const std::vector<std::string> &selected) {
+    for (std::size_t i = 0; i < selected.size(); ++i)
+        if (!textName(platform::file_name_of(selected[i]))) return i;
+    return selected.size();
+}
+
+std::string unrepresentableAttachmentMessage(const std::string &path) {
+    return "Имя файла "_w + displayPath(platform::file_name_of(path)) +
+           " нельзя записать в кодировке Windows-1251, в которой шлюз принимает имена вложений. "
+           "Переименуйте файл."_w;
 }
 
 std::string duplicateAttachmentMessage() {
@@ -80,7 +93,7 @@ std::vector<std::string> signSummaryLines(const SignMessageData &data) {
     for (const auto &entry : data.recipients) lines.push_back("\t" + entry);
     lines.push_back("Список вложений: "_w);
     if (data.attachments.empty()) lines.push_back("\tНет вложений"_w);
-    for (const auto &path : data.attachments) lines.push_back("    " + path);
+    for (const auto &path : data.attachments) lines.push_back("    " + displayPath(path));
     lines.push_back("Обработка на шлюзе: "_w);
     if (data.signOnGateway) lines.push_back("\tВыполнить ЭП сообщения"_w);
     if (data.encryptOnGateway) lines.push_back("\tВыполнить шифрование сообщения"_w);

@@ -164,8 +164,12 @@ void CWPSignMsg::OnAdd() {
 
     std::vector<std::string> selected;
     for (const QString &file : files) selected.push_back(QFile::encodeName(file).toStdString());
+    // A name the gateway cannot take, or a second file of a name listed, stops
+    // the adding there; the files before it are added.
     const std::size_t duplicate = firstDuplicateAttachment(itemBytes(m_attachments), selected);
-    for (std::size_t i = 0; i < duplicate; ++i) {
+    const std::size_t unrepresentable = firstUnrepresentableAttachment(selected);
+    const std::size_t stop = std::min(duplicate, unrepresentable);
+    for (std::size_t i = 0; i < stop; ++i) {
         const QFileInfo info(files[static_cast<int>(i)]);
         if (!info.exists()) continue;
         char size[kSizeTextLength] = "";
@@ -175,7 +179,9 @@ void CWPSignMsg::OnAdd() {
         item->setData(0, kBytesRole, QByteArray::fromStdString(selected[i]));
         m_attachments->insertTopLevelItem(0, item);
     }
-    if (duplicate < selected.size())
+    if (unrepresentable < duplicate)
+        messageBox(this, qtText(unrepresentableAttachmentMessage(selected[unrepresentable])), MsgIcon::Warning);
+    else if (duplicate < selected.size())
         messageBox(this, qtText(duplicateAttachmentMessage()), MsgIcon::Warning);
 }
 

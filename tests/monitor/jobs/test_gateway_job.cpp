@@ -237,7 +237,8 @@ TEST_F(GatewayJobs, MessageJobSignaturesVerifyAndInformationFileComesLast) {
     GatewayJob job = signedJob();
     job.subject = "S";
     job.signAtWorkstation = true;
-    job.attachments = {source("big.bin", big), source("Платёж.txt"_w, small)};
+    // The Cyrillic name is UTF-8 on disk and Windows-1251 in the signature file.
+    job.attachments = {source("big.bin", big), source("Платёж.txt", small)};
     // The user's temporary directory on another file system than the output
     // directory, where a move is a copy under the final name.
     const fs::path otherFs = "/dev/shm";
@@ -259,9 +260,9 @@ TEST_F(GatewayJobs, MessageJobSignaturesVerifyAndInformationFileComesLast) {
         fs::remove_all(otherTemp);
     }
     fs::path dir = jobDirectory();
-    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"TMNSIGN.TMS", "big.bin", "tmninfo.txt", "Платёж.txt"_w}));
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"TMNSIGN.TMS", "big.bin", "tmninfo.txt", "Платёж.txt"}));
     EXPECT_EQ(read_file(dir / "big.bin"), big);
-    EXPECT_EQ(read_file(dir / "Платёж.txt"_w), small);
+    EXPECT_EQ(read_file(dir / "Платёж.txt"), small);
     // The information and signature files appear once, whole, by a rename;
     // the information file last.
     ASSERT_FALSE(appeared.empty());
@@ -530,6 +531,39 @@ TEST_F(GatewayJobs, AttachmentChangedWhileTheJobIsWritten) {
     stop = true;
     writer.join();
     EXPECT_EQ(written, 4);
+}
+
+// Names between the file system (UTF-8) and the texts (Windows-1251): a
+// packet directory given as a setting's text, attachment names written as
+// text, and a name that the text cannot hold refused before anything is
+// placed.
+TEST_F(GatewayJobs, AttachmentNamesAreWindows1251Text) {
+    const fs::path packets = src_ / "Пакеты";
+    fs::create_directories(packets);
+    write_file(packets / "Отчёт.dat", "report");
+    GatewayJob job = packetJob(true);
+    job.packet->directory = tarmin::cp::utf8_to_cp1251(packets.string());
+    ASSERT_EQ(WriteGatewayJob(job), kJobWritten);
+    EXPECT_EQ(job.attachments, std::vector<std::string>{(packets / "Отчёт.dat").string()});
+    fs::path dir = jobDirectory();
+    EXPECT_EQ(names_in(dir), (std::vector<std::string>{"TMNSIGN.TMS", "tmninfo.txt", "Отчёт.dat"}));
+    EXPECT_NE(read_file(dir / "TMNSIGN.TMS").find(std::string("\r\nName-Attachment:") + "Отчёт.dat"_w + "\r\n"),
+              std::string::npos);
+    EXPECT_TRUE(recorder_.boxes.empty());
+    RemoveJobDirectory(dir.string());
+
+    // "Ω" has no Windows-1251 byte: the job is refused with the reason.
+    GatewayJob message = signedJob();
+    message.signAtWorkstation = true;
+    message.attachments = {source("a.txt", "a"), source("Ωmega.txt", "b")};
+    EXPECT_EQ(WriteGatewayJob(message), kJobFailed);
+    ASSERT_EQ(recorder_.boxes.size(), 1u);
+    EXPECT_EQ(recorder_.boxes[0].text.rfind("Имя файла с вложением "_w + tarmin::cp::utf8_to_cp1251((src_ / "?mega.txt").string()) +
+                                                " нельзя записать в кодировке Windows-1251"_w,
+                                            0),
+              0u)
+        << tarmin::cp::cp1251_to_utf8(recorder_.boxes[0].text);
+    EXPECT_TRUE(names_in(out_).empty());
 }
 
 } // namespace

@@ -49,14 +49,23 @@ TEST_F(SignMessage, AddressBookEntriesInNumberOrderMissingKeySkipped) {
 }
 
 TEST_F(SignMessage, SecondAttachmentOfTheSameNameIsRefusedWithoutRegardToCase) {
-    const std::vector<std::string> listed{"/a/Отчёт.TXT"_w};
+    // Paths come from the file system (UTF-8); Cyrillic letters fold too.
+    const std::vector<std::string> listed{"/a/Отчёт.TXT"};
     // Another directory, other letter case: the first selected file is the duplicate.
-    EXPECT_EQ(firstDuplicateAttachment(listed, {"/b/оТЧЁТ.txt"_w, "/b/c.bin"}), 0u);
+    EXPECT_EQ(firstDuplicateAttachment(listed, {"/b/оТЧЁТ.txt", "/b/c.bin"}), 0u);
+    EXPECT_EQ(firstDuplicateAttachment(listed, {"/b/ОТЧЁТ.txt"}), 0u);
     // The files before the duplicate are added.
-    EXPECT_EQ(firstDuplicateAttachment(listed, {"/b/c.bin", "/b/d.bin", "/c/отчёт.txt"_w, "/b/e.bin"}), 2u);
+    EXPECT_EQ(firstDuplicateAttachment(listed, {"/b/c.bin", "/b/d.bin", "/c/отчёт.txt", "/b/e.bin"}), 2u);
     // Two of one selection collide with each other.
     EXPECT_EQ(firstDuplicateAttachment({}, {"/x/C.BIN", "/y/c.bin"}), 1u);
-    EXPECT_EQ(firstDuplicateAttachment(listed, {"/b/Отчёт.txt.bak"_w, "/b/c.bin"}), 2u);
+    EXPECT_EQ(firstDuplicateAttachment(listed, {"/b/Отчёт.txt.bak", "/b/c.bin", "/b/Отчет.txt"}), 3u);
+
+    // A name that Windows-1251 cannot hold is refused with its name in the text.
+    EXPECT_EQ(firstUnrepresentableAttachment({"/a/Отчёт.txt", "/a/b\xff.txt", "/a/Ωmega.txt"}), 1u);
+    EXPECT_EQ(firstUnrepresentableAttachment({"/a/Отчёт.txt"}), 1u);
+    EXPECT_EQ(unrepresentableAttachmentMessage("/d/Ωmega.txt"),
+              "Имя файла ?mega.txt нельзя записать в кодировке Windows-1251, в которой шлюз принимает имена "
+              "вложений. Переименуйте файл."_w);
 }
 
 TEST_F(SignMessage, SummaryLinesAndAJobWithoutProtectionOrRecipients) {
@@ -75,12 +84,12 @@ TEST_F(SignMessage, SummaryLinesAndAJobWithoutProtectionOrRecipients) {
     data.subject = "Платёжки"_w;
     data.from = "SMTP:op@bank.ru";
     data.recipients = {"Петров (SMTP:p@bank.ru)"_w, "Петров (SMTP:p@bank.ru)"_w, "Банк (NOTES:bank)"_w};
-    data.attachments = {"/d/b.txt", "/d/a.txt"};
+    data.attachments = {"/d/b.txt", "/d/Акт.txt"};
     data.signOnGateway = data.encryptOnGateway = true;
     EXPECT_EQ(signSummaryLines(data),
               (std::vector<std::string>{"Тема сообщения: Платёжки"_w, "Получатели сообщения: "_w,
                                         "\tПетров (SMTP:p@bank.ru)"_w, "\tПетров (SMTP:p@bank.ru)"_w,
-                                        "\tБанк (NOTES:bank)"_w, "Список вложений: "_w, "    /d/b.txt", "    /d/a.txt",
+                                        "\tБанк (NOTES:bank)"_w, "Список вложений: "_w, "    /d/b.txt", "    /d/Акт.txt"_w,
                                         "Обработка на шлюзе: "_w, "\tВыполнить ЭП сообщения"_w,
                                         "\tВыполнить шифрование сообщения"_w}));
 }
