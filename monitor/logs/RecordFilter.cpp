@@ -209,9 +209,13 @@ bool RecordFilter::set(const FilterConditions &c, std::string *error) {
 bool RecordFilter::accepts(const CErrorRecord &r) const {
     if (!m_interval.accepts(r.date(), r.time())) return false;
     if (!findUpper(r.module(), m_module)) return false;
-    // The record's code is compared as the number it stands for: the gateway
-    // writes it in hexadecimal, with or without "0x".
-    if (m_hasCode && (r.codeText().empty() || static_cast<uint64_t>(r.codeNumber()) != m_code)) return false;
+    // The code as the list shows it ("80000001") is read by the filter's own
+    // rule, as the typed condition is; the number the gateway means is its
+    // hexadecimal reading ("0x80000001" typed, or the code in decimal). Either
+    // reading that matches lets the record through.
+    if (m_hasCode && (r.codeText().empty() || (readFilterNumber(r.codeText()) != m_code &&
+                                               static_cast<uint64_t>(r.codeNumber()) != m_code)))
+        return false;
     return findUpper(r.information(), m_information);
 }
 

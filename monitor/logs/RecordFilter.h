@@ -40,7 +40,7 @@ struct FilterConditions {
     // characters), times "hh:mm:ss" (8 characters).
     std::string startDate, startTime, endDate, endTime;
     std::string module;      // occurs in the module
-    std::string resultCode;  // equals the code, read as a number
+    std::string resultCode;  // equals the code text read as the filter reads numbers, or the code
     std::string information; // occurs in the information
     int processingResult = kAny;
     std::string address;     // occurs in the address (inbound) or recipients (outgoing)

@@ -72,6 +72,15 @@ TEST(Filter, ResultCodeMatchesTheRecordsCode) {
     c.resultCode = "0";
     EXPECT_TRUE(filterOf(c).accepts(errorRecord("05/03/2024", "10:00:00", "m", "0")));
     EXPECT_FALSE(filterOf(c).accepts(errorRecord("05/03/2024", "10:00:00")));
+
+    // Typed as the list shows it: the code text read by the filter's rule
+    // matches too.
+    c.resultCode = "80000001";
+    EXPECT_TRUE(filterOf(c).accepts(errorRecord("05/03/2024", "10:00:00", "m", "80000001")));
+    EXPECT_FALSE(filterOf(c).accepts(errorRecord("05/03/2024", "10:00:00", "m", "80000002")));
+    c.resultCode = "0x80000001";
+    EXPECT_TRUE(filterOf(c).accepts(errorRecord("05/03/2024", "10:00:00", "m", "80000001")));
+    EXPECT_TRUE(filterOf(c).accepts(errorRecord("05/03/2024", "10:00:00", "m", "0x80000001")));
 }
 
 TEST(Filter, Interval) {
