@@ -152,30 +152,35 @@ bool LogFile::findChunk(std::size_t limit, std::string_view &chunk, ChunkEnd &ho
     for (;;) {
         std::size_t start = static_cast<std::size_t>(m_pos - m_bufOff);
         std::size_t avail = m_bufLen - start;
-        std::size_t window = std::min(avail, limit);
+        // One byte past the limit is looked at: a line ending in CR LF counts
+        // its line end as the one character it is handed out as, so it fits
+        // the limit when its line feed lies just past it (as a text-mode
+        // reader takes it).
+        std::size_t window = std::min(avail, limit + 1);
         const char *base = m_buf.get() + start;
         if (m_scanned < window) {
             const void *nl = std::memchr(base + m_scanned, '\n', window - m_scanned);
-            if (nl) {
+            const std::size_t length = nl ? static_cast<std::size_t>(static_cast<const char *>(nl) - base) + 1 : 0;
+            if (nl && (length <= limit || base[length - 2] == '\r')) {
                 // The next line is looked at later, after lines of other files
                 // when files take turns: its bytes are fetched meanwhile.
                 const char *next = static_cast<const char *>(nl) + 1;
                 const char *end = std::min<const char *>(m_buf.get() + m_bufLen, next + kPrefetch);
                 for (const char *p = next; p < end; p += 64) __builtin_prefetch(p);
-                chunk = std::string_view(base, static_cast<const char *>(nl) - base + 1);
+                chunk = std::string_view(base, length);
                 how = ChunkEnd::LineFeed;
                 remember(chunk.size(), limit, how);
                 return true;
             }
-            m_scanned = window;
+            if (!nl) m_scanned = window;
         }
-        if (avail >= limit) {
+        if (avail > limit) {
             chunk = std::string_view(base, limit);
             how = ChunkEnd::Limit;
             remember(chunk.size(), limit, how);
             return true;
         }
-        if (!fill(limit)) {
+        if (!fill(limit + 1)) {
             start = static_cast<std::size_t>(m_pos - m_bufOff);
             avail = m_bufLen - start;
             if (avail == 0) return false;

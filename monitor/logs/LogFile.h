@@ -38,6 +38,7 @@ struct FileKeyHash {
 enum class ChunkEnd {
     LineFeed,  // the chunk is a line with its line feed
     Limit,     // the line is longer than the limit; the chunk is its next piece
+               // (a line ending in CR LF fits when its length less one does)
     EndOfFile, // the bytes left before the end of the file, without a line feed
 };
 

@@ -462,6 +462,31 @@ TEST(VfilesLines, CarriageReturnLineFeedBecomesLineFeed) {
     EXPECT_EQ(line, D + ",09:00:01,m,err,0,y\n");
 }
 
+// A CR LF line counts its line end as one character, as a text-mode reader
+// does: a line that fits the buffer once CR LF is one line feed comes whole,
+// never as a piece ending in CR and a piece "\n".
+TEST(VfilesLines, CarriageReturnLineFeedAtTheBufferEndComesWithItsLine) {
+    auto dir = make_temp_dir();
+    std::string a = D + ",09:00:00,m,err,0,", b = D + ",09:00:01,m,err,0,";
+    a.resize(4094, 'a');
+    b.resize(4094 + 4095, 'b');
+    ASSERT_EQ(a.size(), 4094u);
+    writeText(dir / "tarmin-gw-a.csv", "Header\r\n" + a + "\r\n" + b + "\r\n" + D + ",09:00:02,m,err,0,c\r\n");
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    std::vector<std::string> pieces;
+    char buf[4096];
+    while (set.fgets(buf, sizeof buf)) pieces.emplace_back(buf);
+    EXPECT_EQ(pieces, (std::vector<std::string>{a + "\n", b.substr(0, 4095), b.substr(4095) + "\n", D + ",09:00:02,m,err,0,c\n"}));
+    // Without CR the same line is one character too long for the buffer.
+    writeText(dir / "tarmin-gw-b.csv", "Header\n" + a + "x\n");
+    set.clear();
+    set.load(dirOf(dir).c_str(), "tarmin-gw-b", 0);
+    pieces.clear();
+    while (set.fgets(buf, sizeof buf)) pieces.emplace_back(buf);
+    EXPECT_EQ(pieces, (std::vector<std::string>{a + "x", "\n"}));
+}
+
 TEST(VfilesLines, LastLineWithoutLineFeedIsReturned) {
     auto dir = make_temp_dir();
     writeText(dir / "tarmin-gw-a.csv", kErrorsHeader + errLine(D, "09:00:00", "a1") + D + ",09:00:01,m,err,0,a2");
