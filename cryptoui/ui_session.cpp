@@ -185,4 +185,22 @@ WriteOutcome writeChosenFile(const QString &path, const std::string &bytes) {
     return file.close() ? WriteOutcome::written : WriteOutcome::writeFailed;
 }
 
+bool readChosenFile(const QString &path, std::size_t limit, std::string &out) {
+    const std::string name = path.toStdString();
+    int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<unsigned long long>(st.st_size) > limit) {
+        ::close(fd);
+        return false;
+    }
+    platform::File file;
+    file.adopt(fd, name);
+    auto content = file.read_all();
+    // The size is checked again: the file may have grown since fstat.
+    if (!content || content->size() > limit) return false;
+    out = std::move(*content);
+    return true;
+}
+
 } // namespace tarmin::qzvoui

@@ -6,6 +6,7 @@
 
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -92,5 +93,10 @@ QZVOUI_CXX QString askSaveFileName(QWidget *owner, const QString &title, const Q
 // regular file, such as a pipe or a directory) or writing (and closing).
 enum class WriteOutcome { written, openFailed, writeFailed };
 QZVOUI_CXX WriteOutcome writeChosenFile(const QString &path, const std::string &bytes);
+
+// Reads a file chosen by the operator: a regular file of at most limit bytes
+// (opened without waiting, so a pipe put in its place cannot hold the
+// window); false otherwise.
+QZVOUI_CXX bool readChosenFile(const QString &path, std::size_t limit, std::string &out);
 
 } // namespace tarmin::qzvoui
