@@ -118,7 +118,8 @@ unsigned ReceiptStore::readOutgoing(unsigned limit, const DayLimit &dayLimit) {
     std::string_view line;
     while (taken < limit && m_sent.readLine(line)) {
         ++taken;
-        track(withoutLineFeed(line), dayLimit, oldestDay);
+        // The rest of a line too long to be handed out whole is no record.
+        if (!m_sent.continuesLine()) track(withoutLineFeed(line), dayLimit, oldestDay);
     }
     return taken;
 }
@@ -153,7 +154,7 @@ unsigned ReceiptStore::readReceipts(unsigned limit) {
     // With nothing waiting the inbound log is left where it is.
     while (taken < limit && !m_messages.empty() && m_received.readLine(line)) {
         ++taken;
-        applyReceipt(withoutLineFeed(line));
+        if (!m_received.continuesLine()) applyReceipt(withoutLineFeed(line));
     }
     return taken;
 }

@@ -413,6 +413,7 @@ bool vfiles::nextChunk(std::size_t limit, std::string_view &chunk, bool &lineFee
             }
         }
 
+        m_continuation = !f->atLineStart();
         f->consume(c.size(), how);
         if (!last) {
             // The next file's turn may come with the next line: its state is

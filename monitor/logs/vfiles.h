@@ -95,8 +95,13 @@ public:
     // every line available now has been read. "\r\n" is returned as "\n".
     char *fgets(char *buffer, int size);
     // The next whole line (line feed kept when present). The view stays valid
-    // until the next call on this set. Lines over 64 MiB come in pieces.
+    // until the next call on this set. Lines over 64 MiB come in pieces; every
+    // piece after the first is marked (continuesLine()) and is no record of
+    // its own, whatever it looks like.
     bool readLine(std::string_view &line);
+    // Whether the last piece handed out continues a line begun in an earlier
+    // piece (a reader of records passes such pieces over).
+    bool continuesLine() const { return m_continuation; }
     // The same into a string.
     bool getline(std::string &line);
 
@@ -163,6 +168,7 @@ private:
     std::size_t m_szCurrentIndex = 0;
     std::time_t m_lastPassed = 0;
     bool m_end = false;
+    bool m_continuation = false;
 
     // Every file seen since the last clear, and how to find it again: by the
     // hash of its first record (content), by device and inode, by path.

@@ -39,6 +39,8 @@ ReadingPass CategoryReader::read(const std::string &directory, const RecordFilte
                           options.errorsSettings->countErrors();
     std::string_view line;
     while (m_files.readLine(line)) {
+        // The rest of a line too long to be handed out whole is no record.
+        if (m_files.continuesLine()) continue;
         if (window.active() && !window.accepts(line)) continue;
         std::unique_ptr<CGWRecord> record = parseRecord(m_kind, line, options.separator);
         if (!record || (filtering && !passes(filter, *record, m_kind))) continue;

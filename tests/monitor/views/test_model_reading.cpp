@@ -85,6 +85,24 @@ TEST_F(ReadingTest, PassesReadOnlyWhatWasWrittenSinceAndRestartReadsAll) {
     EXPECT_EQ(reader.read(directory, everything, options).records.size(), 4u);
 }
 
+// The rest of a line over 64 MiB comes as a piece of its own; however much it
+// looks like a record, it is none.
+TEST_F(ReadingTest, RestOfAnOverlongLineIsNoRecord) {
+    std::string huge = errorLine("10:00:00", "0");
+    huge.pop_back();
+    huge.resize((64u << 20) - 1, 'x');
+    huge += errorLine("10:30:00", "E0020004"); // the piece after the first 64 MiB
+    writeFile(dir / "tarmin-gw1.csv", huge + errorLine("11:00:00", "0"));
+    EXPECT_EQ(times(reader.read(directory, everything, options)), (std::vector<std::string>{"10:00:00", "11:00:00"}));
+
+    vfiles files;
+    files.load(directory.c_str(), "tarmin-gw", 0);
+    std::vector<bool> marks;
+    std::string_view line;
+    while (files.readLine(line)) marks.push_back(files.continuesLine());
+    EXPECT_EQ(marks, (std::vector<bool>{false, true, false}));
+}
+
 TEST_F(ReadingTest, EmptyDirectoryGivesAnEmptyPass) {
     const ReadingPass pass = reader.read(directory, everything, options);
     EXPECT_TRUE(pass.noFiles);
