@@ -65,7 +65,7 @@ size_t decode(MhaContext *ctx, std::string &message) {
     }
     size_t bytes = 0;
     for (MhaObject *o = nullptr; MHA_decode_extract(ctx, &o) == 0 && o;) {
-        if (o->Type == MHA_OBJ_ATTACHMENT) bytes += o->AttachLength;
+        if (o->Type == MHA_OBJ_ATTACHMENT && std::strcmp(o->AttachName, "data.bin") == 0) bytes += o->AttachLength;
         MHA_object_free(ctx, o);
     }
     MHA_decode_final(ctx);

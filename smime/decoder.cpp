@@ -253,6 +253,40 @@ uint32_t read_smime_header(std::string_view text, size_t &body, unsigned long lo
 
 // ---- The decoding of one message -------------------------------------------
 
+// The decrypted message, kept in the buffer the crypto library (or the
+// decompressor) handed out, without a copy, and wiped when released.
+class Plaintext {
+public:
+    Plaintext() = default;
+    Plaintext(const Plaintext &) = delete;
+    Plaintext &operator=(const Plaintext &) = delete;
+    Plaintext(Plaintext &&o) noexcept { *this = std::move(o); }
+    Plaintext &operator=(Plaintext &&o) noexcept {
+        std::swap(data_, o.data_), std::swap(size_, o.size_), std::swap(crypto_, o.crypto_);
+        return *this;
+    }
+    ~Plaintext() { release(); }
+    // Takes a buffer of the crypto library (crypto != null) or of qzcom.
+    void take(void *data, size_t size, CapiContext *crypto) {
+        release();
+        data_ = static_cast<char *>(data), size_ = size, crypto_ = crypto;
+    }
+    std::string_view view() const { return {data_ ? data_ : "", size_}; }
+    bool empty() const { return size_ == 0; }
+    void release() {
+        if (!data_) return;
+        explicit_bzero(data_, size_);
+        if (crypto_) CCA_free(crypto_, data_);
+        else QZ_Free(data_);
+        data_ = nullptr, size_ = 0, crypto_ = nullptr;
+    }
+
+private:
+    char *data_ = nullptr;
+    size_t size_ = 0;
+    CapiContext *crypto_ = nullptr;
+};
+
 class Decoder {
 public:
     Decoder(MhaContext *ctx, DecoderState &state) : ctx_(ctx), s_(state), crypto_(ctx->head.NotUseSkzi == 0) {}
@@ -267,7 +301,7 @@ private:
     void add_description(uint32_t type, int level, MhaObject *object);
     MhaObject *new_object(uint32_t type);
 
-    std::string decrypt(std::string_view message, size_t body, unsigned long long announced, Encoding enc);
+    Plaintext decrypt(std::string_view message, size_t body, unsigned long long announced, Encoding enc);
     std::string_view remove_signature(std::string_view message, std::string_view type_line, size_t after_content_type);
     void parse_inner(std::string_view text);
     void parse_part(LineReader &in, std::string_view text, int level);
@@ -334,7 +368,7 @@ void Decoder::add_description(uint32_t type, int level, MhaObject *object) {
     (void)type;
 }
 
-std::string Decoder::decrypt(std::string_view message, size_t body, unsigned long long announced, Encoding enc) {
+Plaintext Decoder::decrypt(std::string_view message, size_t body, unsigned long long announced, Encoding enc) {
     auto decoded = decode_content(message.substr(body), enc);
     if (!decoded) fail_format("decode(smime.p7m)", "Content-Transfer-Encoding");
     fit_length(*decoded, announced, kCryptLength, "X-Crypt-Length");
@@ -364,25 +398,23 @@ std::string Decoder::decrypt(std::string_view message, size_t body, unsigned lon
         fail_crypto(ctx_, "CCA_decrypt_mem");
     }
     r->DecryptStatus = 0;
-    std::string out(reinterpret_cast<char *>(plain.pbData), plain.cbData);
-    explicit_bzero(plain.pbData, plain.cbData);
-    CCA_free(c, plain.pbData);
+    decoded.reset(); // the envelope is no longer needed
+    Plaintext out;
+    out.take(plain.pbData, plain.cbData, c);
     write("Статус расшифрования сообщения: УСПЕШНО\r\n"_w);
     write("--- Конец расшифрования сообщения ---]]]\r\n\r\n"_w);
     if (s_.flags & 0x4) {
         write("[[[--- Начало распаковки сообщения ---\r\n"_w);
         void *unpacked = nullptr;
         QZ_DWORD unpacked_length = 0;
-        int rc = QZ_Decompress(out.data(), &unpacked, static_cast<QZ_DWORD>(out.size()), &unpacked_length);
+        int rc = QZ_Decompress(out.view().data(), &unpacked, static_cast<QZ_DWORD>(out.view().size()), &unpacked_length);
         if (rc != 0) {
             report(kDecompress, rc);
             fail("QZ_Decompress");
         }
-        const unsigned long percent = unpacked_length ? static_cast<unsigned long>(out.size() * 100ULL / unpacked_length) : 0;
-        explicit_bzero(out.data(), out.size());
-        out.assign(static_cast<char *>(unpacked), unpacked_length);
-        explicit_bzero(unpacked, unpacked_length);
-        QZ_Free(unpacked);
+        const unsigned long percent =
+            unpacked_length ? static_cast<unsigned long>(out.view().size() * 100ULL / unpacked_length) : 0;
+        out.take(unpacked, unpacked_length, nullptr);
         write("Статус распаковки сообщения: УСПЕШНО\r\n"_w);
         write(printf_string("%s%lu %%\r\n", "Процент сжатия: "_w, percent));
         write("--- Конец распаковки сообщения ---]]]\r\n\r\n"_w);
@@ -981,18 +1013,18 @@ int32_t Decoder::run(MhaSmime *smime, uint32_t *flags, MhaResult **result, MhaSm
         s_.result->DecryptStatus = -1;
         s_.result->SignStatus = -1;
     }
-    std::string decrypted;
+    Plaintext decrypted;
     std::string_view text = message;
     size_t after_type = body;
     if (encrypted) {
         decrypted = decrypt(message, body, crypt_length, crypt_encoding);
-        text = decrypted;
+        text = decrypted.view();
         if (s_.flags & MHD_SIGNED_DATA) {
             if (s_.flags & MHD_RETURN_INNER) {
                 auto *in = static_cast<MhaSmime *>(std::calloc(1, sizeof(MhaSmime)));
                 if (!in) throw std::bad_alloc();
-                in->Data = copy_bytes(decrypted);
-                in->Length = static_cast<uint32_t>(decrypted.size());
+                in->Data = copy_bytes(decrypted.view());
+                in->Length = static_cast<uint32_t>(decrypted.view().size());
                 *inner = in;
             }
             uint32_t inner_flags = read_smime_header(text, after_type, nullptr, nullptr, 0, kInit, &type_line);
@@ -1003,7 +1035,7 @@ int32_t Decoder::run(MhaSmime *smime, uint32_t *flags, MhaResult **result, MhaSm
     if (s_.flags & MHD_SIGNED_DATA) content_text = remove_signature(text, type_line, after_type);
     else if (encrypted) content_text = text;
     parse_inner(content_text);
-    if (!decrypted.empty()) explicit_bzero(decrypted.data(), decrypted.size());
+    decrypted.release();
     if (!crypto_) return 0;
 
     std::string hash;
