@@ -109,7 +109,10 @@ int32_t decrypt_mem(CapiContext *ctx, const CapiBlob *enveloped, PCCERT_CONTEXT 
         record_error(ctx, true, crypto::last_error() == crypto::kErrBadData ? 0x402B : 0x402A, "", "", step, caller);
         return -1;
     }
-    if (!hand_out(out, content->data(), content->size())) {
+    // The plaintext is handed out as a copy; this one is wiped.
+    bool handed = hand_out(out, content->data(), content->size());
+    wipe(*content);
+    if (!handed) {
         record_error(ctx, false, 0x4009, "", "", "malloc", caller);
         return -1;
     }

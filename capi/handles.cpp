@@ -3,7 +3,10 @@
 #include "capi/capi_internal.h"
 #include "platform/crypto/message.h"
 
+#include <openssl/crypto.h>
+
 #include <cstdlib>
+#include <malloc.h>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -173,6 +176,9 @@ using namespace tarmin::qzms;
 extern "C" {
 
 int32_t CCA_free(CapiContext *, void *p) {
+    // Blocks may hold secrets (decrypted content, session blobs): nothing
+    // goes back to the allocator unwiped.
+    if (p) OPENSSL_cleanse(p, malloc_usable_size(p));
     std::free(p);
     return 0;
 }

@@ -167,15 +167,19 @@ int32_t get_session(CapiContext *ctx, HCRYPTKEY handle, unsigned char **blob, ui
         record_error(ctx, true, 0x403C, "", "", "CryptExportKey()", caller);
         return -1;
     }
+    // Wrapped under a key every copy of the library derives, the blob is as
+    // good as the key: the working copy is wiped.
     size_t total = 4 + iv.size() + simple->size();
     unsigned char *p = alloc_block(total);
     if (!p) {
+        wipe(*simple);
         record_error(ctx, false, 0x4009, "", "", "malloc", caller);
         return -1;
     }
     put_le32(p, static_cast<uint32_t>(iv.size()));
     std::memcpy(p + 4, iv.data(), iv.size());
     std::memcpy(p + 4 + iv.size(), simple->data(), simple->size());
+    wipe(*simple);
     *blob = p;
     *length = static_cast<uint32_t>(total);
     return 0;

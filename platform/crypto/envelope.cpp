@@ -5,11 +5,13 @@
 #include "platform/crypto/symmetric.h"
 
 #include <openssl/bio.h>
+#include <openssl/crypto.h>
 #include <openssl/cms.h>
 #include <openssl/err.h>
 #include <openssl/objects.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <climits>
 #include <memory>
 #include <new>
@@ -174,11 +176,21 @@ bool message_shape_ok(const uint8_t *der, size_t length, int index) {
 
 // ---- A BIO that appends what is written to it to a byte vector -----------
 
+// What is written here is plaintext: when the vector must grow, the old
+// buffer is wiped before it is released.
 int vector_write(BIO *bio, const char *data, int length) {
     auto *out = static_cast<Bytes *>(BIO_get_data(bio));
     if (!out || length < 0) return -1;
     try {
-        out->insert(out->end(), data, data + length);
+        size_t n = static_cast<size_t>(length);
+        if (out->size() + n > out->capacity()) {
+            Bytes grown;
+            grown.reserve(std::max(out->capacity() * 2, out->size() + n));
+            grown.assign(out->begin(), out->end());
+            OPENSSL_cleanse(out->data(), out->size());
+            out->swap(grown);
+        }
+        out->insert(out->end(), data, data + n);
     } catch (const std::bad_alloc &) {
         return -1;
     }
@@ -292,8 +304,10 @@ std::optional<Bytes> envelope_decrypt(const void *data, size_t length, const Cer
     // error, not (as OpenSSL does by default against padding oracles) a
     // random content key that yields garbage. The GOST key wrap carries a
     // MAC, and the caller must learn that the message did not open.
-    if (!CMS_decrypt(cms.get(), key, recipient.x509(), nullptr, out.get(), CMS_BINARY | CMS_DEBUG_DECRYPT))
+    if (!CMS_decrypt(cms.get(), key, recipient.x509(), nullptr, out.get(), CMS_BINARY | CMS_DEBUG_DECRYPT)) {
+        OPENSSL_cleanse(content.data(), content.size());
         return fail_openssl<std::optional<Bytes>>(kErrBadData);
+    }
     return content;
 }
 

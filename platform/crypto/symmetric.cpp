@@ -70,15 +70,17 @@ std::optional<Bytes> cfb(bool encrypt, const uint8_t *key, const uint8_t *iv, co
     if (length > static_cast<size_t>(INT32_MAX)) return fail<std::optional<Bytes>>(kErrBadLength);
     CipherCtxPtr ctx(EVP_CIPHER_CTX_new());
     if (!ctx) return fail<std::optional<Bytes>>(kErrOutOfMemory);
-    Bytes out(length);
+    // The result is often secret (a plaintext, a diversified key): what is
+    // not handed out is wiped.
+    std::optional<Bytes> out(std::in_place, length);
     int n = 0, tail = 0;
     if (!init_cipher(ctx.get(), c, key, iv, encrypt, true)) return std::nullopt;
-    if ((length && !EVP_CipherUpdate(ctx.get(), out.data(), &n, static_cast<const uint8_t *>(data),
+    if ((length && !EVP_CipherUpdate(ctx.get(), out->data(), &n, static_cast<const uint8_t *>(data),
                                      static_cast<int>(length))) ||
-        !EVP_CipherFinal_ex(ctx.get(), out.data() + n, &tail))
+        !EVP_CipherFinal_ex(ctx.get(), out->data() + n, &tail) || static_cast<size_t>(n + tail) != length) {
+        OPENSSL_cleanse(out->data(), out->size());
         return fail_openssl<std::optional<Bytes>>(kErrInternal);
-    out.resize(static_cast<size_t>(n + tail));
-    if (out.size() != length) return fail<std::optional<Bytes>>(kErrInternal);
+    }
     return out;
 }
 
@@ -299,19 +301,30 @@ SymmetricKeyPtr SymmetricKey::import_simple_blob(const SymmetricKey &kek, const 
     return key;
 }
 
+// Wipes a key held in an optional and empties it.
+void drop_key(std::optional<KeyBytes> &key) {
+    if (key) OPENSSL_cleanse(key->data(), key->size());
+    key.reset();
+}
+
+// The keys of the wrap live in the result the caller holds: every path
+// returns the one named result, so it is built in the caller's place and
+// never copied through a local of this frame; every intermediate is wiped
+// before it goes.
 std::optional<KeyBytes> diversify_kek(const uint8_t (&kek)[kGostKeySize], const uint8_t (&ukm)[kGostIvSize]) {
-    KeyBytes key;
-    std::memcpy(key.data(), kek, kGostKeySize);
-    for (int i = 0; i < 8; ++i) {
+    std::optional<KeyBytes> key(std::in_place);
+    std::memcpy(key->data(), kek, kGostKeySize);
+    for (int i = 0; i < 8 && key; ++i) {
         uint8_t s[kGostIvSize];
-        diversification_vector(key, ukm[i], s);
+        diversification_vector(*key, ukm[i], s);
         // K[i+1] = CFB encryption of K[i] under K[i] with the vector S[i].
-        std::optional<Bytes> next = cfb(true, key.data(), s, key.data(), key.size());
+        std::optional<Bytes> next = cfb(true, key->data(), s, key->data(), key->size());
+        OPENSSL_cleanse(s, sizeof s);
         if (!next) {
-            OPENSSL_cleanse(key.data(), key.size());
-            return std::nullopt;
+            drop_key(key);
+            break;
         }
-        std::memcpy(key.data(), next->data(), kGostKeySize);
+        std::memcpy(key->data(), next->data(), kGostKeySize);
         OPENSSL_cleanse(next->data(), next->size());
     }
     return key;
@@ -343,31 +356,33 @@ std::optional<Bytes> wrap_key_cryptopro(const uint8_t (&kek)[kGostKeySize], cons
 }
 
 std::optional<KeyBytes> unwrap_key_cryptopro(const uint8_t (&kek)[kGostKeySize], const void *wrapped, size_t length) {
-    if (!wrapped) return fail<std::optional<KeyBytes>>(kErrInvalidArg);
-    if (length != kGostIvSize + kGostKeySize + kGostMacSize) return fail<std::optional<KeyBytes>>(kErrBadData);
+    // Every path returns cek (see diversify_kek).
+    std::optional<KeyBytes> cek;
+    if (!wrapped || length != kGostIvSize + kGostKeySize + kGostMacSize) {
+        set_last_error(wrapped ? kErrBadData : kErrInvalidArg);
+        return cek;
+    }
     const auto *w = static_cast<const uint8_t *>(wrapped);
     uint8_t ukm[kGostIvSize];
     std::memcpy(ukm, w, kGostIvSize);
     std::optional<KeyBytes> kek_ukm = diversify_kek(kek, ukm);
-    if (!kek_ukm) return std::nullopt;
+    if (!kek_ukm) return cek;
     uint8_t diversified[kGostKeySize];
     std::memcpy(diversified, kek_ukm->data(), kGostKeySize);
     OPENSSL_cleanse(kek_ukm->data(), kek_ukm->size());
 
-    KeyBytes cek;
-    bool ok = ecb(false, diversified, w + kGostIvSize, cek.data(), kGostKeySize);
+    cek.emplace();
+    bool ok = ecb(false, diversified, w + kGostIvSize, cek->data(), kGostKeySize);
     std::optional<Bytes> mac;
-    if (ok) mac = mac_with_iv(diversified, ukm, cek.data(), kGostKeySize);
+    if (ok) mac = mac_with_iv(diversified, ukm, cek->data(), kGostKeySize);
     OPENSSL_cleanse(diversified, sizeof diversified);
     if (!ok || !mac) {
-        OPENSSL_cleanse(cek.data(), cek.size());
-        return std::nullopt;
-    }
-    // A wrong KEK or an altered blob: the MAC of what came out does not match.
-    if (mac->size() != kGostMacSize ||
-        CRYPTO_memcmp(mac->data(), w + kGostIvSize + kGostKeySize, kGostMacSize) != 0) {
-        OPENSSL_cleanse(cek.data(), cek.size());
-        return fail<std::optional<KeyBytes>>(kErrBadData);
+        drop_key(cek);
+    } else if (mac->size() != kGostMacSize ||
+               CRYPTO_memcmp(mac->data(), w + kGostIvSize + kGostKeySize, kGostMacSize) != 0) {
+        // A wrong KEK or an altered blob: the MAC of what came out does not match.
+        drop_key(cek);
+        set_last_error(kErrBadData);
     }
     return cek;
 }
