@@ -31,6 +31,29 @@
  *
  * Provider and stores: OpenSSL 3 with the GOST engine, certificate stores
  * under $TARMIN_HOME/certstores (see tools/tmncert for managing them).
+ *
+ * What the formats do NOT protect (do not rely on them for these):
+ *   - Session blobs (CCA_get_session / CCA_put_session) are wrapped under a
+ *     key that every copy of this library derives from a constant built into
+ *     it. Anyone with the library, or with this header and the constant,
+ *     unwraps them: a session blob IS the plaintext key. Keep it as secret
+ *     as the key, never store or send it unprotected, and release it with
+ *     CCA_free (which wipes it).
+ *   - File and session containers (CCA_encrypt_file, CCA_encrypt_session)
+ *     carry a 4-byte MAC (the GOST 28147-89 imitation insert) of the
+ *     plaintext only. It does not cover the plaintext's length: the MAC pads
+ *     with zero bytes, so plaintexts that differ only in trailing zero bytes
+ *     within the last 8-byte block have the same MAC, and a cut container
+ *     may open. It does not cover the vector or the length fields either,
+ *     and 32 bits leave one chance in 2^32 to an altered container. Store
+ *     the length apart, or sign the data, where that matters.
+ *   - Enveloped data (CCA_encrypt_mem) has no integrity check at all: the
+ *     content cipher (GOST 28147-89 in CFB mode) is malleable, so a changed
+ *     ciphertext bit changes the same plaintext bit (and garbles the block
+ *     after it) and CCA_decrypt_mem still succeeds. Nor does it name or
+ *     authenticate a sender (CCA_sender_encrypted_data). Sign the content
+ *     (CCA_sign_mem_sep) before encrypting it, and check the signature after
+ *     decrypting, to know that it is unchanged and who sent it.
  */
 #ifndef TARMIN_QZMS_H
 #define TARMIN_QZMS_H
@@ -233,7 +256,9 @@ QZMS_API const char *CCA_get_debug_error(CapiContext *ctx);
 typedef struct CapiKey *HCRYPTKEY;
 
 /* Enveloped data (PKCS #7, DER) of data for the recipients, content
- * encryption GOST 28147-89 ("1.2.643.2.2.21"). The own certificate (null:
+ * encryption GOST 28147-89 ("1.2.643.2.2.21"), without any integrity check:
+ * sign what must arrive unchanged (see the top of this header). The own
+ * certificate (null:
  * the context's) and every recipient must be valid now and allow encipherment
  * or key agreement (0x4057 otherwise) before anything is encrypted; the own
  * certificate is not a recipient unless it is listed. */
@@ -251,7 +276,7 @@ QZMS_API int32_t CCA_is_recipient_encrypted_data(CapiContext *ctx, const CapiBlo
 QZMS_API int32_t CCA_sender_encrypted_data(CapiContext *ctx, const CapiBlob *enveloped, SignerSerial **serial);
 /* File container of data: ciphertext under a fresh session key, that key
  * wrapped under key (a SIMPLEBLOB, see below), the vector, the MAC of the
- * plaintext. key becomes a key-export key (KP_ALGID 0x661F). Empty data is
+ * plaintext (which does not cover its length, see the top of this header). key becomes a key-export key (KP_ALGID 0x661F). Empty data is
  * refused (0x4041): its container could not be opened. */
 QZMS_API int32_t CCA_encrypt_file(CapiContext *ctx, const CapiBlob *data, HCRYPTKEY key, CapiBlob *container);
 /* The plaintext of a file container made with the same key. 0x4044 for a
@@ -278,7 +303,9 @@ QZMS_API int32_t CCA_create_session(CapiContext *ctx, HCRYPTKEY *key);
 QZMS_API int32_t CCA_session_free(CapiContext *ctx, HCRYPTKEY key);
 /* The session blob of key: V (4 bytes, little-endian), the vector (V bytes),
  * the key exported as a SIMPLEBLOB under the session-wrapping key that every
- * party derives from the library's constant. Freed with CCA_free. */
+ * party derives from the library's constant. Freed with CCA_free. The
+ * wrapping key is the same in every copy of the library: treat the blob as
+ * the plaintext key (see the top of this header). */
 QZMS_API int32_t CCA_get_session(CapiContext *ctx, HCRYPTKEY key, unsigned char **blob, uint32_t *length);
 /* The session key of a session blob (0x403F for a blob whose vector length
  * does not fit, 0x403D when the key does not unwrap). */
@@ -289,7 +316,8 @@ QZMS_API int32_t CCA_xor_session(CapiContext *ctx, HCRYPTKEY key1, HCRYPTKEY key
 /* Session container of data under key: ciphertext (>= 1 byte) | vector (V) |
  * V | MAC (M) | M, lengths 32-bit little-endian. Every container gets a
  * fresh vector; the key's own vector is left as it is. Empty data is refused
- * (0x4041). The fourth argument is not used. */
+ * (0x4041). The fourth argument is not used. The MAC covers the plaintext
+ * but not its length (see the top of this header). */
 QZMS_API int32_t CCA_encrypt_session(CapiContext *ctx, const CapiBlob *data, HCRYPTKEY key, void *unused,
                                      CapiBlob *container);
 /* The plaintext of a session container, decrypted with the container's
