@@ -11,7 +11,9 @@
 namespace tarmin::qzvoui {
 
 struct VerbaField {
-    std::string name;
+    // A label of the viewer's own (static text). Not a std::string: clang 14
+    // crashes while it tries to evaluate the lists of these rows as constants.
+    const char *name;
     std::string value;
 };
 
