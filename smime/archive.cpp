@@ -106,8 +106,8 @@ std::string free_name(const std::string &path, int *number) {
     return numbered(parts, n);
 }
 
-bool archive_data_and_sign(MhaContext *ctx, Direction direction, std::string_view name, const std::string *data,
-                           const std::string *signature, std::string_view signer) {
+bool archive_data_and_sign(MhaContext *ctx, Direction direction, std::string_view name,
+                           const std::string_view *data, const std::string *signature, std::string_view signer) {
     const Settings &set = st(ctx).settings;
     const bool outgoing = direction == Direction::outgoing;
     if (!(set.archive_flags & (outgoing ? 1u : 2u))) return true;

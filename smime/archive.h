@@ -17,7 +17,12 @@ enum class Direction { outgoing, incoming };
 // that archive is on. With no data only the name of the most recent copy is
 // found (for its signature). false after a reported failure.
 bool archive_data_and_sign(MhaContext *ctx, Direction direction, std::string_view name,
-                           const std::string *data, const std::string *signature, std::string_view signer);
+                           const std::string_view *data, const std::string *signature, std::string_view signer);
+inline bool archive_data_and_sign(MhaContext *ctx, Direction direction, std::string_view name,
+                                  const std::string *data, const std::string *signature, std::string_view signer) {
+    std::string_view view = data ? std::string_view(*data) : std::string_view();
+    return archive_data_and_sign(ctx, direction, name, data ? &view : nullptr, signature, signer);
+}
 
 // The directory of a store: the path with a separator, then the dated
 // subdirectory of the sort code ('D' yyyymmdd, 'M' yyyymm, 'Y' yyyy), created

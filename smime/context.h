@@ -58,6 +58,9 @@ struct EncoderState {
     bool collect = false;
     Address sender;
     std::vector<Address> recipients;
+    // The certificates found for the recipients as they were added (when
+    // encrypting), in list order, at most 64 each; released with the message.
+    std::vector<PCCERT_CONTEXT> recipient_certs;
     std::vector<SignNode> signs;
     std::string hash_text;             // HashStr
     WorkFile output, data;

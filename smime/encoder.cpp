@@ -7,6 +7,9 @@
 // which the message hash and signature cover), one description document per
 // nesting level ("TMA") and the signature file of a level ("TMS").
 #include <cinttypes>
+#include <functional>
+#include <memory>
+#include <stdexcept>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -33,6 +36,8 @@ void release_encoder(MhaContext *ctx) {
     e.signs.clear();
     e.sender = {};
     e.recipients.clear();
+    for (PCCERT_CONTEXT c : e.recipient_certs) CCA_cert_free(crypto(ctx), c);
+    e.recipient_certs.clear();
     e.boundary_stamp.clear();
     e.level = 0;
     e.collect = false;
@@ -178,8 +183,7 @@ bool add_sign_to_attachment(MhaContext *ctx, std::string_view name, std::string_
     }
     node.signature.assign(reinterpret_cast<char *>(sig.pbData), sig.cbData);
     CCA_free(crypto(ctx), sig.pbData);
-    const std::string copy(data);
-    if (!archive_data_and_sign(ctx, Direction::outgoing, name, &copy, &node.signature, node.signer)) {
+    if (!archive_data_and_sign(ctx, Direction::outgoing, name, &data, &node.signature, node.signer)) {
         trace("archive_data_and_sign", kFn);
         return false;
     }
@@ -189,13 +193,12 @@ bool add_sign_to_attachment(MhaContext *ctx, std::string_view name, std::string_
 
 // The signature file of a level (records of its signed attachments, then the
 // kept text of a passed signature file); the level's nodes leave the list.
-// had_nodes: whether the level had any.
-bool create_attached_sign(MhaContext *ctx, std::string &file, bool &had_nodes) {
-    constexpr const char *kFn = "create_attached_sign";
+// had_nodes: whether the level had any. The records are in memory already,
+// so the file is put together there.
+void create_attached_sign(MhaContext *ctx, std::string &file, bool &had_nodes) {
     EncoderState &e = st(ctx).enc;
     had_nodes = false;
-    WorkFile tms;
-    if (!tms.create("TMS", kFn, crypto(ctx))) return false;
+    file.clear();
     const bool with_address = !e.sender.type.empty() && !e.sender.address.empty();
     std::string kept;
     for (const SignNode &n : e.signs) {
@@ -212,17 +215,10 @@ bool create_attached_sign(MhaContext *ctx, std::string &file, bool &had_nodes) {
         r.type = e.sender.type;
         r.address = e.sender.address;
         r.signature = n.signature;
-        if (!tms.write(format_sign_record(r, with_address))) {
-            trace("write_data_to_tempfile", kFn);
-            return false;
-        }
+        file += format_sign_record(r, with_address);
     }
-    if (!tms.write(kept) || !tms.save_and_close(file)) {
-        trace("save_tempfile", kFn);
-        return false;
-    }
+    file += kept;
     std::erase_if(e.signs, [&](const SignNode &n) { return n.level == e.level; });
-    return true;
 }
 
 // ---- Objects -------------------------------------------------------------------
@@ -283,30 +279,38 @@ int32_t add_address(MhaContext *ctx, MhaObject *o) {
     const std::string name = f.name ? f.name : "";
     const std::string address = f.address;
     const bool recipient = o->Type != MHA_OBJ_FROM;
-    if (e.collect && recipient && (e.flags & MHA_ENCRYPT)) {
-        std::vector<PCCERT_CONTEXT> certs;
-        bool ok = find_certs_by_address(ctx, type, address, certs, kAdd);
-        store_upper_type(*f.type, type);
-        const bool found = !certs.empty();
-        release_certs(ctx, certs);
-        if (!ok) return fail_step(ctx, "find_cert_by_address");
-        if (!found) {
-            // The message stays open: the host may leave this recipient out.
-            trace("find_cert_by_address", kAdd);
-            return kFailed;
-        }
-    }
-    if (o->Type != MHA_OBJ_BCC && !(e.flags & MHA_PASS_THROUGH)) {
-        std::string line;
+    // A recipient of an encrypted message is looked up, which turns its type
+    // to upper case (in the caller's text too) before the line is written.
+    const bool look_up = e.collect && recipient && (e.flags & MHA_ENCRYPT);
+    if (look_up) type = tarmin::cp::upper_1251(type);
+    // The header line, refused when too long before anything else is done.
+    std::string line;
+    const bool written = o->Type != MHA_OBJ_BCC && !(e.flags & MHA_PASS_THROUGH);
+    if (written) {
         if (o->Type == MHA_OBJ_FROM) line = "From: ";
         else if (o->Type == MHA_OBJ_TO) line = e.to_started ? ", " : "To: ";
         else line = e.cc_started ? ", " : "Cc: ";
-        (o->Type == MHA_OBJ_TO ? e.to_started : e.cc_started) |= o->Type != MHA_OBJ_FROM;
         line += name.empty() ? address : to_charset(name, e.charset);
         line += " <";
         if (!iequals(type, "SMTP")) line += type + ":";
         line += address + ">\r\n";
         if (!line_fits(line)) return fail_format(ctx, "address line too long", "Address");
+    }
+    if (look_up) {
+        std::vector<PCCERT_CONTEXT> certs;
+        bool ok = find_certs_by_address(ctx, type, address, certs, kAdd);
+        store_upper_type(*f.type, type);
+        if (!ok) return fail_step(ctx, "find_cert_by_address");
+        if (certs.empty()) {
+            // The message stays open: the host may leave this recipient out.
+            trace("find_cert_by_address", kAdd);
+            return kFailed;
+        }
+        // Kept for the envelope, so that the final step need not look again.
+        e.recipient_certs.insert(e.recipient_certs.end(), certs.begin(), certs.end());
+    }
+    if (written) {
+        (o->Type == MHA_OBJ_TO ? e.to_started : e.cc_started) |= o->Type != MHA_OBJ_FROM;
         if (!e.level_files[e.level].write(line)) return fail_step(ctx, "write_string_to_tempfile");
     }
     if (e.collect) {
@@ -379,7 +383,7 @@ int32_t add_end(MhaContext *ctx, uint32_t type) {
     if ((e.flags & MHA_SIGN) && !(e.flags & MHA_NO_ATTACH_SIGN)) {
         std::string tms;
         bool had_nodes = false;
-        if (!create_attached_sign(ctx, tms, had_nodes)) return fail_step(ctx, "create_attached_sign");
+        create_attached_sign(ctx, tms, had_nodes);
         if (had_nodes && !write_part(ctx, kSignFileName, -1, 1, tms, hex_text(kSignFileName), ""))
             return fail_step(ctx, "write_data_to_tempfile");
     }
@@ -493,8 +497,90 @@ int32_t encode_add(MhaContext *ctx, MhaObject *o) {
 
 // ---- Final ---------------------------------------------------------------------
 
-// The recipients' certificate array: the own certificate first, then each
-// recipient's (at most 64 each).
+// A buffer that ends up with the host (released with free by MHA_smime_free),
+// filled up to the capacity it was made with, followed by 8 zero bytes.
+class HostBuffer {
+public:
+    HostBuffer() = default;
+    explicit HostBuffer(size_t capacity) : capacity_(capacity) {
+        if (capacity > UINT32_MAX - 16) throw std::bad_alloc(); // lengths are 32-bit
+        data_ = static_cast<unsigned char *>(std::malloc(capacity + 8));
+        if (!data_) throw std::bad_alloc();
+    }
+    // Takes a buffer of the work files (malloc, 8 bytes of room after it).
+    static HostBuffer adopt(unsigned char *data, size_t size) {
+        HostBuffer b;
+        b.data_ = data;
+        b.size_ = b.capacity_ = size;
+        return b;
+    }
+    HostBuffer(HostBuffer &&o) noexcept { *this = std::move(o); }
+    HostBuffer &operator=(HostBuffer &&o) noexcept {
+        std::swap(data_, o.data_);
+        std::swap(size_, o.size_);
+        std::swap(capacity_, o.capacity_);
+        return *this;
+    }
+    ~HostBuffer() { std::free(data_); }
+
+    // Room for n more bytes at end(), which the caller then fills.
+    char *reserve_tail(size_t n) {
+        if (n > capacity_ - size_) throw std::logic_error("HostBuffer overflow");
+        char *p = reinterpret_cast<char *>(data_) + size_;
+        size_ += n;
+        return p;
+    }
+    void append(std::string_view s) { std::memcpy(reserve_tail(s.size()), s.data(), s.size()); }
+    std::string_view view() const { return {reinterpret_cast<const char *>(data_), size_}; }
+    size_t size() const { return size_; }
+    // Hands the buffer over (with its 8 zero bytes).
+    unsigned char *release() {
+        std::memset(data_ + size_, 0, 8);
+        unsigned char *p = data_;
+        data_ = nullptr;
+        size_ = capacity_ = 0;
+        return p;
+    }
+
+private:
+    unsigned char *data_ = nullptr;
+    size_t size_ = 0, capacity_ = 0;
+};
+
+// "\r\n" and data in the message's transfer encoding: its length, and the
+// text itself appended to out.
+size_t content_size(const MhaContext *ctx, size_t n) {
+    return 2 + (ctx->state->settings.binary ? n : base64_lines_size(n));
+}
+void append_content(const MhaContext *ctx, HostBuffer &out, std::string_view data) {
+    out.append("\r\n");
+    if (ctx->state->settings.binary) {
+        out.append(data);
+    } else {
+        char *p = out.reserve_tail(base64_lines_size(data.size()));
+        base64_lines_into(p, data);
+    }
+}
+
+// The output file read back and closed: the inner message M.
+bool read_output(MhaContext *ctx, HostBuffer &m) {
+    EncoderState &e = st(ctx).enc;
+    unsigned char *data = nullptr;
+    uint32_t length = 0;
+    if (!e.output.read_back(data, length)) {
+        trace("save_tempfile", kFinal);
+        return false;
+    }
+    m = HostBuffer::adopt(data, length);
+    if (!e.output.close()) {
+        trace("close_tempfile", kFinal);
+        return false;
+    }
+    return true;
+}
+
+// The recipients' certificate array: the own certificate first, then the
+// certificates found for each recipient as it was added (at most 64 each).
 bool recipient_certificates(MhaContext *ctx, std::vector<PCCERT_CONTEXT> &certs) {
     constexpr const char *kFn = "find_cert_by_address";
     State &s = st(ctx);
@@ -511,8 +597,8 @@ bool recipient_certificates(MhaContext *ctx, std::vector<PCCERT_CONTEXT> &certs)
     }
     CCA_serial_free(crypto(ctx), serial);
     certs.push_back(own);
-    for (Address &r : s.enc.recipients)
-        if (!find_certs_by_address(ctx, r.type, r.address, certs, kFn)) return false;
+    certs.insert(certs.end(), s.enc.recipient_certs.begin(), s.enc.recipient_certs.end());
+    s.enc.recipient_certs.clear();
     return true;
 }
 
@@ -526,18 +612,11 @@ bool hash_from_text(const std::string &text, std::string &bytes) {
     return true;
 }
 
-// The signed wrapper around the inner message M.
-bool wrap_signed(MhaContext *ctx, std::string &m, const std::string &data) {
-    State &s = st(ctx);
-    EncoderState &e = s.enc;
-    CapiBlob in{reinterpret_cast<unsigned char *>(const_cast<char *>(data.data())), static_cast<uint32_t>(data.size())};
-    CapiBlob sig{};
-    if (CCA_sign_mem_sep(crypto(ctx), &in, s.my_cert, &sig) != 0) {
-        report_crypto(crypto(ctx), "CCA_sign_mem_sep", kFinal);
-        return false;
-    }
-    std::string signature(reinterpret_cast<char *>(sig.pbData), sig.cbData);
-    CCA_free(crypto(ctx), sig.pbData);
+// The signed message: the output file (M) as the first part of a
+// multipart/signed message whose second part is the signature S. It is put
+// together in the buffer that leaves the encoder, M read straight into it.
+bool wrap_signed(MhaContext *ctx, const std::string &signature, HostBuffer &m) {
+    EncoderState &e = st(ctx).enc;
     const std::string sb = "----_=_SignedPart_000_" + time_stamp();
     std::string h = "MIME-Version: 1.0\r\nContent-Type: multipart/signed;\r\n boundary=\"" + sb + "\"\r\n";
     h += "\r\n--" + sb + "\r\n";
@@ -546,17 +625,28 @@ bool wrap_signed(MhaContext *ctx, std::string &m, const std::string &data) {
     t += transfer_encoding_line(ctx);
     t += "X-Message-Hash: " + e.hash_text + "\r\n";
     t += printf_string("X-Signature-Length: %lu\r\n", static_cast<unsigned long>(signature.size()));
-    WorkFile out;
-    if (!out.create("TMN", kFinal, crypto(ctx))) return false;
-    bool ok = out.write(h) && out.write(m) && out.write(t) && write_content(ctx, out, signature) &&
-              out.write("\r\n--" + sb + "--\r\n");
-    m.clear();
-    m.shrink_to_fit();
-    return ok && out.save_and_close(m);
+    const std::string tail = "\r\n--" + sb + "--\r\n";
+    size_t inner = 0;
+    if (!e.output.size(inner)) return false;
+    HostBuffer out(h.size() + inner + t.size() + content_size(ctx, signature.size()) + tail.size());
+    out.append(h);
+    if (!e.output.read_into(out.reserve_tail(inner), inner)) {
+        trace("save_tempfile", kFinal);
+        return false;
+    }
+    if (!e.output.close()) {
+        trace("close_tempfile", kFinal);
+        return false;
+    }
+    out.append(t);
+    append_content(ctx, out, signature);
+    out.append(tail);
+    m = std::move(out);
+    return true;
 }
 
-// The enveloped message around M, handed out as the final buffer.
-bool wrap_enveloped(MhaContext *ctx, std::string &m, unsigned char *&result, uint32_t &length) {
+// The enveloped message around M, in place of M.
+bool wrap_enveloped(MhaContext *ctx, HostBuffer &m) {
     State &s = st(ctx);
     EncoderState &e = s.enc;
     std::vector<PCCERT_CONTEXT> certs;
@@ -564,16 +654,18 @@ bool wrap_enveloped(MhaContext *ctx, std::string &m, unsigned char *&result, uin
         release_certs(ctx, certs);
         return false;
     }
-    CapiBlob in{reinterpret_cast<unsigned char *>(m.data()), static_cast<uint32_t>(m.size())};
+    CapiBlob in{reinterpret_cast<unsigned char *>(const_cast<char *>(m.view().data())),
+                static_cast<uint32_t>(m.size())};
     CapiBlob env{};
     int32_t rc = CCA_encrypt_mem(crypto(ctx), &in, certs.front(), certs.data(), static_cast<uint32_t>(certs.size()), &env);
     release_certs(ctx, certs);
-    m.clear();
-    m.shrink_to_fit();
+    m = HostBuffer(); // M is not needed any more: its memory goes before the envelope's text is made
     if (rc != 0) {
         report_crypto(crypto(ctx), "CCA_encrypt_mem", kFinal);
         return false;
     }
+    std::unique_ptr<unsigned char, std::function<void(unsigned char *)>> keep(
+        env.pbData, [ctx](unsigned char *p) { CCA_free(crypto(ctx), p); });
     std::string h = "Content-Type: application/pkcs7-mime;\r\n smime-type=enveloped-data;\r\n name=\"smime.p7m\"\r\n";
     h += transfer_encoding_line(ctx);
     h += (e.flags & (MHA_SIGN | MHA_PASS_THROUGH)) ? "X-Signed: 1\r\n" : "X-Signed: 0\r\n";
@@ -583,11 +675,11 @@ bool wrap_enveloped(MhaContext *ctx, std::string &m, unsigned char *&result, uin
     if (!e.sender.type.empty() && !e.sender.address.empty())
         h += "X-From-Type-Address: " + e.sender.type + "\r\nX-From-Address: " + e.sender.address + "\r\n";
     h += printf_string("X-Crypt-Length: %lu\r\n", static_cast<unsigned long>(env.cbData));
-    WorkFile out;
-    bool ok = out.create("TMN", kFinal, crypto(ctx)) && out.write(h) &&
-              write_content(ctx, out, std::string_view(reinterpret_cast<char *>(env.pbData), env.cbData));
-    CCA_free(crypto(ctx), env.pbData);
-    return ok && out.read_back(result, length) && out.close();
+    HostBuffer out(h.size() + content_size(ctx, env.cbData));
+    out.append(h);
+    append_content(ctx, out, std::string_view(reinterpret_cast<char *>(env.pbData), env.cbData));
+    m = std::move(out);
+    return true;
 }
 
 int32_t encode_final(MhaContext *ctx, MhaSmime **out) {
@@ -607,26 +699,25 @@ int32_t encode_final(MhaContext *ctx, MhaSmime **out) {
     const bool sign = (e.flags & MHA_SIGN) && !pass;
     const bool encrypt = e.flags & MHA_ENCRYPT;
 
-    // Without encryption the output file is the message; with it, M is read
-    // only to be enveloped.
-    std::string m;
-    unsigned char *result = nullptr;
-    uint32_t result_length = 0;
+    HostBuffer m; // the message as it stands after each step
     std::string hash_bytes;
-
     if (pass) {
         if (e.hash_text.empty() || !hash_from_text(e.hash_text, hash_bytes)) {
             report(kFormat, "X-Message-Hash:");
             trace("HashStr", kFinal);
             return kFailed;
         }
+        if (!read_output(ctx, m)) return kFailed;
     } else {
-        std::string data;
-        if (!e.data.save_and_close(data)) {
+        // The data file is hashed and signed where it lies (mapped, not copied).
+        std::string_view data;
+        if (!e.data.map(data)) {
             trace("save_tempfile", kFinal);
             return kFailed;
         }
-        CapiBlob in{reinterpret_cast<unsigned char *>(data.data()), static_cast<uint32_t>(data.size())};
+        static const char kNothing = 0;
+        CapiBlob in{reinterpret_cast<unsigned char *>(const_cast<char *>(data.empty() ? &kNothing : data.data())),
+                    static_cast<uint32_t>(data.size())};
         CapiBlob hash{};
         if (CCA_hash_mem(crypto(ctx), &in, &hash) != 0) {
             report_crypto(crypto(ctx), "CCA_hash_mem", kFinal);
@@ -635,36 +726,32 @@ int32_t encode_final(MhaContext *ctx, MhaSmime **out) {
         hash_bytes.assign(reinterpret_cast<char *>(hash.pbData), hash.cbData);
         CCA_free(crypto(ctx), hash.pbData);
         e.hash_text = hash_text(hash_bytes);
+        std::string signature;
         if (sign) {
-            if (!e.output.save_and_close(m)) return kFailed;
-            if (!wrap_signed(ctx, m, data)) {
-                trace("sign", kFinal);
+            CapiBlob sig{};
+            if (CCA_sign_mem_sep(crypto(ctx), &in, s.my_cert, &sig) != 0) {
+                report_crypto(crypto(ctx), "CCA_sign_mem_sep", kFinal);
                 return kFailed;
             }
+            signature.assign(reinterpret_cast<char *>(sig.pbData), sig.cbData);
+            CCA_free(crypto(ctx), sig.pbData);
+        }
+        if (!e.data.close()) {
+            trace("close_tempfile", kFinal);
+            return kFailed;
+        }
+        if (sign ? !wrap_signed(ctx, signature, m) : !read_output(ctx, m)) {
+            if (sign) trace("sign", kFinal);
+            return kFailed;
         }
     }
     e.flags &= ~MHA_COMPRESS;
-    if (encrypt) {
-        if (m.empty() && e.output.is_open() && !e.output.save_and_close(m)) return kFailed;
-        if (!wrap_enveloped(ctx, m, result, result_length)) return kFailed;
-    } else if (sign) {
-        result = static_cast<unsigned char *>(std::malloc(m.size() + 8));
-        if (!result) throw std::bad_alloc();
-        std::memcpy(result, m.data(), m.size());
-        std::memset(result + m.size(), 0, 8);
-        result_length = static_cast<uint32_t>(m.size());
-    } else if (!e.output.read_back(result, result_length) || !e.output.close()) {
-        std::free(result);
-        return kFailed;
-    }
+    if (encrypt && !wrap_enveloped(ctx, m)) return kFailed;
 
     auto *smime = static_cast<MhaSmime *>(std::calloc(1, sizeof(MhaSmime)));
-    if (!smime) {
-        std::free(result);
-        throw std::bad_alloc();
-    }
-    smime->Data = result;
-    smime->Length = result_length;
+    if (!smime) throw std::bad_alloc();
+    smime->Length = static_cast<uint32_t>(m.size());
+    smime->Data = m.release();
     const char *type = encrypt ? "application/octet-stream"
                                : (e.flags & (MHA_SIGN | MHA_PASS_THROUGH)) ? "multipart/signed" : "";
     std::snprintf(smime->ContentType, sizeof smime->ContentType, "%s", type);

@@ -13,27 +13,37 @@ namespace {
 
 constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 
-void base64_append(std::string &out, const unsigned char *p, size_t n) {
+// Base64 of n bytes at out (4 characters for every 3 bytes or part of them);
+// returns the end.
+char *base64_write(char *out, const unsigned char *p, size_t n) {
     size_t i = 0;
     for (; i + 3 <= n; i += 3) {
         uint32_t v = (uint32_t(p[i]) << 16) | (uint32_t(p[i + 1]) << 8) | p[i + 2];
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-        out += kAlphabet[v & 63];
+        *out++ = kAlphabet[v >> 18];
+        *out++ = kAlphabet[(v >> 12) & 63];
+        *out++ = kAlphabet[(v >> 6) & 63];
+        *out++ = kAlphabet[v & 63];
     }
     if (n - i == 1) {
         uint32_t v = uint32_t(p[i]) << 16;
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += "==";
+        *out++ = kAlphabet[v >> 18];
+        *out++ = kAlphabet[(v >> 12) & 63];
+        *out++ = '=';
+        *out++ = '=';
     } else if (n - i == 2) {
         uint32_t v = (uint32_t(p[i]) << 16) | (uint32_t(p[i + 1]) << 8);
-        out += kAlphabet[v >> 18];
-        out += kAlphabet[(v >> 12) & 63];
-        out += kAlphabet[(v >> 6) & 63];
-        out += '=';
+        *out++ = kAlphabet[v >> 18];
+        *out++ = kAlphabet[(v >> 12) & 63];
+        *out++ = kAlphabet[(v >> 6) & 63];
+        *out++ = '=';
     }
+    return out;
+}
+
+void base64_append(std::string &out, const unsigned char *p, size_t n) {
+    const size_t at = out.size();
+    out.resize(at + (n + 2) / 3 * 4);
+    base64_write(out.data() + at, p, n);
 }
 
 constexpr std::array<int8_t, 256> make_decode_table() {
@@ -53,15 +63,24 @@ constexpr int64_t kEpochDelta = 11644473600LL;
 
 } // namespace
 
-std::string base64_lines(std::string_view data) {
-    std::string out;
-    const size_t lines = (data.size() + 47) / 48;
-    out.reserve(lines * 66);
+size_t base64_lines_size(size_t n) {
+    const size_t rest = n % 48;
+    return n / 48 * 66 + (rest ? (rest + 2) / 3 * 4 + 2 : 0);
+}
+
+char *base64_lines_into(char *out, std::string_view data) {
     const auto *p = reinterpret_cast<const unsigned char *>(data.data());
     for (size_t off = 0; off < data.size(); off += 48) {
-        base64_append(out, p + off, std::min<size_t>(48, data.size() - off));
-        out += "\r\n";
+        out = base64_write(out, p + off, std::min<size_t>(48, data.size() - off));
+        *out++ = '\r';
+        *out++ = '\n';
     }
+    return out;
+}
+
+std::string base64_lines(std::string_view data) {
+    std::string out(base64_lines_size(data.size()), '\0');
+    base64_lines_into(out.data(), data);
     return out;
 }
 

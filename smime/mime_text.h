@@ -14,6 +14,10 @@ namespace tarmin::smime {
 // Standard base64 with '=' padding, 48 input bytes (64 characters) to a line,
 // every line ending in CR LF, the last one too; nothing for no input.
 std::string base64_lines(std::string_view data);
+// The length of base64_lines of n bytes, and the same text written to out
+// (room for that length); returns the end of what was written.
+size_t base64_lines_size(size_t n);
+char *base64_lines_into(char *out, std::string_view data);
 // Decodes base64 text, ignoring line ends and blanks; nullopt for any other
 // character outside the alphabet or a cut quantum.
 std::optional<std::string> base64_decode(std::string_view text);

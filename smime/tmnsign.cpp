@@ -38,7 +38,7 @@ bool sign_file_record(MhaContext *ctx, const MhaFile &file, std::string &record)
     CCA_free(c, sig.pbData);
     r.signer = s.owner_name ? s.owner_name : "";
     r.name = std::string(file.Name, strnlen(file.Name, sizeof file.Name));
-    const std::string data(reinterpret_cast<const char *>(file.Data), file.Data ? file.Length : 0);
+    const std::string_view data(reinterpret_cast<const char *>(file.Data), file.Data ? file.Length : 0);
     if (!archive_data_and_sign(ctx, Direction::outgoing, r.name, &data, &r.signature, r.signer)) {
         trace("archive_data_and_sign", kMake);
         return false;

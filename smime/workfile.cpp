@@ -1,6 +1,7 @@
 #include "smime/workfile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -156,6 +157,34 @@ bool WorkFile::file_size(size_t &size) {
     return true;
 }
 
+bool WorkFile::size(size_t &out) { return file_size(out); }
+
+bool WorkFile::read_into(char *dest, size_t size) { return read_whole(fd_, dest, size); }
+
+bool WorkFile::map(std::string_view &view) {
+    view = {};
+    unmap();
+    size_t size = 0;
+    if (!file_size(size)) return false;
+    if (size == 0) return true;
+    void *p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd_, 0);
+    if (p == MAP_FAILED) {
+        report_system_error(errno);
+        report(kReadTemp);
+        return false;
+    }
+    map_ = p;
+    map_size_ = size;
+    view = std::string_view(static_cast<const char *>(p), size);
+    return true;
+}
+
+void WorkFile::unmap() {
+    if (map_) ::munmap(map_, map_size_);
+    map_ = nullptr;
+    map_size_ = 0;
+}
+
 bool WorkFile::read_back(std::string &out) {
     out.clear();
     size_t size = 0;
@@ -192,6 +221,7 @@ bool WorkFile::read_back(unsigned char *&data, uint32_t &length) {
 }
 
 bool WorkFile::zero_and_close() {
+    unmap();
     // Zero the contents before letting go: the file held message data.
     static const std::vector<char> zeros(64 * 1024, 0);
     bool ok = true;

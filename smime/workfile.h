@@ -47,6 +47,15 @@ public:
     // The same into a new malloc buffer with 8 zero bytes after the data (for
     // records handed to the host, without a second copy).
     bool read_back(unsigned char *&data, uint32_t &length);
+    // The size of the file's contents (without the pending text; 0xE0030006).
+    bool size(size_t &out);
+    // Reads the whole contents (size bytes, as size() gave) into dest
+    // (0xE0030007).
+    bool read_into(char *dest, size_t size);
+    // The contents mapped read-only (without the pending text), valid until
+    // the file is closed or released; nothing is copied (0xE0030006,
+    // 0xE0030007).
+    bool map(std::string_view &view);
     // Zeroes the contents and closes (0xE0030008 when that fails).
     bool close();
     // Read back, then close: what the encoder does at the end of a file.
@@ -59,8 +68,11 @@ public:
 private:
     bool zero_and_close();
     bool file_size(size_t &size);
+    void unmap();
 
     int fd_ = -1;
+    void *map_ = nullptr;
+    size_t map_size_ = 0;
     uint64_t written_ = 0;
     std::string pending_;
     std::string name_;

@@ -241,7 +241,10 @@ TEST_F(SmimeSession, AnUpperCaseTypeInReadOnlyMemoryIsNeverWritten) {
     to.Type = MHA_OBJ_TO;
     to.ToTypeAddress = type;
     to.ToAddress = addr;
-    MhaObject objs[] = {{MHA_OBJ_START}, to, {MHA_OBJ_END}};
+    MhaObject objs[3] = {};
+    objs[0].Type = MHA_OBJ_START;
+    objs[1] = to;
+    objs[2].Type = MHA_OBJ_END;
     ASSERT_EQ(MHA_encode_init(s, MHA_ENCRYPT), 0);
     for (MhaObject &o : objs) EXPECT_EQ(MHA_encode_add(s, &o), 0) << reports_text(take_reports());
     MhaSmime *out = nullptr;
