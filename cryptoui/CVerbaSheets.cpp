@@ -141,11 +141,13 @@ CVerbaCertSheet::CVerbaCertSheet(const TMN_VERBA_CERT *owner, const TMN_VERBA_CE
     caRow->addStretch(1);
     caRow->addWidget(caButton);
     generalLayout->addLayout(caRow);
+    general->setObjectName(QStringLiteral("GeneralPage"));
     tabs->addTab(general, QStringLiteral("Общие"));
 
     auto *fields = new CVerbaFieldsPage(QStringLiteral("Состав сертификата:"), certPrintout(cert), fileNameOf(cert.Owner), tabs);
     addFields(fields->fields(), certFields(cert));
     fields->fields()->table()->setColumnWidth(0, 220);
+    fields->setObjectName(QStringLiteral("FieldsPage"));
     tabs->addTab(fields, QStringLiteral("Состав"));
 
     auto *layout = new QVBoxLayout(this);
@@ -184,6 +186,7 @@ CVerbaCrlSheet::CVerbaCrlSheet(const TMN_VERBA_CRL &crl, const std::vector<std::
     generalLayout->addLayout(form);
     generalLayout->addWidget(list, 1);
     generalLayout->addLayout(countRow);
+    general->setObjectName(QStringLiteral("GeneralPage"));
     tabs->addTab(general, QStringLiteral("Общие"));
 
     auto *fields = new CVerbaFieldsPage(QStringLiteral("Состав списка отозванных сертификатов:"), crlPrintout(crl),
@@ -191,6 +194,7 @@ CVerbaCrlSheet::CVerbaCrlSheet(const TMN_VERBA_CRL &crl, const std::vector<std::
     addFields(fields->fields(), crlFields(crl));
     fields->fields()->table()->setColumnWidth(0, 170);
     fields->fields()->table()->setColumnWidth(1, 170);
+    fields->setObjectName(QStringLiteral("FieldsPage"));
     tabs->addTab(fields, QStringLiteral("Состав"));
 
     auto *layout = new QVBoxLayout(this);

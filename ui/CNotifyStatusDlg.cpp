@@ -55,6 +55,7 @@ CNotifyStatusDlg::CNotifyStatusDlg(const TmnNotifyHeader &header, const std::vec
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->setShowGrid(true);
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    list_->setWordWrap(false);
     for (const NotifyEntry &e : entries) {
         const int row = list_->rowCount();
         list_->insertRow(row);
@@ -85,7 +86,8 @@ CNotifyStatusDlg::CNotifyStatusDlg(const TmnNotifyHeader &header, const std::vec
     layout->addLayout(counts);
     layout->addWidget(list_, 1);
     layout->addWidget(buttons);
-    resize(720, 360);
+    list_->setCurrentItem(nullptr);
+    resize(900, 360);
     applyShares();
 }
 

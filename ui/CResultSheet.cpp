@@ -16,6 +16,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace tarmin::tmnui;
@@ -53,6 +54,7 @@ void viewCertificate(MhaContext *context, PCCERT_CONTEXT cert, QWidget *owner) {
 QPushButton *certButton(const char *name, MhaContext *context, PCCERT_CONTEXT cert, QWidget *parent) {
     auto *b = new QPushButton(QStringLiteral("Показать сертификат..."), parent);
     b->setObjectName(QString::fromLatin1(name));
+    b->setMinimumWidth(b->sizeHint().width() + 16);
     b->setEnabled(cert != nullptr);
     QObject::connect(b, &QPushButton::clicked, parent, [context, cert, parent] { viewCertificate(context, cert, parent->window()); });
     return b;
@@ -82,12 +84,21 @@ CResultGeneralPage::CResultGeneralPage(MhaContext *context, const ProcessResult 
     bold.setBold(true);
     heading->setFont(bold);
 
+    // Captions of the page's lines, all as wide as the widest, so that the
+    // values of the separate groups stand in one column.
+    std::vector<QLabel *> captions;
+    auto caption = [&](const QString &text) {
+        auto *l = new QLabel(text, this);
+        captions.push_back(l);
+        return l;
+    };
+
     // Decryption: the result, and the group with the encryptor's line and
     // its certificate button. The record names no encryptor, so the line
     // and its button stay hidden whatever the result.
     const bool encrypted = r.DecryptStatus != -1;
     auto *decryptForm = new QFormLayout;
-    decryptForm->addRow(QStringLiteral("Результат расшифрования:"),
+    decryptForm->addRow(caption(QStringLiteral("Результат расшифрования:")),
                         resultLine("DecryptIcon", encrypted && r.DecryptStatus != 0 ? StatusIcon::error : StatusIcon::none,
                                    "DecryptResult",
                                    encrypted ? resultCodeText(r.DecryptStatus) : QStringLiteral("Сообщение не зашифровано"),
@@ -109,7 +120,7 @@ CResultGeneralPage::CResultGeneralPage(MhaContext *context, const ProcessResult 
     // signer's certificate.
     const bool isSigned = r.SignStatus != -1;
     auto *signForm = new QFormLayout;
-    signForm->addRow(QStringLiteral("Результат проверки ЭП:"),
+    signForm->addRow(caption(QStringLiteral("Результат проверки ЭП:")),
                      resultLine("SignIcon", isSigned && r.SignStatus != 0 ? StatusIcon::error : StatusIcon::none,
                                 "SignResult", isSigned ? resultCodeText(r.SignStatus) : QStringLiteral("Сообщение не подписано"),
                                 this));
@@ -117,8 +128,8 @@ CResultGeneralPage::CResultGeneralPage(MhaContext *context, const ProcessResult 
     signGroup->setObjectName(QStringLiteral("SignGroup"));
     auto *signGroupForm = new QFormLayout(signGroup);
     signGroupForm->setContentsMargins(0, 0, 0, 0);
-    signGroupForm->addRow(QStringLiteral("Подписал:"), valueLabel("SignerName", fromCp1251(r.SignerName), signGroup));
-    signGroupForm->addRow(QStringLiteral("Дата выполнения ЭП:"), valueLabel("SignTime", signTimeText(r.SignTime), signGroup));
+    signGroupForm->addRow(caption(QStringLiteral("Подписал:")), valueLabel("SignerName", fromCp1251(r.SignerName), signGroup));
+    signGroupForm->addRow(caption(QStringLiteral("Дата выполнения ЭП:")), valueLabel("SignTime", signTimeText(r.SignTime), signGroup));
     auto *signButtonRow = new QHBoxLayout;
     signButtonRow->addStretch(1);
     signButtonRow->addWidget(certButton("SignCertButton", context, r.SignerCert, signGroup));
@@ -127,11 +138,15 @@ CResultGeneralPage::CResultGeneralPage(MhaContext *context, const ProcessResult 
 
     auto *message = new QGroupBox(this);
     auto *messageForm = new QFormLayout(message);
-    messageForm->addRow(QStringLiteral("От:"), valueLabel("From", fromCp1251(r.From), message));
-    messageForm->addRow(QStringLiteral("Кому:"), valueLabel("To", fromCp1251(r.To), message));
-    messageForm->addRow(QStringLiteral("Копия:"), valueLabel("Cc", fromCp1251(r.Cc), message));
-    messageForm->addRow(QStringLiteral("Тема:"), valueLabel("Subject", fromCp1251(r.Subject), message));
-    messageForm->addRow(QStringLiteral("Отправлено:"), valueLabel("Sent", fromCp1251(r.Sent), message));
+    messageForm->addRow(caption(QStringLiteral("От:")), valueLabel("From", fromCp1251(r.From), message));
+    messageForm->addRow(caption(QStringLiteral("Кому:")), valueLabel("To", fromCp1251(r.To), message));
+    messageForm->addRow(caption(QStringLiteral("Копия:")), valueLabel("Cc", fromCp1251(r.Cc), message));
+    messageForm->addRow(caption(QStringLiteral("Тема:")), valueLabel("Subject", fromCp1251(r.Subject), message));
+    messageForm->addRow(caption(QStringLiteral("Отправлено:")), valueLabel("Sent", fromCp1251(r.Sent), message));
+
+    int width = 0;
+    for (QLabel *l : captions) width = std::max(width, l->sizeHint().width());
+    for (QLabel *l : captions) l->setMinimumWidth(width);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(heading);
@@ -171,6 +186,7 @@ CResultDetailsPage::CResultDetailsPage(MhaContext *context, const ProcessResult 
     }
     show_ = new QPushButton(QStringLiteral("&Показать сертификат..."), this);
     show_->setObjectName(QStringLiteral("ShowSignerCert"));
+    show_->setMinimumWidth(show_->sizeHint().width() + 16);
     show_->setEnabled(false);
     connect(show_, &QPushButton::clicked, this, &CResultDetailsPage::showSelectedCertificate);
     connect(signers_, &QTableWidget::itemSelectionChanged, this, &CResultDetailsPage::selectionChanged);
@@ -234,8 +250,12 @@ CResultSheet::CResultSheet(MhaContext *context, const ProcessResult &r, QWidget 
     setObjectName(QStringLiteral("CResultSheet"));
     setWindowTitle(QStringLiteral("Результат разбора сообщения"));
     auto *tabs = new QTabWidget(this);
-    tabs->addTab(new CResultGeneralPage(context, r, tabs), QStringLiteral("Общие"));
-    tabs->addTab(new CResultDetailsPage(context, r, tabs), QStringLiteral("Состав"));
+    auto *general = new CResultGeneralPage(context, r, tabs);
+    general->setObjectName(QStringLiteral("GeneralPage"));
+    auto *details = new CResultDetailsPage(context, r, tabs);
+    details->setObjectName(QStringLiteral("DetailsPage"));
+    tabs->addTab(general, QStringLiteral("Общие"));
+    tabs->addTab(details, QStringLiteral("Состав"));
     auto *buttons = new QDialogButtonBox(this);
     buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setObjectName(QStringLiteral("IDOK"));
     buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("IDCANCEL"));

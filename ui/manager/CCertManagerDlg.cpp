@@ -41,6 +41,7 @@ QTableWidget *makeTable(const QStringList &headers, const char *name, QWidget *p
     t->setSelectionMode(QAbstractItemView::SingleSelection);
     t->setEditTriggers(QAbstractItemView::NoEditTriggers);
     t->horizontalHeader()->setStretchLastSection(true);
+    t->horizontalHeader()->setSortIndicator(0, Qt::AscendingOrder);
     t->setSortingEnabled(true);
     return t;
 }
@@ -92,9 +93,8 @@ CCertManagerDlg::CCertManagerDlg(CertManagerModel &model, QWidget *parent) : QDi
                                   QStringLiteral("Действителен по"), QStringLiteral("Закрытый ключ")};
     for (const std::string &store : CertManagerModel::storeNames()) {
         QTableWidget *t = makeTable(certHeaders, store.c_str(), tabs_);
-        t->setColumnWidth(0, 200);
-        t->setColumnWidth(1, 170);
-        t->setColumnWidth(2, 170);
+        const int widths[] = {200, 180, 200, 110, 110};
+        for (int c = 0; c < 5; ++c) t->setColumnWidth(c, widths[c]);
         tables_[store] = t;
         tabs_->addTab(t, fromCp1251(CertManagerModel::storeTitle(store)));
         connect(t, &QTableWidget::itemSelectionChanged, this, &CCertManagerDlg::updateButtons);
@@ -143,7 +143,7 @@ CCertManagerDlg::CCertManagerDlg(CertManagerModel &model, QWidget *parent) : QDi
     layout->addWidget(tabs_, 1);
     layout->addLayout(actions);
     layout->addLayout(bottom);
-    resize(900, 480);
+    resize(1000, 480);
     refresh();
 }
 
