@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <random>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,6 +58,41 @@ int openRegularFile(const std::string &path, struct stat &st) {
 }
 
 } // namespace
+
+StreamHash::StreamHash() {
+    static const uint64_t seed = [] {
+        std::random_device device;
+        return (static_cast<uint64_t>(device()) << 32) ^ device();
+    }();
+    m_h = seed;
+}
+
+void StreamHash::update(const char *data, std::size_t length) {
+    m_length += length;
+    while (m_tailLength != 0 && length != 0) {
+        m_tail |= static_cast<uint64_t>(static_cast<unsigned char>(*data++)) << (8 * m_tailLength);
+        --length;
+        if (++m_tailLength == 8) {
+            mix(m_tail);
+            m_tail = 0;
+            m_tailLength = 0;
+        }
+    }
+    for (; length >= 8; data += 8, length -= 8) {
+        uint64_t word;
+        std::memcpy(&word, data, 8);
+        mix(word);
+    }
+    for (; length != 0; --length)
+        m_tail |= static_cast<uint64_t>(static_cast<unsigned char>(*data++)) << (8 * m_tailLength++);
+}
+
+uint64_t StreamHash::value() const {
+    StreamHash end = *this;
+    end.mix(m_tail ^ (static_cast<uint64_t>(m_tailLength) << 61));
+    end.mix(m_length);
+    return end.m_h;
+}
 
 uint64_t hashBytes(std::string_view bytes) {
     // FNV-1a, 64 bits.
@@ -202,6 +238,8 @@ void LogFile::remember(std::size_t length, std::size_t limit, ChunkEnd how) {
 ProbeResult LogFile::readHead(LocalTimeConverter &conv, std::string *firstRecord) {
     m_peekPos = kNoPeek;
     m_pos = 0;
+    m_consumed = StreamHash();
+    m_consumedKnown = true;
     m_scanned = 0;
     m_lineStart = true;
     std::string_view chunk;
@@ -276,8 +314,9 @@ bool LogFile::handleTruncation(LocalTimeConverter &conv) {
     ProbeResult r = readHead(conv, nullptr);
     if (r == ProbeResult::Ok && m_key == oldKey && m_dataStart == oldDataStart) {
         // The writer cut off the tail of the same content: what it writes next
-        // starts at the new end.
+        // starts at the new end (whose bytes up to there were not all read).
         m_pos = static_cast<uint64_t>(st.st_size);
+        m_consumedKnown = false;
     } else if (r != ProbeResult::Ok) {
         // Emptied (or only a header so far): the new records follow a header
         // that is read once it is there.
@@ -292,10 +331,79 @@ bool LogFile::handleTruncation(LocalTimeConverter &conv) {
 }
 
 void LogFile::restartFrom(LogFile &probed) {
+    m_consumed = probed.m_consumed;
+    m_consumedKnown = probed.m_consumedKnown;
     m_key = probed.m_key;
     m_dataStart = probed.m_dataStart;
     m_pos = m_dataStart;
     m_lineStart = true;
+    m_headPending = false;
+    m_scanned = 0;
+    dropBuffer();
+}
+
+namespace {
+
+constexpr std::size_t kCompareBlock = 64 * 1024;
+
+bool readAt(int fd, char *buffer, std::size_t length, uint64_t offset) {
+    while (length != 0) {
+        ssize_t n = ::pread(fd, buffer, length, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        buffer += n;
+        length -= static_cast<std::size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+bool LogFile::currentSize(uint64_t &out) const {
+    struct stat st {};
+    if (m_fd < 0 || ::fstat(m_fd, &st) != 0) return false;
+    out = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+bool LogFile::prefixHash(uint64_t length, uint64_t &out) const {
+    uint64_t size = 0;
+    if (!currentSize(size) || size < length) return false;
+    auto block = std::make_unique_for_overwrite<char[]>(kCompareBlock);
+    StreamHash hash;
+    for (uint64_t at = 0; at < length;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kCompareBlock, length - at));
+        if (!readAt(m_fd, block.get(), n, at)) return false;
+        hash.update(block.get(), n);
+        at += n;
+    }
+    out = hash.value();
+    return true;
+}
+
+bool LogFile::samePrefix(const LogFile &other, uint64_t length) const {
+    if (m_fd < 0 || other.m_fd < 0) return false;
+    auto mine = std::make_unique_for_overwrite<char[]>(kCompareBlock);
+    auto theirs = std::make_unique_for_overwrite<char[]>(kCompareBlock);
+    for (uint64_t at = 0; at < length;) {
+        const std::size_t n = static_cast<std::size_t>(std::min<uint64_t>(kCompareBlock, length - at));
+        if (!readAt(m_fd, mine.get(), n, at) || !readAt(other.m_fd, theirs.get(), n, at) ||
+            std::memcmp(mine.get(), theirs.get(), n) != 0)
+            return false;
+        at += n;
+    }
+    return true;
+}
+
+void LogFile::continueAt(const FileKey &key, uint64_t dataStart, uint64_t position, const StreamHash &consumed,
+                         bool lineStart) {
+    m_key = key;
+    m_dataStart = dataStart;
+    m_pos = position;
+    m_consumed = consumed;
+    m_consumedKnown = true;
+    m_lineStart = lineStart;
     m_headPending = false;
     m_scanned = 0;
     dropBuffer();

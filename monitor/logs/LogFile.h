@@ -21,8 +21,9 @@
 namespace tarmin::monitor::detail {
 
 // What identifies the content of a log file: its first record's time and a
-// hash of the first record line. A file found again under another name, or a
-// copy of a file, has the same key and is not read twice.
+// hash of the first record line. A file found again under another name has
+// the same key; a file with the same key is a copy only when its bytes match
+// (vfiles).
 struct FileKey {
     std::time_t firstTime = 0;
     uint64_t hash = 0;
@@ -49,6 +50,29 @@ enum class ProbeResult { Ok, CannotOpen, Empty, NoRecord };
 inline constexpr std::size_t kMaxWholeLine = 64u << 20;
 // Longest header or first record looked at when a file is queued.
 inline constexpr std::size_t kMaxProbeLine = 1u << 20;
+
+// A hash of a byte stream that does not depend on how the stream is cut into
+// pieces: the bytes a file has handed out, compared with the first bytes of
+// another file. Seeded once per process, so that a file cannot be made to
+// match another's bytes without holding them.
+class StreamHash {
+public:
+    StreamHash();
+    void update(const char *data, std::size_t length);
+    // The hash of the bytes so far (the stream may go on).
+    uint64_t value() const;
+    uint64_t length() const { return m_length; }
+
+private:
+    void mix(uint64_t word) {
+        m_h = (m_h ^ (word * 0x9E3779B97F4A7C15ull));
+        m_h = ((m_h << 31) | (m_h >> 33)) * 0xBF58476D1CE4E5B9ull;
+    }
+    uint64_t m_h;
+    uint64_t m_length = 0;
+    uint64_t m_tail = 0;
+    unsigned m_tailLength = 0;
+};
 
 class LogFile {
 public:
@@ -94,6 +118,7 @@ public:
     }
     // Consumes a chunk returned by peekChunk.
     void consume(std::size_t length, ChunkEnd how) {
+        m_consumed.update(m_buf.get() + (m_pos - m_bufOff), length);
         m_pos += length;
         m_scanned = 0;
         m_lineStart = how != ChunkEnd::Limit;
@@ -123,6 +148,23 @@ public:
     // (the writer rewrote it in place): reading restarts at its first record.
     void restartFrom(LogFile &probed);
 
+    // The bytes handed out so far: a hash of the file's bytes from its start
+    // to the read position. Unknown once the writer cut the file back to a
+    // point before the read position.
+    bool consumedKnown() const { return m_consumedKnown && m_consumed.length() == m_pos; }
+    const StreamHash &consumed() const { return m_consumed; }
+    // The hash of the file's first `length` bytes as they are now (read
+    // through the open descriptor); false when the file is shorter.
+    bool prefixHash(uint64_t length, uint64_t &out) const;
+    // Whether the first `length` bytes of both open files are equal.
+    bool samePrefix(const LogFile &other, uint64_t length) const;
+    // The size of the open file now; false when it cannot be told.
+    bool currentSize(uint64_t &out) const;
+    // Reads on from where another file with the same content stopped: this
+    // file is a copy of it holding what it no longer has.
+    void continueAt(const FileKey &key, uint64_t dataStart, uint64_t position, const StreamHash &consumed,
+                    bool lineStart);
+
     // Descriptor handling.
     bool isOpen() const { return m_fd >= 0; }
     // Opens the file again by its path; false when it is gone or the path now
@@ -136,6 +178,7 @@ public:
     // Bookkeeping of the file set.
     unsigned refs = 0;        // entries referring to the file
     bool done = false;        // read to its end and no longer queued
+    bool restOfContentTaken = false; // a copy reads on from where this file was cut back
     std::list<LogFile *>::iterator lruPos{};
     bool inLru = false;
 
@@ -159,6 +202,8 @@ private:
     // has not been read yet.
     bool m_headPending = false;
     FileKey m_key;
+    StreamHash m_consumed;
+    bool m_consumedKnown = true;
     LocalTimeConverter *m_conv = nullptr;
 
     std::unique_ptr<char[]> m_buf;

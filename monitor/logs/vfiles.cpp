@@ -52,12 +52,23 @@ std::string formatTime(std::time_t t) {
 
 } // namespace
 
+// The content of a file that was cut back: where reading had come to, and a
+// hash of the bytes up to there.
+struct vfiles::LostTail {
+    detail::FileKey key;
+    uint64_t dataStart = 0;
+    uint64_t position = 0;
+    detail::StreamHash consumed;
+    bool lineStart = true;
+};
+
 struct vfiles::PathState {
     dev_t dev = 0;
     ino_t ino = 0;
     off_t size = -1;
     int64_t mtime = 0;
     int result = -1; // what insert returned for the file as it was then
+    LogFile *copyOf = nullptr; // the file this one was found to be a copy of
 
     bool sameAs(const struct stat &st) const {
         return dev == st.st_dev && ino == st.st_ino && size == st.st_size && mtime == mtimeNs(st);
@@ -169,47 +180,131 @@ int vfiles::insertChecked(const std::string &path, const struct stat &st) {
     TMN_DLOG(kDiagDetail, "1st rec: %s", firstRecord.c_str());
     state->remember(st, 0);
 
-    auto known = m_byKey.find(probed->key().hash);
-    if (known != m_byKey.end()) {
-        // Content seen before: the same file (perhaps renamed, perhaps with
-        // lines appended since it was read to its end), or a copy of one.
-        LogFile *f = known->second;
-        if (f->device() == probed->device() && f->inode() == probed->inode()) {
-            f->setPath(path);
-            // Lines appended after the file was read to its end; when it cannot
-            // be opened now, the next load looks again.
-            if (f->done && static_cast<uint64_t>(st.st_size) > f->position() && !requeueGrown(f))
-                state->size = -1;
-        }
-        return 0;
-    }
-
     auto sameInode = m_byInode.find(inodeKey(probed->device(), probed->inode()));
     if (sameInode != m_byInode.end()) {
-        // The writer rewrote a file in place: its new content is read from
-        // its first record, once.
         LogFile *f = sameInode->second;
+        if (f->key() == probed->key()) {
+            // The same file, perhaps renamed, perhaps with lines appended since
+            // it was read to its end; when it cannot be opened now, the next
+            // load looks again.
+            f->setPath(path);
+            if (f->done && static_cast<uint64_t>(st.st_size) > f->position() && !requeueGrown(f))
+                state->size = -1;
+            return 0;
+        }
+        // The writer rewrote the file in place: its new content is read from
+        // its first record, once.
+        std::optional<LostTail> tail = tailOf(*f);
         f->setPath(path);
         f->restartFrom(*probed);
-        m_byKey[f->key().hash] = f;
+        m_byKey.emplace(f->key().hash, f);
         TMN_DLOG(kDiagDetail, "rewritten: %s", path.c_str());
         if (f->done) {
             f->done = false;
             queue(f->key().firstTime, f, insertionFloor());
         }
+        contentCut(f, std::move(tail));
         return 0;
     }
 
-    LogFile *f = probed.release();
+    // Content seen before in another file: a copy of it, a copy holding the
+    // rest of a file cut back since, or another file that starts alike.
+    const auto candidates = m_byKey.equal_range(probed->key().hash);
+    std::vector<LogFile *> originals;
+    for (auto it = candidates.first; it != candidates.second; ++it)
+        if (it->second->key() == probed->key() &&
+            std::find(originals.begin(), originals.end(), it->second) == originals.end())
+            originals.push_back(it->second);
+    for (LogFile *original : originals) {
+        switch (checkCopy(*probed, static_cast<uint64_t>(st.st_size), *original)) {
+        case CopyCheck::CopyOfIntact:
+            TMN_DLOG(kDiagDetail, "copy: %s", path.c_str());
+            state->copyOf = original;
+            return 0;
+        case CopyCheck::HoldsTheRest: {
+            std::optional<LostTail> tail = tailOf(*original);
+            original->restOfContentTaken = true;
+            adoptCopy(std::move(probed), *tail);
+            return 0;
+        }
+        case CopyCheck::NotCopy: break;
+        }
+    }
+    for (auto tail = m_lostTails.begin(); tail != m_lostTails.end(); ++tail)
+        if (holdsTheRest(*probed, *tail)) {
+            const LostTail found = *tail;
+            m_lostTails.erase(tail);
+            adoptCopy(std::move(probed), found);
+            return 0;
+        }
+
+    LogFile *f = probed.get();
+    addFile(std::move(probed));
+    queue(f->key().firstTime, f, insertionFloor());
+    return 0;
+}
+
+void vfiles::addFile(std::unique_ptr<LogFile> file) {
+    LogFile *f = file.release();
     m_files.emplace_back(f);
-    m_byKey[f->key().hash] = f;
+    m_byKey.emplace(f->key().hash, f);
     m_byInode[inodeKey(f->device(), f->inode())] = f;
     ++m_openCount;
     m_lru.push_back(f);
     f->lruPos = std::prev(m_lru.end());
     f->inLru = true;
-    queue(f->key().firstTime, f, insertionFloor());
-    return 0;
+}
+
+std::optional<vfiles::LostTail> vfiles::tailOf(const LogFile &file) const {
+    if (!file.consumedKnown() || file.restOfContentTaken) return std::nullopt;
+    return LostTail{file.key(), file.dataStart(), file.position(), file.consumed(), file.atLineStart()};
+}
+
+vfiles::CopyCheck vfiles::checkCopy(LogFile &candidate, uint64_t candidateSize, LogFile &original) {
+    if (!original.consumedKnown() || original.restOfContentTaken) return CopyCheck::NotCopy;
+    const std::optional<LostTail> tail = tailOf(original);
+    // The original still holds what was read from it: the candidate is a copy
+    // when its bytes are the original's as far as both go.
+    uint64_t originalSize = 0, readHash = 0;
+    if (ensureOpen(&original) && original.currentSize(originalSize) && originalSize >= original.position() &&
+        original.prefixHash(original.position(), readHash) && readHash == original.consumed().value())
+        return candidate.samePrefix(original, std::min(originalSize, candidateSize)) ? CopyCheck::CopyOfIntact
+                                                                                    : CopyCheck::NotCopy;
+    // The original was cut back: a candidate whose bytes match up to where
+    // the original had been read holds the rest.
+    return holdsTheRest(candidate, *tail) ? CopyCheck::HoldsTheRest : CopyCheck::NotCopy;
+}
+
+bool vfiles::holdsTheRest(LogFile &candidate, const LostTail &tail) {
+    uint64_t hash = 0;
+    return candidate.key() == tail.key && candidate.prefixHash(tail.position, hash) && hash == tail.consumed.value();
+}
+
+void vfiles::adoptCopy(std::unique_ptr<LogFile> copy, const LostTail &tail) {
+    TMN_DLOG(kDiagDetail, "rest in copy: %s", copy->path().c_str());
+    LogFile *f = copy.get();
+    f->continueAt(tail.key, tail.dataStart, tail.position, tail.consumed, tail.lineStart);
+    addFile(std::move(copy));
+    std::time_t t;
+    if (!f->timeAtPosition(m_conv, t)) t = m_count > 0 ? entry(0).m_tCreationTime : m_lastPassed;
+    queue(t, f, insertionFloor());
+}
+
+void vfiles::contentCut(LogFile *file, std::optional<LostTail> tail) {
+    file->restOfContentTaken = false;
+    if (!tail) return;
+    // A copy found before the cut may hold the rest.
+    for (auto &[path, state] : m_byPath) {
+        if (state->copyOf != file) continue;
+        auto copy = std::make_unique<LogFile>(path);
+        makeRoomForDescriptor(nullptr);
+        if (copy->probe(m_conv) == ProbeResult::Ok && holdsTheRest(*copy, *tail)) {
+            state->copyOf = nullptr;
+            adoptCopy(std::move(copy), *tail);
+            return;
+        }
+    }
+    m_lostTails.push_back(*tail);
 }
 
 std::size_t vfiles::insertionFloor() const {
@@ -387,9 +482,11 @@ bool vfiles::nextChunk(std::size_t limit, std::string_view &chunk, bool &lineFee
         // is not complete yet: it is handed out once it is.
         if (got && how == ChunkEnd::EndOfFile && f->writerHoldsLock()) got = false;
         if (!got) {
+            std::optional<LostTail> tail = tailOf(*f);
             if (f->handleTruncation(m_conv)) {
                 TMN_DLOG(kDiagDetail, "truncated: %s", f->path().c_str());
-                m_byKey[f->key().hash] = f;
+                m_byKey.emplace(f->key().hash, f);
+                contentCut(f, std::move(tail));
                 continue;
             }
             if (last) {
@@ -484,6 +581,7 @@ void vfiles::releaseAll() {
     m_lastTouched = nullptr;
     m_openCount = 0;
     m_byKey.clear();
+    m_lostTails.clear();
     m_byInode.clear();
     m_byPath.clear();
     m_files.clear();

@@ -12,8 +12,11 @@
 // Reading continues where it stopped: a later load() queues the files created
 // since, and a later fgets() returns the lines appended since, also to files
 // that had been read to their end. No line is handed out twice and none is
-// skipped: a file that is found again (same content under another name, or a
-// copy) is not queued again, a file truncated or rewritten by its writer is
+// skipped: a file that is found again under another name is not queued again,
+// nor is a copy of a file (its bytes match the file's as far as both go; a
+// file that merely starts with the same record is read), a copy made just
+// before its file was truncated (copy-and-truncate rotation) is read on from
+// where the file had been read, a file truncated or rewritten by its writer is
 // followed, and a line that its writer is still writing (the writer holds an
 // advisory lock on the file and the line has no line feed yet) is handed out
 // once it is complete.
@@ -47,6 +50,7 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -153,6 +157,17 @@ private:
     void makeRoomForDescriptor(detail::LogFile *keep);
     bool requeueGrown(detail::LogFile *file);
     int insertChecked(const std::string &path, const struct stat &st);
+    // Copies: a file whose first record is another's is a copy of it when its
+    // bytes match the other's; a copy of content whose file was cut back
+    // holds what was not read from it yet.
+    enum class CopyCheck { NotCopy, CopyOfIntact, HoldsTheRest };
+    CopyCheck checkCopy(detail::LogFile &candidate, uint64_t candidateSize, detail::LogFile &original);
+    struct LostTail;
+    bool holdsTheRest(detail::LogFile &candidate, const LostTail &tail);
+    void adoptCopy(std::unique_ptr<detail::LogFile> copy, const LostTail &tail);
+    std::optional<LostTail> tailOf(const detail::LogFile &file) const;
+    void contentCut(detail::LogFile *file, std::optional<LostTail> tail);
+    void addFile(std::unique_ptr<detail::LogFile> file);
     void releaseAll();
     void traceEntries() const;
 
@@ -173,7 +188,10 @@ private:
     // Every file seen since the last clear, and how to find it again: by the
     // hash of its first record (content), by device and inode, by path.
     std::vector<std::unique_ptr<detail::LogFile>> m_files;
-    std::unordered_map<uint64_t, detail::LogFile *> m_byKey;
+    std::unordered_multimap<uint64_t, detail::LogFile *> m_byKey;
+    // Content whose file was cut back (copy-and-truncate rotation) before all
+    // of it was read: a copy found later is read on from there.
+    std::vector<LostTail> m_lostTails;
     std::map<std::pair<uint64_t, uint64_t>, detail::LogFile *> m_byInode;
     std::unordered_map<std::string, std::unique_ptr<PathState>> m_byPath;
 

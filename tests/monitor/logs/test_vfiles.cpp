@@ -23,6 +23,7 @@ const std::string D = "05/03/2024";
 
 std::vector<std::string> V(std::initializer_list<const char *> l) { return {l.begin(), l.end()}; }
 
+
 // Runs work on another thread and gives its result; false in `hung` when it
 // did not end within seconds. A reader stuck opening the pipe is then let go
 // (a writer opens and closes the pipe), so the test ends either way.
@@ -314,6 +315,77 @@ TEST(VfilesRefresh, RenamedOrCopiedFileIsNotReadAgain) {
     appendText(dir / "tarmin-gw-a-old.csv", errLine(D, "09:00:02", "a3"));
     set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
     EXPECT_EQ(tags(readAll(set)), V({"a3"}));
+}
+
+// A file that merely starts with another's first record is no copy of it:
+// its own lines are read, whether it comes after the other was read or in the
+// same load.
+TEST(VfilesRefresh, FileStartingWithTheSameRecordIsReadWhenItsBytesDiffer) {
+    auto dir = make_temp_dir();
+    const std::string first = errLine(D, "09:00:00", "same");
+    writeLog(dir / "tarmin-gw-a.csv", {first, errLine(D, "09:00:01", "a2")});
+    vfiles set;
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"same", "a2"}));
+    writeLog(dir / "tarmin-gw-b.csv", {first, errLine(D, "09:00:02", "b2")});
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(set)), V({"same", "b2"}));
+
+    auto other = make_temp_dir();
+    writeLog(other / "tarmin-gw-a.csv", {first, errLine(D, "09:00:01", "a2")});
+    writeLog(other / "tarmin-gw-b.csv", {first, errLine(D, "09:00:02", "b2")});
+    fs::copy_file(other / "tarmin-gw-a.csv", other / "tarmin-gw-c.csv"); // a true copy
+    vfiles both;
+    both.load(dirOf(other).c_str(), "tarmin-gw", 0);
+    EXPECT_EQ(tags(readAll(both)), V({"same", "same", "a2", "b2"}));
+}
+
+// Copy-and-truncate rotation: the writer's file is copied, then emptied and
+// started again. The lines written after the last reading are read from the
+// copy, whichever is noticed first and whatever the copy is called.
+TEST(VfilesRefresh, CopyAndTruncateRotationLosesNothing) {
+    enum class Order { CopyFirst, CopyLast, TruncationReadFirst, CopySeenBeforeTruncation };
+    for (const char *copyName : {"tarmin-gw-0.csv", "tarmin-gw-b.csv"})
+        for (Order order : {Order::CopyFirst, Order::CopyLast, Order::TruncationReadFirst,
+                            Order::CopySeenBeforeTruncation}) {
+            SCOPED_TRACE(std::string(copyName) + " " + std::to_string(static_cast<int>(order)));
+            auto dir = make_temp_dir();
+            const auto log = dir / "tarmin-gw-a.csv";
+            writeLog(log, {errLine(D, "09:00:00", "a1"), errLine(D, "09:00:01", "a2")});
+            vfiles set;
+            set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+            EXPECT_EQ(tags(readAll(set)), V({"a1", "a2"}));
+            appendText(log, errLine(D, "09:00:02", "a3") + errLine(D, "09:00:03", "a4"));
+            fs::copy_file(log, dir / copyName);
+            if (order == Order::CopySeenBeforeTruncation) {
+                // The copy of a file still whole is a copy: the file's new
+                // lines are queued from the file itself.
+                set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+            }
+            writeLog(log, {errLine(D, "10:00:00", "n1")}); // emptied and started again, in place
+            if (order == Order::TruncationReadFirst || order == Order::CopySeenBeforeTruncation) {
+                auto early = tags(readAll(set));
+                set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+                auto later = tags(readAll(set));
+                early.insert(early.end(), later.begin(), later.end());
+                std::sort(early.begin(), early.end());
+                EXPECT_EQ(early, V({"a3", "a4", "n1"}));
+                continue;
+            }
+            if (order == Order::CopyLast) {
+                fs::path hidden = dir / "hidden";
+                fs::rename(dir / copyName, hidden);
+                set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+                fs::rename(hidden, dir / copyName);
+            }
+            set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+            auto lines = tags(readAll(set));
+            std::sort(lines.begin(), lines.end());
+            EXPECT_EQ(lines, V({"a3", "a4", "n1"}));
+            // Nothing is read twice afterwards.
+            set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+            EXPECT_TRUE(readAll(set).empty());
+        }
 }
 
 // ---- Loading and inserting ----
