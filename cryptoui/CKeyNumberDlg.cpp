@@ -33,11 +33,7 @@ CKeyNumberDlg::CKeyNumberDlg(const KeyHistory &history, int length, QWidget *par
     list_->setEditText(fromCp1251(history.current));
     list_->setMinimumContentsLength(std::min(length, 40));
 
-    auto *buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setObjectName(QStringLiteral("IDOK"));
-    buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("IDCANCEL"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox *buttons = okCancelButtons(this);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(explanation);

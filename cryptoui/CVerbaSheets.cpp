@@ -28,27 +28,7 @@ QLabel *heading(const QString &text, QWidget *parent) {
     return l;
 }
 
-// A value of the general page, named for tests.
-QLabel *value(const char *name, const QString &text, QWidget *parent) {
-    auto *l = new QLabel(text, parent);
-    l->setObjectName(QString::fromLatin1(name));
-    l->setTextFormat(Qt::PlainText);
-    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    l->setWordWrap(true);
-    return l;
-}
-
 QString when(const QZ_FILETIME &ft) { return fromCp1251(fileTimeText(ft.dwLowDateTime, ft.dwHighDateTime, 5)); }
-
-// OK and Cancel, without Apply and Help.
-void addSheetButtons(QDialog *sheet, QVBoxLayout *layout) {
-    auto *buttons = new QDialogButtonBox(sheet);
-    buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setObjectName(QStringLiteral("IDOK"));
-    buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("IDCANCEL"));
-    QObject::connect(buttons, &QDialogButtonBox::accepted, sheet, &QDialog::accept);
-    QObject::connect(buttons, &QDialogButtonBox::rejected, sheet, &QDialog::reject);
-    layout->addWidget(buttons);
-}
 
 void addFields(CFieldsPage *page, const std::vector<VerbaField> &fields) {
     for (const VerbaField &f : fields) page->addField(fromCp1251(f.name), fromCp1251(f.value));
@@ -115,7 +95,7 @@ CVerbaCertSheet::CVerbaCertSheet(const TMN_VERBA_CERT *owner, const TMN_VERBA_CE
         {"Сертификат действителен с:", "CertFrom", when(cert.Times[TMN_VERBA_TIME_START])},
         {"Сертификат действителен по:", "CertTo", when(cert.Times[TMN_VERBA_TIME_CERT_END])},
     };
-    for (const auto &r : rows) form->addRow(QString::fromUtf8(r.label), value(r.name, r.text, general));
+    for (const auto &r : rows) form->addRow(QString::fromUtf8(r.label), valueLabel(r.name, r.text, general));
     auto *emails = new QTreeWidget(general);
     emails->setObjectName(QStringLiteral("emails"));
     emails->setRootIsDecorated(false);
@@ -152,7 +132,7 @@ CVerbaCertSheet::CVerbaCertSheet(const TMN_VERBA_CERT *owner, const TMN_VERBA_CE
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(tabs);
-    addSheetButtons(this, layout);
+    layout->addWidget(okCancelButtons(this)); // without Apply and Help
     resize(560, 480);
 }
 
@@ -164,11 +144,11 @@ CVerbaCrlSheet::CVerbaCrlSheet(const TMN_VERBA_CRL &crl, const std::vector<std::
 
     auto *general = new QWidget(tabs);
     auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("Издатель:"), value("Issuer", fromCp1251(crl.Issuer), general));
-    form->addRow(QStringLiteral("Вступает в силу:"), value("ThisUpdate", when(crl.Time), general));
+    form->addRow(QStringLiteral("Издатель:"), valueLabel("Issuer", fromCp1251(crl.Issuer), general));
+    form->addRow(QStringLiteral("Вступает в силу:"), valueLabel("ThisUpdate", when(crl.Time), general));
     // The record has no time of the next list: the line stays hidden.
     auto *nextLabel = new QLabel(QStringLiteral("Следующее обновление:"), general);
-    auto *next = value("NextUpdate", {}, general);
+    auto *next = valueLabel("NextUpdate", {}, general);
     form->addRow(nextLabel, next);
     nextLabel->hide();
     next->hide();
@@ -180,7 +160,7 @@ CVerbaCrlSheet::CVerbaCrlSheet(const TMN_VERBA_CRL &crl, const std::vector<std::
     for (const std::string &s : serials) list->addTopLevelItem(new QTreeWidgetItem({fromCp1251(s)}));
     auto *countRow = new QFormLayout;
     countRow->addRow(QStringLiteral("Всего отозвано сертификатов:"),
-                     value("Count", QString::asprintf("%d", static_cast<int>(serials.size())), general));
+                     valueLabel("Count", QString::asprintf("%d", static_cast<int>(serials.size())), general));
     auto *generalLayout = new QVBoxLayout(general);
     generalLayout->addWidget(heading(QStringLiteral("Сведения о списке отозванных сертификатов"), general));
     generalLayout->addLayout(form);
@@ -199,6 +179,6 @@ CVerbaCrlSheet::CVerbaCrlSheet(const TMN_VERBA_CRL &crl, const std::vector<std::
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(tabs);
-    addSheetButtons(this, layout);
+    layout->addWidget(okCancelButtons(this)); // without Apply and Help
     resize(480, 440);
 }

@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDialogButtonBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QThread>
@@ -108,6 +110,25 @@ int showMessageBox(const QString &text, const QString &caption, uint32_t flags, 
         if (b.button == clicked) return b.answer;
     // Closed with Escape or the window's close button: the box's cancelling answer.
     return (flags & 0xFu) == TMN_MB_YESNO ? TMN_IDNO : (flags & 0xFu) == TMN_MB_OK ? TMN_IDOK : TMN_IDCANCEL;
+}
+
+QDialogButtonBox *okCancelButtons(QDialog *dialog, bool withCancel) {
+    auto *buttons = new QDialogButtonBox(dialog);
+    buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setObjectName(QStringLiteral("IDOK"));
+    if (withCancel)
+        buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("IDCANCEL"));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, dialog, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::reject);
+    return buttons;
+}
+
+QLabel *valueLabel(const char *name, const QString &text, QWidget *parent) {
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setTextFormat(Qt::PlainText);
+    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    l->setWordWrap(true);
+    return l;
 }
 
 UiScope::UiScope() {

@@ -12,6 +12,8 @@
 #include <string>
 
 class QDialog;
+class QDialogButtonBox;
+class QLabel;
 class QWidget;
 
 #define QZVOUI_CXX __attribute__((visibility("default")))
@@ -64,6 +66,14 @@ private:
     bool ok_ = false;
     bool owns_ = false;
 };
+
+// The buttons "OK" and "Отмена" (or "OK" alone) of a dialog, wired to accept
+// and reject, named IDOK and IDCANCEL for tests.
+QZVOUI_CXX QDialogButtonBox *okCancelButtons(QDialog *dialog, bool withCancel = true);
+
+// A value shown on a dialog page: plain text, selectable, wrapped, with an
+// object name for tests.
+QZVOUI_CXX QLabel *valueLabel(const char *name, const QString &text, QWidget *parent);
 
 // The active window, to own a dialog (null when there is none).
 QZVOUI_CXX QWidget *activeOwner();

@@ -1,5 +1,6 @@
 #include "ui/CInitDlg.h"
 
+#include "cryptoui/ui_session.h"
 #include "ui/ui_common.h"
 
 #include <QApplication>
@@ -79,9 +80,7 @@ CInitDlg::CInitDlg(const QString &text1, const QString &text2, int status, QWidg
     auto *manager = new QPushButton(QStringLiteral("Менеджер сертификатов..."), this);
     manager->setObjectName(QStringLiteral("Manager"));
     manager->hide();
-    auto *buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setObjectName(QStringLiteral("IDOK"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    QDialogButtonBox *buttons = tarmin::qzvoui::okCancelButtons(this, false);
 
     auto *statusRow = new QHBoxLayout;
     statusRow->addWidget(icon, 0, Qt::AlignTop);

@@ -75,11 +75,7 @@ CNotifyStatusDlg::CNotifyStatusDlg(const TmnNotifyHeader &header, const std::vec
                                                                            : QStringLiteral("OK")));
     }
 
-    auto *buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setObjectName(QStringLiteral("IDOK"));
-    buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("IDCANCEL"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox *buttons = tarmin::qzvoui::okCancelButtons(this);
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(heading);

@@ -21,17 +21,9 @@
 
 using namespace tarmin::tmnui;
 using tarmin::qzvoui::fromCp1251;
+using tarmin::qzvoui::valueLabel;
 
 namespace {
-
-QLabel *valueLabel(const char *name, const QString &text, QWidget *parent) {
-    auto *l = new QLabel(text, parent);
-    l->setObjectName(QString::fromLatin1(name));
-    l->setTextFormat(Qt::PlainText);
-    l->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    l->setWordWrap(true);
-    return l;
-}
 
 QLabel *iconLabel(const char *name, StatusIcon kind, QWidget *parent) {
     auto *l = new QLabel(parent);
@@ -256,11 +248,7 @@ CResultSheet::CResultSheet(MhaContext *context, const ProcessResult &r, QWidget 
     details->setObjectName(QStringLiteral("DetailsPage"));
     tabs->addTab(general, QStringLiteral("Общие"));
     tabs->addTab(details, QStringLiteral("Состав"));
-    auto *buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setObjectName(QStringLiteral("IDOK"));
-    buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("IDCANCEL"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox *buttons = tarmin::qzvoui::okCancelButtons(this);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(tabs);
     layout->addWidget(buttons);

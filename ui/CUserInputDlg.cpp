@@ -1,5 +1,6 @@
 #include "ui/CUserInputDlg.h"
 
+#include "cryptoui/ui_session.h"
 #include "include/tmnui.h"
 
 #include <QCheckBox>
@@ -21,11 +22,7 @@ CUserInputDlg::CUserInputDlg(uint32_t flags, QWidget *parent) : QDialog(parent) 
     encrypted_->setChecked(flags & (TMN_INPUT_ENCRYPT | TMN_INPUT_ENCRYPT_FIXED));
     encrypted_->setEnabled(!(flags & TMN_INPUT_ENCRYPT_FIXED));
 
-    auto *buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setObjectName(QStringLiteral("IDOK"));
-    buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("IDCANCEL"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox *buttons = tarmin::qzvoui::okCancelButtons(this);
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("Отправляемое сообщение должно быть:"), this));
     layout->addWidget(signed_);

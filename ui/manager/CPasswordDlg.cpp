@@ -1,5 +1,7 @@
 #include "ui/manager/CPasswordDlg.h"
 
+#include "cryptoui/ui_session.h"
+
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLabel>
@@ -25,11 +27,7 @@ CPasswordDlg::CPasswordDlg(const QString &prompt, bool confirm, QWidget *parent)
     }
     problem_ = new QLabel(this);
     problem_->setObjectName(QStringLiteral("Problem"));
-    auto *buttons = new QDialogButtonBox(this);
-    buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole)->setObjectName(QStringLiteral("IDOK"));
-    buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("IDCANCEL"));
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    QDialogButtonBox *buttons = tarmin::qzvoui::okCancelButtons(this);
     auto *layout = new QVBoxLayout(this);
     auto *text = new QLabel(prompt, this);
     text->setWordWrap(true);
