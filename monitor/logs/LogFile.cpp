@@ -137,6 +137,25 @@ bool LogFile::reopen() {
     return true;
 }
 
+bool LogFile::limitBuffer(std::size_t size) {
+    m_firstBuffer = size;
+    if (m_bufCap <= size) return false;
+    if (m_pos < m_bufOff || m_pos > m_bufOff + m_bufLen) {
+        dropBuffer();
+        return true;
+    }
+    const std::size_t start = static_cast<std::size_t>(m_pos - m_bufOff);
+    const std::size_t unread = m_bufLen - start;
+    if (unread > size) return false;
+    auto smaller = std::make_unique_for_overwrite<char[]>(size);
+    if (unread) std::memcpy(smaller.get(), m_buf.get() + start, unread);
+    m_buf = std::move(smaller);
+    m_bufCap = size;
+    m_bufOff = m_pos;
+    m_bufLen = unread;
+    return true;
+}
+
 bool LogFile::fill(std::size_t limit) {
     if (m_fd < 0) return false;
     std::size_t start = static_cast<std::size_t>(m_pos - m_bufOff);

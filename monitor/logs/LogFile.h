@@ -165,6 +165,13 @@ public:
     void continueAt(const FileKey &key, uint64_t dataStart, uint64_t position, const StreamHash &consumed,
                     bool lineStart);
 
+    // Keeps the reading buffer at most `size` bytes while the file waits in
+    // the queue (the bytes not read yet are kept; a buffer holding more of
+    // them stays as it is) and makes it the size of the next buffer. True
+    // when the buffer was replaced (views into it are gone).
+    bool limitBuffer(std::size_t size);
+    std::size_t bufferCapacity() const { return m_bufCap; }
+
     // Descriptor handling.
     bool isOpen() const { return m_fd >= 0; }
     // Opens the file again by its path; false when it is gone or the path now

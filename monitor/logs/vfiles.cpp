@@ -27,6 +27,11 @@ std::size_t softDescriptorLimit() {
     return static_cast<std::size_t>(rl.rlim_cur);
 }
 
+// Reading buffers of the files waiting in the queue, together.
+constexpr std::size_t kWaitingBufferBudget = 16u << 20;
+constexpr std::size_t kMinWaitingBuffer = 4u << 10;
+constexpr std::size_t kMaxWaitingBuffer = 64u << 10;
+
 std::size_t budgetForLimit(std::size_t limit) { return std::clamp<std::size_t>(limit / 8, 4, 4096); }
 
 std::string directoryWithSlash(const char *directory) {
@@ -307,6 +312,14 @@ void vfiles::contentCut(LogFile *file, std::optional<LostTail> tail) {
     m_lostTails.push_back(*tail);
 }
 
+std::size_t vfiles::waitingBufferShare() const {
+    // Files that take turns line by line each keep a buffer while they wait:
+    // together they hold no more than the budget (each at least a few lines'
+    // worth, at most the usual buffer).
+    return std::clamp<std::size_t>(kWaitingBufferBudget / std::max<std::size_t>(m_count, 1), kMinWaitingBuffer,
+                                   kMaxWaitingBuffer);
+}
+
 std::size_t vfiles::insertionFloor() const {
     // Pieces of a long line being handed out are not interrupted.
     return m_count > 0 && !entry(0).m_fhFile->atLineStart() ? 1 : 0;
@@ -503,8 +516,9 @@ bool vfiles::nextChunk(std::size_t limit, std::string_view &chunk, bool &lineFee
             if (f->chunkTime(m_conv, c, t)) {
                 if (entry(1).m_tCreationTime < t) {
                     // A later line than the next file's: the file waits in
-                    // the queue at this line's time.
-                    requeueCurrent(t, c.data());
+                    // the queue at this line's time, with no more buffer
+                    // than its share while files take turns.
+                    requeueCurrent(t, f->limitBuffer(waitingBufferShare()) ? nullptr : c.data());
                     continue;
                 }
             }

@@ -9,6 +9,10 @@
 #include <fcntl.h>
 #include <future>
 #include <gtest/gtest.h>
+#include <malloc.h>
+#if defined(__SANITIZE_ADDRESS__)
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+#endif
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,6 +27,14 @@ const std::string D = "05/03/2024";
 
 std::vector<std::string> V(std::initializer_list<const char *> l) { return {l.begin(), l.end()}; }
 
+// Bytes the process holds from the allocator now.
+std::size_t allocatedBytes() {
+#if defined(__SANITIZE_ADDRESS__)
+    return __sanitizer_get_current_allocated_bytes();
+#else
+    return mallinfo2().uordblks;
+#endif
+}
 
 // Runs work on another thread and gives its result; false in `hung` when it
 // did not end within seconds. A reader stuck opening the pipe is then let go
@@ -716,6 +728,37 @@ TEST(VfilesRobust, OneMegabyteLine) {
         EXPECT_EQ(all, big + errLine(D, "09:00:01", "after"));
         EXPECT_EQ(pieces, static_cast<int>((big.size() + 4094) / 4095) + 1);
     }
+}
+
+// Thousands of files whose lines interleave, all open at once: the files
+// waiting their turn do not each hold a full reading buffer.
+TEST(VfilesRobust, InterleavedFilesShareTheirBufferMemory) {
+    auto dir = make_temp_dir();
+    constexpr int kFiles = 3000;
+    for (int k = 0; k < kFiles; ++k) {
+        std::string lines;
+        for (int round = 0; round < 3; ++round) {
+            char time[16];
+            const int second = round * kFiles + k;
+            std::snprintf(time, sizeof time, "%02d:%02d:%02d", 8 + second / 3600, second / 60 % 60, second % 60);
+            lines += errLine(D, time, std::to_string(second));
+        }
+        char name[32];
+        std::snprintf(name, sizeof name, "tarmin-gw%05d.csv", k);
+        writeText(dir / name, kErrorsHeader + lines);
+    }
+    vfiles set;
+    set.setDescriptorBudget(kFiles + 100);
+    const std::size_t before = allocatedBytes();
+    set.load(dirOf(dir).c_str(), "tarmin-gw", 0);
+    std::string line;
+    for (int i = 0; i < kFiles + kFiles / 2; ++i) ASSERT_TRUE(set.getline(line));
+    const std::size_t held = allocatedBytes() - before;
+    EXPECT_LT(held, 40u << 20) << held;
+    int read = kFiles + kFiles / 2;
+    while (set.getline(line)) ++read;
+    EXPECT_EQ(read, 3 * kFiles);
+    EXPECT_EQ(tags({line}), V({std::to_string(3 * kFiles - 1).c_str()}));
 }
 
 // ---- Diagnostics ----
