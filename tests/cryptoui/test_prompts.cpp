@@ -11,6 +11,8 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QApplication>
 #include <QPushButton>
 #include <QTimer>
 
@@ -268,6 +270,46 @@ TEST_F(SaveAs, CancelLeavesTheNameAsItWas) {
     EXPECT_EQ(ask(name, nullptr), 2);
     EXPECT_STREQ(name, "before");
     EXPECT_EQ(TMN_GetNameFileSaveAs(nullptr, nullptr, nullptr, nullptr, nullptr, nullptr), 2);
+}
+
+} // namespace
+
+namespace {
+
+// Without a hook the box runs its own loop: the button the operator presses
+// comes back as the system's answer, and closing it gives the cancelling one.
+TEST(MessageBoxButtons, TheRealBoxAnswersWithTheButtonPressed) {
+    const struct {
+        uint32_t flags;
+        const char *press; // null: closed with Escape
+        int answer;
+    } cases[] = {
+        {TMN_MB_YESNO, "Нет", TMN_IDNO},          {TMN_MB_YESNO, "Да", TMN_IDYES},
+        {TMN_MB_OKCANCEL, "Отмена", TMN_IDCANCEL}, {TMN_MB_OKCANCEL, "OK", TMN_IDOK},
+        {TMN_MB_OKCANCEL, nullptr, TMN_IDCANCEL},  {TMN_MB_OK, nullptr, TMN_IDOK},
+    };
+    for (const auto &c : cases) {
+        QStringList buttons;
+        QTimer poll;
+        poll.setInterval(5);
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !buttons.isEmpty()) return;
+            for (auto *b : box->buttons()) buttons << b->text();
+            if (!c.press) {
+                box->reject();
+                return;
+            }
+            for (auto *b : box->buttons())
+                if (b->text() == QString::fromUtf8(c.press)) b->click();
+        });
+        poll.start();
+        EXPECT_EQ(tarmin::qzvoui::showMessageBox(QStringLiteral("Вопрос"), QStringLiteral("Тармин"),
+                                                 c.flags | TMN_MB_ICONQUESTION),
+                  c.answer)
+            << c.press;
+        EXPECT_EQ(buttons.size(), (c.flags & 0xF) == TMN_MB_OK ? 1 : 2);
+    }
 }
 
 } // namespace
