@@ -7,14 +7,12 @@
 #include <QFileDialog>
 #include <QStringList>
 
-#define QZVOUI_CXX __attribute__((visibility("default")))
-
 // The system's filter form ("Text (*.txt)|*.txt|All (*.*)|*.*||") as Qt's
 // name filters: one per pair, its patterns in both letter cases (masks match
 // without regard to case, as on Windows) and "*.*" as "*".
-QZVOUI_CXX QStringList qtNameFilters(const QString &windowsFilter);
+QStringList qtNameFilters(const QString &windowsFilter);
 
-class QZVOUI_CXX CSaveAsDialog : public QFileDialog {
+class CSaveAsDialog : public QFileDialog {
     Q_OBJECT
 public:
     CSaveAsDialog(QWidget *parent, const QString &title, const QString &directory, const QString &fileName,
