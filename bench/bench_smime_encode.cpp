@@ -16,6 +16,7 @@
 
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 
 #include <cstring>
 #include <deque>
@@ -36,6 +37,27 @@ long max_rss_kb() {
 }
 
 // The host's texts (the library may turn an address type to upper case in place).
+// Wall-clock and processor time of an operation (the processor time, user
+// and system, is what the other programs of a busy machine leave alone).
+struct Cost {
+    double wall = 1e300, cpu = 1e300;
+    void best(const Cost &c) {
+        wall = std::min(wall, c.wall);
+        cpu = std::min(cpu, c.cpu);
+    }
+};
+double cpu_ms() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+Cost measure(const std::function<void()> &op) {
+    const double cpu = cpu_ms();
+    const auto start = Clock::now();
+    op();
+    return {ms_since(start), cpu_ms() - cpu};
+}
+
 // The peak resident memory an operation adds, in MB: run in a child process,
 // whose high-water mark starts at what it inherits at the fork.
 double peak_added_mb(const std::function<void()> &op) {
@@ -179,32 +201,36 @@ struct Bench : CapiBench {
             CCA_free(ctx, env.pbData);
         });
 
-        Pair t;
-        double attachment_hash = 1e300;
+        Cost ours, prims, attachment_hash;
         for (int i = 0; i < kBigRounds; ++i) {
-            t.ours = std::min(t.ours, time_ms([&] {
+            ours.best(measure([&] {
                 MhaSmime *m = must_encode(MHA_SIGN | MHA_ENCRYPT, data.data(), data.size(), body);
                 message_size = m->Length;
                 MHA_smime_free(mha, m);
             }));
-            t.ref = std::min(t.ref, time_ms([&] { primitives(all, all, sm); }));
-            attachment_hash = std::min(attachment_hash, time_ms([&] {
+            prims.best(measure([&] { primitives(all, all, sm); }));
+            attachment_hash.best(measure([&] {
                 CapiBlob hash{};
                 if (CCA_hash_mem(ctx, &all, &hash) != 0) fail(CCA_get_debug_error(ctx));
                 CCA_free(ctx, hash.pbData);
             }));
         }
-        const double ratio = t.ours / t.ref;
-        const double all_ratio = t.ours / (t.ref + attachment_hash);
+        const double ratio = ours.wall / prims.wall, cpu_ratio = ours.cpu / prims.cpu;
+        const double all_ratio = ours.wall / (prims.wall + attachment_hash.wall);
+        const double all_cpu_ratio = ours.cpu / (prims.cpu + attachment_hash.cpu);
         const double attachment_mb = kDataSize / 1048576.0;
-        std::printf("50 MB attachment, signed and encrypted, one recipient (best of %d)\n", kBigRounds);
-        std::printf("  encoder              %8.1f ms  message %zu bytes, signed message %u bytes\n", t.ours,
-                    message_size, signed_message->Length);
-        std::printf("  primitives           %8.1f ms  (hash of the data, two signatures, envelope)\n", t.ref);
-        std::printf("  ratio                %8.3f     (goal <= 1.3) %s\n", ratio, ratio <= 1.3 ? "ok" : "OVER");
-        std::printf("  attachment's hash    %8.1f ms  (its signature record's Hash-Value, a second pass)\n",
-                    attachment_hash);
-        std::printf("  ratio to all         %8.3f     (with the attachment's hash)\n", all_ratio);
+        std::printf("50 MB attachment, signed and encrypted, one recipient (best of %d; wall clock, processor)\n",
+                    kBigRounds);
+        std::printf("  encoder              %8.1f ms %8.1f ms  message %zu bytes, signed message %u bytes\n",
+                    ours.wall, ours.cpu, message_size, signed_message->Length);
+        std::printf("  primitives           %8.1f ms %8.1f ms  (hash of the data, two signatures, envelope)\n",
+                    prims.wall, prims.cpu);
+        std::printf("  ratio                %8.3f    %8.3f     (goal <= 1.3) %s\n", ratio, cpu_ratio,
+                    ratio <= 1.3 ? "ok" : "OVER");
+        std::printf("  attachment's hash    %8.1f ms %8.1f ms  (its record's Hash-Value: a second pass)\n",
+                    attachment_hash.wall, attachment_hash.cpu);
+        std::printf("  ratio to all         %8.3f    %8.3f     (the attachment's hash counted)\n", all_ratio,
+                    all_cpu_ratio);
         std::printf("  peak memory          %8.1f MB  = %.2f x the attachment (goal <= 3) %s\n", encoder_mb,
                     encoder_mb / attachment_mb, encoder_mb <= 3 * attachment_mb ? "ok" : "OVER");
         std::printf("  envelope alone       %8.1f MB  above its input of %.1f MB\n", envelope_mb,
@@ -221,23 +247,26 @@ struct Bench : CapiBench {
         // The data file: the attachment, the description and the signature file.
         const CapiBlob data_file{signed_message->Data, static_cast<uint32_t>(attachment.size() + 1024 + 400)};
 
-        Pair t;
+        Cost ours, prims;
         for (int i = 0; i < kSmallRounds; ++i) {
-            t.ours = std::min(t.ours, time_ms([&] {
+            ours.best(measure([&] {
                 for (size_t n = 0; n < kSmallMessages; ++n)
                     MHA_smime_free(mha, must_encode(MHA_SIGN | MHA_ENCRYPT, attachment.data(), attachment.size(), body));
             }));
-            t.ref = std::min(t.ref, time_ms([&] {
+            prims.best(measure([&] {
                 for (size_t n = 0; n < kSmallMessages; ++n) primitives(data_file, att, sm);
             }));
         }
-        const double ratio = t.ours / t.ref;
-        std::printf("%zu small messages (1 KB body, 10 KB attachment), signed and encrypted (best of %d)\n",
+        const double ratio = ours.wall / prims.wall, cpu_ratio = ours.cpu / prims.cpu;
+        std::printf("%zu small messages (1 KB body, 10 KB attachment), signed and encrypted (best of %d; wall "
+                    "clock, processor)\n",
                     kSmallMessages, kSmallRounds);
-        std::printf("  encoder              %8.1f ms  %.0f messages/s, %.3f ms a message\n", t.ours,
-                    kSmallMessages * 1000.0 / t.ours, t.ours / kSmallMessages);
-        std::printf("  primitives           %8.1f ms  %.3f ms a message\n", t.ref, t.ref / kSmallMessages);
-        std::printf("  ratio                %8.3f     (goal <= 2) %s\n", ratio, ratio <= 2 ? "ok" : "OVER");
+        std::printf("  encoder              %8.1f ms %8.1f ms  %.0f messages/s, %.3f ms a message\n", ours.wall,
+                    ours.cpu, kSmallMessages * 1000.0 / ours.wall, ours.wall / kSmallMessages);
+        std::printf("  primitives           %8.1f ms %8.1f ms  %.3f ms a message\n", prims.wall, prims.cpu,
+                    prims.wall / kSmallMessages);
+        std::printf("  ratio                %8.3f    %8.3f     (goal <= 2) %s\n", ratio, cpu_ratio,
+                    ratio <= 2 ? "ok" : "OVER");
         MHA_smime_free(mha, signed_message);
     }
 };
