@@ -60,7 +60,16 @@ std::vector<Obj> ordinary_message() {
                    attachment("", std::string(48, 'z')), end());
 }
 
+// For the enveloped shapes: recipients that have certificates.
+std::vector<Obj> message_for_alice() {
+    return objects(start(), address(MHA_OBJ_FROM, "SMTP", "Оператор шлюза"_w, "operator@tarmin.test"),
+                   address(MHA_OBJ_TO, "SMTP", "Alice", "alice@tarmin.test"), date(kSampleDate),
+                   subject("Сводка за день"_w), body("Добрый день!\r\n"_w), attachment("a.txt", "alpha"), end());
+}
+
 const Shape kShapes[] = {
+    {"encrypted", MHA_ENCRYPT | MHA_CONFIRM, 0, "windows-1251", message_for_alice},
+    {"signed-encrypted", MHA_SIGN | MHA_ENCRYPT, 0, "windows-1251", message_for_alice},
     {"plain", 0, 0, "windows-1251", ordinary_message},
     {"signed", MHA_SIGN | MHA_CONFIRM, 0, "windows-1251", ordinary_message},
     {"binary", 0, 0x10000, "windows-1251", ordinary_message},
