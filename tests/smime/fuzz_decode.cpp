@@ -100,9 +100,13 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
     if (QZ_Initialize("tarmin-operator", QZ_VERSION) != 0) setup_failed("QZ_Initialize");
     const char *key = QZ_GetProductKeyName();
     QZ_SetKeyDword(key, "CertificateFlags", 0, 1);
+    QZ_SetKeyString(key, "Path", home, 1); // the installation directory (no address file there)
     // Event lines go nowhere: the fuzzer reports thousands of failures.
     QZ_SetKeyString(key, "Filename", "/proc/tarmin-no-events/", 1);
-    if (MHA_create_context(&g_ctx) != 0 || MHA_vcert_init(g_ctx) != 0) setup_failed("MHA_vcert_init");
+    if (MHA_create_context(&g_ctx) != 0 || MHA_vcert_init(g_ctx) != 0) {
+        QZ_ShowReports(nullptr, 1);
+        setup_failed("MHA_vcert_init");
+    }
     g_seeds = {encode(MHA_SIGN), encode(MHA_SIGN | MHA_ENCRYPT), encode(MHA_ENCRYPT)};
     QZ_ClearReports(2);
     (void)argc, (void)argv;
