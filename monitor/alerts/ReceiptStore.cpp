@@ -5,10 +5,16 @@
 #include "monitor/jobs/AlertJobs.h"
 #include "monitor/logs/CGWRecord.h"
 #include "monitor/logs/CNotifRecord.h"
+#include "platform/files.h"
 #include "qzcom.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <sys/mman.h>
 
 namespace tarmin::monitor {
 
@@ -30,40 +36,62 @@ constexpr std::size_t kProtectionMax = 10;
 constexpr std::size_t kTextMax = 256;
 constexpr std::size_t kStatusMax = 10;
 
-// The index grows by this many slots whenever it is full.
-constexpr std::size_t kIndexGrowth = 100000;
-
 const char *const kWaiting = "WAIT";
 
-std::string cut(std::string_view text, std::size_t limit) { return std::string(text.substr(0, limit)); }
+// The fields of a line, split in place without allocating.
+struct Fields {
+    std::array<std::string_view, kMaxSeparators + 1> field;
+    std::size_t count = 0;
+    std::string_view operator[](std::size_t i) const { return field[i]; }
+};
+
+Fields splitFields(std::string_view line, char separator) {
+    Fields f;
+    std::size_t start = 0;
+    while (f.count < kMaxSeparators) {
+        std::size_t at = line.find(separator, start);
+        if (at == std::string_view::npos) break;
+        f.field[f.count++] = line.substr(start, at - start);
+        start = at + 1;
+    }
+    f.field[f.count++] = line.substr(start);
+    return f;
+}
 
 std::string_view withoutLineFeed(std::string_view line) {
     if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
     return line;
 }
 
-std::vector<std::string_view> splitFields(std::string_view line, char separator) {
-    std::vector<std::string_view> fields;
-    std::size_t start = 0;
-    while (fields.size() < kMaxSeparators) {
-        std::size_t at = line.find(separator, start);
-        if (at == std::string_view::npos) break;
-        fields.push_back(line.substr(start, at - start));
-        start = at + 1;
+// Calls `piece` for every non-empty piece of a ";"-separated list.
+template <class Piece> void forEachListPiece(std::string_view text, Piece piece) {
+    std::size_t pos = 0;
+    while (pos <= text.size()) {
+        std::size_t next = text.find(';', pos);
+        if (next == std::string_view::npos) next = text.size();
+        if (next > pos) piece(text.substr(pos, next - pos));
+        pos = next + 1;
     }
-    fields.push_back(line.substr(start));
-    return fields;
 }
 
-// Hashes compare without regard to case.
-int compareNoCase(std::string_view a, std::string_view b) {
-    const std::size_t n = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < n; ++i) {
-        const auto ca = static_cast<unsigned char>(cp::upper_1251(a[i]));
-        const auto cb = static_cast<unsigned char>(cp::upper_1251(b[i]));
-        if (ca != cb) return ca < cb ? -1 : 1;
-    }
-    return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
+// Case of Windows-1251 text, with the Latin letters of hashes and addresses
+// done here.
+inline char upperChar(char c) {
+    if (c >= 'a' && c <= 'z') return static_cast<char>(c - 'a' + 'A');
+    return static_cast<unsigned char>(c) < 0x80 ? c : cp::upper_1251(c);
+}
+inline char lowerChar(char c) {
+    if (c >= 'A' && c <= 'Z') return static_cast<char>(c - 'A' + 'a');
+    return static_cast<unsigned char>(c) < 0x80 ? c : cp::lower_1251(c);
+}
+
+// A hash as the store keeps it: at most 64 characters, upper case. A text
+// longer than that names no stored hash (false).
+bool storedHashForm(std::string_view hash, char (&out)[kHashMax], std::size_t &length) {
+    if (hash.size() > kHashMax) return false;
+    for (std::size_t i = 0; i < hash.size(); ++i) out[i] = upperChar(hash[i]);
+    length = hash.size();
+    return true;
 }
 
 constexpr uint64_t kFileTimeSecond = 10'000'000;
@@ -92,24 +120,179 @@ uint64_t oldestKeptDay(const DayLimit &limit) {
 
 } // namespace
 
+std::string_view PendingMessage::text(int field) const {
+    std::size_t offset = 0;
+    for (int i = 0; i < field; ++i) offset += m_length[i];
+    return {texts() + offset, m_length[field]};
+}
+
+std::string_view PendingMessage::recipientAddress(std::size_t i) const {
+    const Recipient &r = recipientArray()[i];
+    return {texts() + r.offset, r.length};
+}
+
+std::string_view PendingMessage::recipientStatus(std::size_t i) const {
+    const Recipient &r = recipientArray()[i];
+    return {r.status, r.statusLength};
+}
+
+std::string_view PendingMessage::attachment(std::size_t i) const {
+    const Piece &p = attachmentArray()[i];
+    return {texts() + p.offset, p.length};
+}
+
+namespace {
+
+// Slots moved from the table that is being left with every message added:
+// the old table is empty before the new one is half full.
+constexpr std::size_t kSlotsMovedPerAdd = 8;
+constexpr uint64_t kCatchUpLoadMs = 50;
+constexpr std::size_t kFirstTableSize = 1024;
+
+void setStatus(char (&status)[10], unsigned char &length, std::string_view text) {
+    text = text.substr(0, sizeof status);
+    std::memcpy(status, text.data(), text.size());
+    length = static_cast<unsigned char>(text.size());
+}
+
+uint64_t fingerprintOf(std::string_view storedHash) { return std::hash<std::string_view>{}(storedHash) | 1; }
+
+// Memory that the system gives zero-filled, page by page as it is touched.
+// Filled front to back (the messages), it is asked for in large pages: fewer
+// faults for the hundreds of megabytes a large backlog takes. The hash table
+// is touched at random, where large pages would be cleared all at once.
+void *zeroPages(std::size_t bytes, bool large) {
+    void *p = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+#ifdef MADV_HUGEPAGE
+    if (large) ::madvise(p, bytes, MADV_HUGEPAGE);
+#else
+    (void)large;
+#endif
+    return p;
+}
+
+} // namespace
+
+ReceiptStore::Slot *ReceiptStore::Table::find(uint64_t fingerprint, std::string_view hash) const {
+    if (size == 0) return nullptr;
+    const std::size_t mask = size - 1;
+    for (std::size_t at = fingerprint & mask;; at = (at + 1) & mask) {
+        Slot &slot = entries[at];
+        if (!slot.oldest) return nullptr;
+        if (slot.fingerprint == fingerprint && slot.oldest->hash() == hash) return &slot;
+    }
+}
+
+ReceiptStore::Slot &ReceiptStore::Table::place(uint64_t fingerprint) {
+    const std::size_t mask = size - 1;
+    std::size_t at = fingerprint & mask;
+    while (entries[at].oldest) at = (at + 1) & mask;
+    ++used;
+    entries[at].fingerprint = fingerprint;
+    return entries[at];
+}
+
+void ReceiptStore::Table::erase(Slot &slot) {
+    // Linear probing: the entries after it that would no longer be found move
+    // back into the gap.
+    const std::size_t mask = size - 1;
+    std::size_t gap = static_cast<std::size_t>(&slot - entries.get());
+    for (std::size_t at = (gap + 1) & mask; entries[at].oldest; at = (at + 1) & mask) {
+        const std::size_t home = entries[at].fingerprint & mask;
+        if (((at - home) & mask) >= ((at - gap) & mask)) {
+            entries[gap] = entries[at];
+            gap = at;
+        }
+    }
+    entries[gap] = Slot{};
+    --used;
+}
+
 ReceiptStore::ReceiptStore(const MonitorContext &context) : m_context(context) {}
 
-ReceiptStore::~ReceiptStore() = default;
+ReceiptStore::~ReceiptStore() {
+    while (m_oldest) {
+        PendingMessage *next = m_oldest->m_newer;
+        release(m_oldest);
+        m_oldest = next;
+    }
+}
+
+void ReceiptStore::release(PendingMessage *message) {
+    const std::size_t size = message->m_allocated;
+    message->~PendingMessage();
+    m_pool.release(message, size);
+}
+
+void ReceiptStore::UnmapSlots::operator()(Slot *entries) const {
+    if (entries) ::munmap(entries, bytes);
+}
+
+ReceiptStore::Pool::~Pool() {
+    for (void *chunk : m_chunks) ::munmap(chunk, kChunk);
+}
+
+void *ReceiptStore::Pool::allocate(std::size_t size) {
+    size = rounded(size);
+    if (size > kLargest) return ::operator new(size);
+    void *&free = m_free[size / 16];
+    if (free) {
+        void *block = free;
+        std::memcpy(&free, block, sizeof free);
+        return block;
+    }
+    if (m_left < size) {
+        m_chunks.push_back(zeroPages(kChunk, true));
+        m_next = static_cast<char *>(m_chunks.back());
+        m_left = kChunk;
+    }
+    void *block = m_next;
+    m_next += size;
+    m_left -= size;
+    return block;
+}
+
+void ReceiptStore::Pool::release(void *block, std::size_t size) {
+    size = rounded(size);
+    if (size > kLargest) {
+        ::operator delete(block);
+        return;
+    }
+    std::memcpy(block, &m_free[size / 16], sizeof(void *));
+    m_free[size / 16] = block;
+}
 
 void ReceiptStore::runBatch(unsigned lines) {
     const DayLimit dayLimit = readDayLimit();
     const unsigned days = dayLimit.loadDays();
-    m_sent.load(m_context.logDirectory.c_str(), kOutgoingPrefix, days);
-    m_received.load(m_context.logDirectory.c_str(), kInboundPrefix, days);
+    // A set read to its end is loaded again for the files created since;
+    // while catching up, not more often than every 50 ms.
+    const uint64_t now = platform::tick_count64();
+    auto due = [&](bool needed, uint64_t &loadedAt) {
+        if (!needed || (m_catchUp && now - loadedAt < kCatchUpLoadMs)) return false;
+        loadedAt = now;
+        return true;
+    };
+    if (due(m_sentNeedsLoad, m_sentLoadedAt)) m_sent.load(m_context.logDirectory.c_str(), kOutgoingPrefix, days);
+    const bool catchingUp = m_catchUp;
     m_catchUp = false;
 
     // The receipts wait until the outgoing log has been read to its end, so
     // that every message they may confirm is in the store.
-    if (readOutgoing(lines, dayLimit) == lines) {
+    const unsigned sent = readOutgoing(lines, dayLimit);
+    m_sentNeedsLoad = sent < lines;
+    if (sent == lines) {
         m_catchUp = true;
         return;
     }
-    if (readReceipts(lines) == lines) m_catchUp = true;
+    m_catchUp = catchingUp;
+    if (due(m_receivedNeedsLoad, m_receivedLoadedAt))
+        m_received.load(m_context.logDirectory.c_str(), kInboundPrefix, days);
+    m_catchUp = false;
+    const unsigned received = readReceipts(lines);
+    m_receivedNeedsLoad = received < lines;
+    if (received == lines) m_catchUp = true;
 }
 
 unsigned ReceiptStore::readOutgoing(unsigned limit, const DayLimit &dayLimit) {
@@ -125,8 +308,8 @@ unsigned ReceiptStore::readOutgoing(unsigned limit, const DayLimit &dayLimit) {
 }
 
 void ReceiptStore::track(std::string_view line, const DayLimit &dayLimit, uint64_t oldestDay) {
-    const std::vector<std::string_view> f = splitFields(line, m_context.separator);
-    if (f.size() < kOutgoingFields) return;
+    const Fields f = splitFields(line, m_context.separator);
+    if (f.count < kOutgoingFields) return;
     // Unprotected or failed sendings get no receipts.
     if (f[9] == "0" || f[4] != "0") return;
     if (dayLimit.active()) {
@@ -134,110 +317,175 @@ void ReceiptStore::track(std::string_view line, const DayLimit &dayLimit, uint64
         if (!textToFileTime(f[0], "00:00:00", sentAt) || sentAt / kFileTimeDay < oldestDay) return;
     }
 
-    PendingMessage message;
-    message.date = cut(f[0], kDateMax);
-    message.time = cut(f[1], kDateMax);
-    message.hash = cp::upper_1251(f[5].substr(0, kHashMax));
-    message.subject = cut(f[7], kTextMax);
-    message.protection = cut(f[9], kProtectionMax);
-    for (std::string_view address : splitList(f[6]))
-        message.recipients.push_back({cp::lower_1251(address.substr(0, kTextMax)), kWaiting});
-    for (std::string_view name : splitList(f[8])) message.attachments.push_back(cut(name, kTextMax));
+    // One block: the recipients, the attachment names, then the texts.
+    const std::string_view fields[5] = {f[0].substr(0, kDateMax), f[1].substr(0, kDateMax), f[5].substr(0, kHashMax),
+                                        f[9].substr(0, kProtectionMax), f[7].substr(0, kTextMax)};
+    std::size_t recipients = 0, attachments = 0, textBytes = 0;
+    for (std::string_view field : fields) textBytes += field.size();
+    forEachListPiece(f[6], [&](std::string_view a) { ++recipients, textBytes += std::min(a.size(), kTextMax); });
+    forEachListPiece(f[8], [&](std::string_view n) { ++attachments, textBytes += std::min(n.size(), kTextMax); });
 
-    m_messages.push_back(std::move(message));
-    insertIntoIndex(std::prev(m_messages.end()));
+    const std::size_t blockSize =
+        recipients * sizeof(PendingMessage::Recipient) + attachments * sizeof(PendingMessage::Piece) + textBytes;
+    const std::size_t allocated = sizeof(PendingMessage) + blockSize;
+    auto *message = new (m_pool.allocate(allocated)) PendingMessage;
+    message->m_allocated = static_cast<uint32_t>(allocated);
+    message->m_recipients = static_cast<uint32_t>(recipients);
+    message->m_attachments = static_cast<uint32_t>(attachments);
+    char *const texts = message->texts();
+    char *text = texts;
+    for (int i = 0; i < 5; ++i) {
+        message->m_length[i] = static_cast<uint16_t>(fields[i].size());
+        if (i == 2) // the hash, upper case
+            for (char c : fields[i]) *text++ = upperChar(c);
+        else
+            text = std::copy(fields[i].begin(), fields[i].end(), text);
+    }
+    PendingMessage::Recipient *r = message->recipientArray();
+    forEachListPiece(f[6], [&](std::string_view address) {
+        address = address.substr(0, kTextMax);
+        r->offset = static_cast<uint32_t>(text - texts);
+        r->length = static_cast<uint16_t>(address.size());
+        for (char c : address) *text++ = lowerChar(c);
+        setStatus(r->status, r->statusLength, kWaiting);
+        ++r;
+    });
+    PendingMessage::Piece *piece = message->attachmentArray();
+    forEachListPiece(f[8], [&](std::string_view name) {
+        name = name.substr(0, kTextMax);
+        *piece++ = {static_cast<uint32_t>(text - texts), static_cast<uint32_t>(name.size())};
+        text = std::copy(name.begin(), name.end(), text);
+    });
+
+    message->m_older = m_newest;
+    (m_newest ? m_newest->m_newer : m_oldest) = message;
+    m_newest = message;
+    ++m_live;
+    addToTable(message);
 }
 
 unsigned ReceiptStore::readReceipts(unsigned limit) {
     unsigned taken = 0;
     std::string_view line;
     // With nothing waiting the inbound log is left where it is.
-    while (taken < limit && !m_messages.empty() && m_received.readLine(line)) {
+    while (taken < limit && m_live != 0 && m_received.readLine(line)) {
         ++taken;
         if (!m_received.continuesLine()) applyReceipt(withoutLineFeed(line));
     }
     return taken;
 }
 
+ReceiptStore::Slot *ReceiptStore::slotOf(std::string_view storedHash) const {
+    const uint64_t fingerprint = fingerprintOf(storedHash);
+    if (Slot *slot = m_table.find(fingerprint, storedHash)) return slot;
+    return m_previous.find(fingerprint, storedHash);
+}
+
+ReceiptStore::Slot *ReceiptStore::slotOfText(std::string_view hash) const {
+    char upper[kHashMax];
+    std::size_t length = 0;
+    if (!storedHashForm(hash, upper, length)) return nullptr;
+    return slotOf(std::string_view(upper, length));
+}
+
+void ReceiptStore::addToTable(PendingMessage *message) {
+    // Behind the messages of an equal hash, so that the oldest is found first.
+    const std::string_view hash = message->hash();
+    if (Slot *slot = slotOf(hash)) {
+        PendingMessage *last = slot->oldest;
+        while (last->m_nextSameHash) last = last->m_nextSameHash;
+        last->m_nextSameHash = message;
+        moveSomeSlots();
+        return;
+    }
+    if ((m_table.used + m_previous.used + 1) * 2 > m_table.size) {
+        // Slots of a table still being left move in one go (rare: only when
+        // hashes come faster than they are moved).
+        while (m_previous.used) moveSomeSlots();
+        m_previous = std::move(m_table);
+        m_moveAt = 0;
+        m_table.size = std::max(kFirstTableSize, m_previous.size * 2);
+        const std::size_t bytes = m_table.size * sizeof(Slot);
+        m_table.entries = std::unique_ptr<Slot[], UnmapSlots>(static_cast<Slot *>(zeroPages(bytes, false)), UnmapSlots{bytes});
+        m_table.used = 0;
+    }
+    m_table.place(fingerprintOf(hash)).oldest = message;
+    moveSomeSlots();
+}
+
+void ReceiptStore::moveSomeSlots() {
+    for (std::size_t moved = 0; m_previous.used && moved < kSlotsMovedPerAdd;) {
+        Slot &slot = m_previous.entries[m_moveAt];
+        if (!slot.oldest) {
+            m_moveAt = (m_moveAt + 1) & (m_previous.size - 1);
+            continue;
+        }
+        m_table.place(slot.fingerprint).oldest = slot.oldest;
+        // Erasing may move a later slot into this place: it is looked at again.
+        m_previous.erase(slot);
+        ++moved;
+    }
+    if (!m_previous.used && m_previous.entries) m_previous = Table{};
+}
+
 void ReceiptStore::applyReceipt(std::string_view line) {
-    const std::vector<std::string_view> f = splitFields(line, m_context.separator);
-    if (f.size() < kInboundFields || f[5].empty()) return;
-    const std::size_t at = indexOf(f[5]);
-    if (at == std::string::npos) return;
+    const Fields f = splitFields(line, m_context.separator);
+    if (f.count < kInboundFields || f[5].empty()) return;
+    Slot *slot = slotOfText(f[5]);
+    if (!slot) return;
 
-    PendingMessage &message = *m_index[at];
+    PendingMessage &message = *slot->oldest;
     bool complete = true;
-    for (PendingRecipient &recipient : message.recipients) {
-        if (cp::iequals_1251(recipient.address, f[7])) recipient.status = cut(f[6], kStatusMax);
-        complete = complete && cp::iequals_1251(recipient.status, "OK");
+    PendingMessage::Recipient *recipients = message.recipientArray();
+    for (std::size_t i = 0; i < message.recipientCount(); ++i) {
+        if (cp::iequals_1251(message.recipientAddress(i), f[7]))
+            setStatus(recipients[i].status, recipients[i].statusLength, f[6].substr(0, kStatusMax));
+        complete = complete && cp::iequals_1251(message.recipientStatus(i), "OK");
     }
-    if (complete) remove(at);
+    if (complete) removeOldest(*slot);
 }
 
-std::size_t ReceiptStore::lowerBound(std::string_view hash) const {
-    auto it = std::lower_bound(m_index.begin(), m_index.end(), hash, [](MessageList::iterator m, std::string_view h) {
-        return compareNoCase(m->hash, h) < 0;
-    });
-    return static_cast<std::size_t>(it - m_index.begin());
-}
-
-std::size_t ReceiptStore::indexOf(std::string_view hash) const {
-    const std::size_t at = lowerBound(hash);
-    if (at < m_index.size() && compareNoCase(m_index[at]->hash, hash) == 0) return at;
-    return std::string::npos;
-}
-
-void ReceiptStore::insertIntoIndex(MessageList::iterator message) {
-    if (m_index.size() == m_index.capacity()) m_index.reserve(m_index.capacity() + kIndexGrowth);
-    const std::string &hash = message->hash;
-    // Most hashes arrive in no particular order, but a message sorting after
-    // (or before) every other one needs no search.
-    if (m_index.empty() || compareNoCase(m_index.back()->hash, hash) <= 0) {
-        m_index.push_back(message);
-    } else if (compareNoCase(hash, m_index.front()->hash) < 0) {
-        m_index.insert(m_index.begin(), message);
+void ReceiptStore::removeOldest(Slot &slot) {
+    PendingMessage *message = slot.oldest;
+    if (message->m_nextSameHash) {
+        slot.oldest = message->m_nextSameHash;
     } else {
-        // After the messages of an equal hash, so that the oldest is found first.
-        auto it = std::upper_bound(m_index.begin(), m_index.end(), hash,
-                                   [](const std::string &h, MessageList::iterator m) {
-                                       return compareNoCase(h, m->hash) < 0;
-                                   });
-        m_index.insert(it, message);
+        Table &table = &slot >= m_table.entries.get() && &slot < m_table.entries.get() + m_table.size ? m_table
+                                                                                                   : m_previous;
+        table.erase(slot);
     }
-}
-
-void ReceiptStore::remove(std::size_t indexPosition) {
-    m_messages.erase(m_index[indexPosition]);
-    m_index.erase(m_index.begin() + static_cast<std::ptrdiff_t>(indexPosition));
+    (message->m_older ? message->m_older->m_newer : m_oldest) = message->m_newer;
+    (message->m_newer ? message->m_newer->m_older : m_newest) = message->m_older;
+    release(message);
+    --m_live;
 }
 
 std::vector<std::string> ReceiptStore::subjects() const {
     std::vector<std::string> out;
     std::set<std::string_view> seen;
-    for (const PendingMessage &message : m_messages)
-        if (!message.subject.empty() && seen.insert(message.subject).second) out.push_back(message.subject);
+    for (const PendingMessage *m = m_oldest; m; m = m->m_newer)
+        if (!m->subject().empty() && seen.insert(m->subject()).second) out.emplace_back(m->subject());
     return out;
 }
 
 const PendingMessage *ReceiptStore::find(std::string_view hash) const {
-    const std::size_t at = indexOf(hash);
-    return at == std::string::npos ? nullptr : &*m_index[at];
+    const Slot *slot = slotOfText(hash);
+    return slot ? slot->oldest : nullptr;
 }
 
 std::vector<const PendingMessage *> ReceiptStore::messagesWithHash(std::string_view hash) const {
-    // Messages of an equal hash lie together in the index, oldest first.
     std::vector<const PendingMessage *> found;
-    for (std::size_t at = lowerBound(hash); at < m_index.size() && compareNoCase(m_index[at]->hash, hash) == 0; ++at)
-        found.push_back(&*m_index[at]);
+    if (const Slot *slot = slotOfText(hash))
+        for (const PendingMessage *m = slot->oldest; m; m = m->m_nextSameHash) found.push_back(m);
     return found;
 }
 
 std::vector<std::unique_ptr<CNotifRecord>> ReceiptStore::pendingMessages() const {
     m_readingSettings = readNotificationsSettings();
     std::vector<std::unique_ptr<CNotifRecord>> rows;
-    rows.reserve(m_messages.size());
-    for (const PendingMessage &m : m_messages)
-        rows.push_back(std::make_unique<CNotifRecord>(m.date, m.time, m.hash, m.protection, m.subject));
+    rows.reserve(m_live);
+    for (const PendingMessage *m = m_oldest; m; m = m->m_newer)
+        rows.push_back(std::make_unique<CNotifRecord>(m->date(), m->time(), m->hash(), m->protection(), m->subject()));
     return rows;
 }
 

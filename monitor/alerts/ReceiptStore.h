@@ -1,5 +1,9 @@
 // Receipt tracking: the outgoing messages that still wait for receipts.
 //
+// Messages are found by hash through a hash table and kept in the order of
+// sending; a backlog of two million messages is read in batches of
+// milliseconds each.
+//
 // Every protected message the gateway sends successfully (outgoing log
 // "tmnsent", result code "0", protection kind other than "0") becomes a
 // pending message with one entry per recipient in status "WAIT". Receipts
@@ -28,8 +32,9 @@
 #include "monitor/logs/vfiles.h"
 #include "monitor/views/model/MonitorContext.h"
 
+#include <cstddef>
+#include <cstdlib>
 #include <ctime>
-#include <list>
 #include <memory>
 #include <optional>
 #include <set>
@@ -39,18 +44,57 @@
 
 namespace tarmin::monitor {
 
-struct PendingRecipient {
-    std::string address; // lower case, up to 256 characters
-    std::string status;  // "WAIT" until a receipt comes, then its result (up to 10 characters)
-};
+// A sent message waiting for receipts. Its texts, its recipients (with the
+// status each receipt set) and its attachment names lie in one block of the
+// store's memory: two million of them must fit and come and go quickly.
+class PendingMessage {
+public:
+    std::string_view date() const { return {texts(), m_length[0]}; } // as in the log (up to 16 characters)
+    std::string_view time() const { return {texts() + m_length[0], m_length[1]}; } // (up to 16 characters)
+    // Upper case, up to 64 characters.
+    std::string_view hash() const { return {texts() + m_length[0] + m_length[1], m_length[2]}; }
+    std::string_view protection() const { return text(3); } // up to 10 characters
+    std::string_view subject() const { return text(4); }    // up to 256 characters
 
-struct PendingMessage {
-    std::string date, time;  // as in the log (up to 16 characters each)
-    std::string hash;        // upper case, up to 64 characters
-    std::string protection;  // up to 10 characters
-    std::string subject;     // up to 256 characters
-    std::vector<PendingRecipient> recipients;
-    std::vector<std::string> attachments;
+    std::size_t recipientCount() const { return m_recipients; }
+    // Lower case, up to 256 characters.
+    std::string_view recipientAddress(std::size_t i) const;
+    // "WAIT" until a receipt comes, then its result (up to 10 characters).
+    std::string_view recipientStatus(std::size_t i) const;
+    std::size_t attachmentCount() const { return m_attachments; }
+    std::string_view attachment(std::size_t i) const;
+
+private:
+    friend class ReceiptStore;
+    // A recipient in the block: where its address lies in the texts, and its
+    // status.
+    struct Recipient {
+        uint32_t offset;
+        uint16_t length;
+        char status[10];
+        unsigned char statusLength;
+    };
+    struct Piece {
+        uint32_t offset;
+        uint32_t length;
+    };
+    // The block follows the message in the same allocation.
+    std::byte *block() const { return const_cast<std::byte *>(reinterpret_cast<const std::byte *>(this + 1)); }
+    Recipient *recipientArray() const { return reinterpret_cast<Recipient *>(block()); }
+    Piece *attachmentArray() const { return reinterpret_cast<Piece *>(block() + recipientBytes()); }
+    char *texts() const { return reinterpret_cast<char *>(block() + recipientBytes() + pieceBytes()); }
+    std::size_t recipientBytes() const { return m_recipients * sizeof(Recipient); }
+    std::size_t pieceBytes() const { return m_attachments * sizeof(Piece); }
+    std::string_view text(int field) const;
+
+    // The order of sending, and the next newer message of the same hash.
+    PendingMessage *m_older = nullptr;
+    PendingMessage *m_newer = nullptr;
+    PendingMessage *m_nextSameHash = nullptr;
+    uint16_t m_length[5] = {}; // date, time, hash, protection, subject, one after another
+    uint32_t m_recipients = 0;
+    uint32_t m_attachments = 0;
+    uint32_t m_allocated = 0; // bytes of the allocation, the message included
 };
 
 class ReceiptStore : public ReceiptTracking {
@@ -69,10 +113,10 @@ public:
     void addReportedHashes(const std::vector<std::string> &hashes) override;
     std::vector<const PendingMessage *> messagesWithHash(std::string_view hash) const override;
 
-    // The pending message with this hash (without regard to case), null when
-    // none waits.
+    // The oldest pending message with this hash (without regard to case),
+    // null when none waits.
     const PendingMessage *find(std::string_view hash) const;
-    std::size_t size() const { return m_messages.size(); }
+    std::size_t size() const { return m_live; }
     // The distinct non-empty subjects of the messages held, in the order of
     // their first sending.
     std::vector<std::string> subjects() const;
@@ -85,7 +129,26 @@ public:
                           std::time_t now = std::time(nullptr));
 
 private:
-    using MessageList = std::list<PendingMessage>;
+    // The hash table: open addressing over the messages of each hash, by the
+    // hash of the hash text; the text itself is compared in the message.
+    // When it grows, its slots move to the larger table a few at a time with
+    // every message added, so that no batch waits for all of them.
+    struct Slot {
+        uint64_t fingerprint = 0;
+        PendingMessage *oldest = nullptr; // null: the slot is free; the others follow it
+    };
+    struct UnmapSlots {
+        std::size_t bytes;
+        void operator()(Slot *entries) const;
+    };
+    struct Table {
+        std::unique_ptr<Slot[], UnmapSlots> entries; // zero-filled pages, touched as used
+        std::size_t size = 0;          // a power of two
+        std::size_t used = 0;
+        Slot *find(uint64_t fingerprint, std::string_view hash) const;
+        Slot &place(uint64_t fingerprint);
+        void erase(Slot &slot);
+    };
 
     // Outgoing phase; returns the number of lines taken.
     unsigned readOutgoing(unsigned limit, const DayLimit &dayLimit);
@@ -93,20 +156,56 @@ private:
     unsigned readReceipts(unsigned limit);
     void track(std::string_view line, const DayLimit &dayLimit, uint64_t oldestDay);
     void applyReceipt(std::string_view line);
-    void insertIntoIndex(MessageList::iterator message);
-    // The first index position whose hash is not below `hash`.
-    std::size_t lowerBound(std::string_view hash) const;
-    // The index position of a message with this hash, or npos.
-    std::size_t indexOf(std::string_view hash) const;
-    void remove(std::size_t indexPosition);
+    // Memory of the messages: sizes rounded to 16 bytes and up to 1 KiB are
+    // taken from large chunks and kept for reuse when a message leaves (an
+    // allocation of its own each would cost as much as the rest of the work).
+    class Pool {
+    public:
+        Pool() = default;
+        ~Pool();
+        Pool(const Pool &) = delete;
+        Pool &operator=(const Pool &) = delete;
+        void *allocate(std::size_t size);
+        void release(void *block, std::size_t size);
+        static std::size_t rounded(std::size_t size) { return (size + 15) & ~std::size_t{15}; }
+
+    private:
+        static constexpr std::size_t kLargest = 1024;
+        static constexpr std::size_t kChunk = 4u << 20;
+        std::vector<void *> m_chunks;
+        void *m_free[kLargest / 16 + 1] = {};
+        char *m_next = nullptr;
+        std::size_t m_left = 0;
+    };
+
+    // The slot of a hash in stored form (upper case), or null.
+    Slot *slotOf(std::string_view storedHash) const;
+    Slot *slotOfText(std::string_view hash) const;
+    void addToTable(PendingMessage *message);
+    void removeOldest(Slot &slot);
+    void moveSomeSlots();
+    void release(PendingMessage *message);
 
     const MonitorContext &m_context;
-    // Oldest first.
-    MessageList m_messages;
-    // The messages sorted by hash without regard to case.
-    std::vector<MessageList::iterator> m_index;
+    // The messages in the order of sending; each one allocation with its
+    // texts, freed when it leaves.
+    PendingMessage *m_oldest = nullptr;
+    PendingMessage *m_newest = nullptr;
+    std::size_t m_live = 0;
+    Pool m_pool;
+    Table m_table;
+    Table m_previous; // the table being moved from, while it grows
+    std::size_t m_moveAt = 0;
     vfiles m_sent;
     vfiles m_received;
+    // A log set is loaded again once it has been read to its end (new files
+    // matter only then): a backlog of millions of lines is read without
+    // looking into the directory at every batch.
+    bool m_sentNeedsLoad = true;
+    bool m_receivedNeedsLoad = true;
+    // While catching up, the directory is looked into at most every 50 ms.
+    uint64_t m_sentLoadedAt = 0;
+    uint64_t m_receivedLoadedAt = 0;
     bool m_catchUp = false;
     // Hashes reported as overdue (upper case, up to 64 characters); kept for
     // the whole run.

@@ -65,13 +65,14 @@ CNotificationsDlg::CNotificationsDlg(std::string_view hash, const ReceiptTrackin
     // last first.
     if (receipts)
         for (const PendingMessage *message : receipts->messagesWithHash(hash)) {
-            for (const PendingRecipient &recipient : message->recipients) {
-                auto *row = new QTreeWidgetItem({qtText(recipient.address), qtText(recipient.status)});
-                row->setIcon(0, recipientIcon(m_counts.add(recipient.status)));
+            for (std::size_t i = 0; i < message->recipientCount(); ++i) {
+                const std::string_view status = message->recipientStatus(i);
+                auto *row = new QTreeWidgetItem({qtText(message->recipientAddress(i)), qtText(status)});
+                row->setIcon(0, recipientIcon(m_counts.add(status)));
                 m_recipients->insertTopLevelItem(0, row);
             }
-            for (const std::string &name : message->attachments) {
-                auto *row = new QTreeWidgetItem({qtText(name)});
+            for (std::size_t i = 0; i < message->attachmentCount(); ++i) {
+                auto *row = new QTreeWidgetItem({qtText(message->attachment(i))});
                 row->setIcon(0, MonitorIcons::attachment());
                 m_attachments->insertTopLevelItem(0, row);
             }

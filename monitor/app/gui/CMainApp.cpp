@@ -18,6 +18,8 @@ namespace {
 constexpr const char *kProduct = "tarmin-operator";
 constexpr int kReceiptBatchLines = 1000;
 constexpr int kReceiptBatchesPerTick = 10;
+// A tick of the catch-up holds the window no longer than this (and a batch).
+constexpr int kReceiptTickBudgetMs = 40;
 } // namespace
 
 CMainApp::CMainApp(const CapiCalls &calls)
@@ -139,8 +141,8 @@ bool CMainApp::catchUpPending() const { return m_context.receipts && m_context.r
 int CMainApp::refreshPeriodMs() const { return m_context.refresh.timerPeriodMs(catchUpPending()); }
 
 void CMainApp::RunReceiptCatchUp() {
-    for (int i = 0; i < kReceiptBatchesPerTick && catchUpPending(); ++i)
-        m_context.receipts->runBatch(kReceiptBatchLines);
+    if (m_context.receipts)
+        m_context.receipts->runCatchUpTick(kReceiptBatchLines, kReceiptBatchesPerTick, kReceiptTickBudgetMs);
 }
 
 void CMainApp::OnMainFrameClosing() {

@@ -6,6 +6,7 @@
 
 #include "monitor/app/MonitorSettings.h"
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,7 +16,7 @@ namespace tarmin::monitor {
 
 class CErrorRecord;
 class CNotifRecord;
-struct PendingMessage;
+class PendingMessage;
 
 // Counts the errors records of a reading for the numerous-error alert.
 class ErrorStatisticsSink {
@@ -46,6 +47,18 @@ public:
     // case), oldest first: its recipients with their statuses and its
     // attachments, for the notification details dialog.
     virtual std::vector<const PendingMessage *> messagesWithHash(std::string_view hash) const = 0;
+
+    // One refresh tick of the catch-up: batches of `lines` lines while the
+    // catch-up is pending, at most `batches` of them, and none begun once
+    // `budgetMs` milliseconds have passed, so that the window's thread is not
+    // held longer than that (and a batch) however slow the machine is now.
+    void runCatchUpTick(unsigned lines, int batches, int budgetMs) {
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < batches && catchUpPending(); ++i) {
+            if (i > 0 && std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(budgetMs)) break;
+            runBatch(lines);
+        }
+    }
 };
 
 struct MonitorContext {

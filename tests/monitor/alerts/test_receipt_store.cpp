@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 using namespace tarmin::monitor;
 using namespace tarmin::test;
@@ -44,7 +45,8 @@ std::string lower(std::string text) {
 std::vector<std::string> statuses(const PendingMessage *m) {
     std::vector<std::string> out;
     if (m)
-        for (const PendingRecipient &r : m->recipients) out.push_back(r.address + "=" + r.status);
+        for (std::size_t i = 0; i < m->recipientCount(); ++i)
+            out.push_back(std::string(m->recipientAddress(i)) + "=" + std::string(m->recipientStatus(i)));
     return out;
 }
 
@@ -122,9 +124,11 @@ TEST_F(ReceiptStoreTest, ReceiptsPerRecipientUntilEveryoneConfirmed) {
     ASSERT_EQ(store.size(), 1u);
     const PendingMessage *m = store.find("AB12");
     ASSERT_TRUE(m);
-    EXPECT_EQ(m->hash, "AB12");
-    EXPECT_EQ(m->protection, "3");
-    EXPECT_EQ(m->attachments, (std::vector<std::string>{"a.txt", "b.doc"}));
+    EXPECT_EQ(m->hash(), "AB12");
+    EXPECT_EQ(m->protection(), "3");
+    ASSERT_EQ(m->attachmentCount(), 2u);
+    EXPECT_EQ(m->attachment(0), "a.txt");
+    EXPECT_EQ(m->attachment(1), "b.doc");
     EXPECT_EQ(statuses(m), (std::vector<std::string>{"ivanov@x.ru=WAIT", "petrov@x.ru=WAIT"}));
     auto rows = store.pendingMessages();
     ASSERT_EQ(rows.size(), 1u);
@@ -247,4 +251,76 @@ TEST_F(ReceiptStoreTest, MessagesWithOneHashComeTogetherOldestFirst) {
         for (const std::string &s : statuses(m)) found.push_back(s);
     EXPECT_EQ(found, (std::vector<std::string>{"first@x.ru=WAIT", "second@x.ru=WAIT"}));
     EXPECT_TRUE(store.messagesWithHash("C").empty());
+}
+
+// Many messages, some sharing a hash, and receipts in every order: what waits
+// and with which statuses matches a plain model of the rules, also after the
+// store has dropped the messages gone many times over.
+TEST_F(ReceiptStoreTest, LargeBacklogAgreesWithAPlainModel) {
+    struct Model {
+        std::string hash;
+        std::vector<std::pair<std::string, std::string>> recipients;
+        bool gone = false;
+    };
+    std::vector<Model> model;
+    std::map<std::string, std::vector<std::size_t>> byHash;
+    std::vector<std::string> sentLines, receiptLines;
+    uint64_t seed = 12345;
+    auto next = [&] { return seed = seed * 6364136223846793005ull + 1442695040888963407ull, seed >> 33; };
+    for (int i = 0; i < 30000; ++i) {
+        char hash[24];
+        // About one hash in twenty is sent twice.
+        std::snprintf(hash, sizeof hash, "%08llX", static_cast<unsigned long long>(next() % 28500));
+        Model m{hash, {}, false};
+        std::string recipients;
+        for (unsigned r = 0, n = 1 + next() % 3; r < n; ++r) {
+            const std::string address = "u" + std::to_string(next() % 50) + "@x.ru";
+            recipients += (r ? ";" : "") + address;
+            m.recipients.emplace_back(address, "WAIT");
+        }
+        sentLines.push_back(outLine(hash, recipients));
+        byHash[hash].push_back(model.size());
+        model.push_back(std::move(m));
+    }
+    // Receipts for random messages (the oldest waiting one of the hash takes it).
+    for (int i = 0; i < 60000; ++i) {
+        const Model &target = model[next() % model.size()];
+        const std::string &address = target.recipients[next() % target.recipients.size()].first;
+        const char *result = next() % 10 == 0 ? "ER" : "OK";
+        receiptLines.push_back(receipt(next() % 2 ? lower(target.hash) : target.hash, result, address));
+        for (std::size_t at : byHash[target.hash]) {
+            Model &m = model[at];
+            if (m.gone) continue;
+            bool complete = true;
+            for (auto &[a, status] : m.recipients) {
+                if (a == address) status = result;
+                complete = complete && status == "OK";
+            }
+            m.gone = complete;
+            break;
+        }
+    }
+    sent(sentLines);
+    received(receiptLines);
+    ReceiptStore store(context);
+    do store.runBatch(1000);
+    while (store.catchUpPending());
+
+    std::vector<std::string> expected;
+    for (const Model &m : model)
+        if (!m.gone) expected.push_back(m.hash);
+    std::vector<std::string> waiting;
+    for (const auto &row : store.pendingMessages()) waiting.emplace_back(row->hash());
+    ASSERT_EQ(waiting, expected);
+    EXPECT_EQ(store.size(), expected.size());
+    // The statuses of every message of a few hashes, oldest first.
+    for (std::size_t i = 0; i < model.size(); i += 997) {
+        std::vector<std::string> want, got;
+        for (std::size_t at : byHash[model[i].hash])
+            if (!model[at].gone)
+                for (const auto &[a, status] : model[at].recipients) want.push_back(a + "=" + status);
+        for (const PendingMessage *m : store.messagesWithHash(model[i].hash))
+            for (const std::string &s : statuses(m)) got.push_back(s);
+        EXPECT_EQ(got, want) << model[i].hash;
+    }
 }
