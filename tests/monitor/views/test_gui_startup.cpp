@@ -135,6 +135,8 @@ TEST_F(StartupTest, DiagnosticLevelOpensTheLogInTheEventDirectory) {
 
 TEST_F(StartupTest, MissingLogDirectoryShowsTheMessageAndEnds) {
     bool started = true;
+    // Another test of this process may have saved a placement: none before.
+    setKeyString(kPlacementSection, "WndPos", "");
     // The profile "Empty" has no GWMonGWLogDirectory; an empty value is the same case.
     setString("Blank", "GWMonGWLogDirectory", "");
     for (const char *profile : {"/profile=Empty", "/profile=Blank"}) {
