@@ -246,7 +246,7 @@ TEST_F(SignWizardTest, FinishSignsTheAttachmentsAndPlacesTheMessageJob) {
     EXPECT_EQ(names_in(dir), (std::vector<std::string>{"TMNSIGN.TMS", "a.txt", "b.txt", "tmninfo.txt"}));
     EXPECT_EQ(read_file(dir / "tmninfo.txt"), "Subject:Платёжки\r\nFrom:SMTP:op@bank.ru\r\nProtection:Sign\r\n"
                                               "Email:NOTES:bank\r\nEmail:SMTP:petrov@bank.ru\r\n"
-                                              "Email:SMTP:petrov@bank.ru\r\nBody:\r\nСтрока 1\nСтрока 2"_w);
+                                              "Email:SMTP:petrov@bank.ru\r\nBody:\r\nСтрока 1\r\nСтрока 2"_w);
 
     // One record per attachment in list order, signed by the operator.
     OperatorContext verifier;
@@ -303,7 +303,9 @@ TEST_F(SignWizardTest, CancelPlacesNothingAndAMissingAddressBookIsReported) {
 
 TEST_F(SignWizardTest, ContextThatCannotBeOpenedIsReportedAndNothingIsPlaced) {
     file(src_, "a.txt", "x");
-    // The personal store of this test process is empty: no own certificate.
+    // An empty personal store (another test of this process may have made a
+    // PKI): no own certificate.
+    HiddenCertificateStores empty;
     ASSERT_NO_FATAL_FAILURE(start());
     QStringList reports;
     dialogs_.keepReports(reports);

@@ -102,6 +102,7 @@ TEST_F(SecurityInitTest, RememberedCertificateOpensTheContextWithItsSubjectName)
 }
 
 TEST_F(SecurityInitTest, EmptyPersonalStoreShowsTheReportsEndsStartUpAndExitClosesOnlyTheContext) {
+    HiddenCertificateStores empty; // another test of this process may have made a PKI
     QWidget *owner = nullptr;
     QStringList summary, all;
     auto rows = [](QDialog &d) {

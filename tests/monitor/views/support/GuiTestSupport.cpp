@@ -1,4 +1,5 @@
 #include "GuiTestSupport.h"
+#include "testsupport.h"
 
 #include "common/codepage.h"
 #include "monitor/app/gui/CMainApp.h"
@@ -110,6 +111,19 @@ void setString(const std::string &profile, const std::string &name, const std::s
 
 void setKeyString(const std::string &keyPath, const std::string &name, const std::string &utf8Value) {
     withStore([&] { QZ_SetKeyString(keyPath.c_str(), name.c_str(), w(utf8Value).c_str(), 0); });
+}
+
+HiddenCertificateStores::HiddenCertificateStores()
+    : m_stores(home() / "certstores"), m_aside(home() / "certstores.aside") {
+    std::error_code ec;
+    std::filesystem::rename(m_stores, m_aside, ec);
+}
+
+HiddenCertificateStores::~HiddenCertificateStores() {
+    std::error_code ec;
+    if (!std::filesystem::exists(m_aside, ec)) return;
+    std::filesystem::remove_all(m_stores, ec);
+    std::filesystem::rename(m_aside, m_stores, ec);
 }
 
 std::string getString(const std::string &keyPath, const std::string &name) {

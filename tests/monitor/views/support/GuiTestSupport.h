@@ -71,6 +71,20 @@ private:
     monitor::AttentionNotifier *m_previous;
 };
 
+// Moves the certificate stores of the test home aside while it lives, so that
+// a test sees an empty personal store whatever other tests of the process
+// put there.
+class HiddenCertificateStores {
+public:
+    HiddenCertificateStores();
+    ~HiddenCertificateStores();
+    HiddenCertificateStores(const HiddenCertificateStores &) = delete;
+    HiddenCertificateStores &operator=(const HiddenCertificateStores &) = delete;
+
+private:
+    std::filesystem::path m_stores, m_aside;
+};
+
 // Text in UTF-8 as the gateway writes it (Windows-1251).
 std::string w(const std::string &utf8);
 
