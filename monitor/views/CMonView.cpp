@@ -89,7 +89,8 @@ const std::string &CMonView::lastBeepTime(int category) const {
 }
 
 void CMonView::OnCategorySelected(int category) {
-    switch (categoryOf(category)) {
+    m_selected = categoryOf(category);
+    switch (m_selected) {
     case Category::Root: showCategory(Category::Root); break;
     case Category::Errors: readLogCategory(Category::Errors); break;
     case Category::Inbound: readLogCategory(Category::Inbound); break;
@@ -100,7 +101,7 @@ void CMonView::OnCategorySelected(int category) {
     }
 }
 
-void CMonView::Refresh() { OnCategorySelected(category()); }
+void CMonView::Refresh() { OnCategorySelected(selectedCategory()); }
 
 void CMonView::keepColumnWidths() {
     if (m_category == Category::Root) return;
@@ -276,8 +277,8 @@ FilterConditions CMonView::conditionsFrom(const FilterDlgValues &v) {
 }
 
 void CMonView::OnFilter() {
-    if (m_category == Category::Root) return;
-    const int current = category();
+    if (m_selected == Category::Root) return;
+    const int current = selectedCategory();
     CFilterDlg dialog(current, this);
     dialog.setValues(dialogValues(conditions(current)));
     if (runModal(dialog) != QDialog::Accepted) return;

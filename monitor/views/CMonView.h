@@ -30,16 +30,20 @@ public:
 
     // A tree item was selected (0 root, 1 to 4 the categories).
     void OnCategorySelected(int category);
-    // Reads the category shown now again (refresh timer and command).
+    // Reads the category chosen in the tree again (refresh timer and command).
     void Refresh();
-    // The filter command: edits the current category's conditions and, after
-    // OK, reads the category again in full.
+    // The filter command: edits the conditions of the category chosen in the
+    // tree and, after OK, reads the category again in full.
     void OnFilter();
     // Opens the detail dialog of a row.
     void OnRowActivated(int row);
 
     // The category shown (0 when none).
     int category() const { return static_cast<int>(m_category); }
+    // The category chosen in the tree: what a refresh reads and the filter
+    // command edits. It differs from the one shown while the notifications
+    // wait for the receipt catch-up.
+    int selectedCategory() const { return static_cast<int>(m_selected); }
     RecordTableModel *recordModel() const { return m_model; }
     const MonitorContext &context() const { return m_context; }
     const FilterConditions &conditions(int category) const;
@@ -70,6 +74,7 @@ private:
     MonitorContext &m_context;
     RecordTableModel *m_model;
     Category m_category = Category::Root;
+    Category m_selected = Category::Root;
     std::array<std::unique_ptr<CategoryReader>, 3> m_readers;
     std::array<FilterConditions, kCategoryCount> m_conditions;
     std::array<bool, kCategoryCount> m_filterChanged{};

@@ -342,7 +342,7 @@ void CMainFrame::setViewStyle(int id) {
 }
 
 void CMainFrame::updateCommandStates() {
-    command(kCmdFilter)->setEnabled(m_list->category() != 0);
+    command(kCmdFilter)->setEnabled(m_list->selectedCategory() != 0);
     command(kCmdArrange)->setEnabled(m_list->isIconStyle());
     if (QAction *styleCommand = command(static_cast<int>(m_list->viewStyle()))) styleCommand->setChecked(true);
 }

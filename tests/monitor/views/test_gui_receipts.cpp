@@ -6,6 +6,7 @@
 
 #include "monitor/app/gui/CMainApp.h"
 #include "monitor/app/gui/CMainFrame.h"
+#include "monitor/views/CFilterDlg.h"
 #include "monitor/views/CLeftView.h"
 #include "monitor/views/CMonView.h"
 #include "monitor/views/RecordTableModel.h"
@@ -87,5 +88,46 @@ TEST(ReceiptsInTheProgram, BacklogIsWorkedOffAndTheWaitingMessagesAreListed) {
     app.mainFrame()->command(kCmdRefresh)->trigger();
     EXPECT_EQ(subjects(), (QStringList{"Просрочено"}));
     EXPECT_EQ(shownReports.size(), 1);
+    app.ExitInstance();
+}
+
+// "Уведомления" chosen while the receipts are still being caught up: the list
+// keeps what it shows, the filter command edits the notifications' filter,
+// and the first refresh after the catch-up shows the notifications.
+TEST(ReceiptsInTheProgram, NotificationsChosenDuringTheCatchUpComeWhenItEnds) {
+    const std::string profile = "ChosenDuringCatchUp";
+    GatewayLogs logs(make_temp_dir("gwlogs"));
+    setString(profile, "GWMonGWLogDirectory", logs.dir().string());
+    setString(profile, "Filename", make_temp_dir("events").string() + "/");
+    std::vector<std::string> sent;
+    for (int i = 0; i < 2500; ++i) sent.push_back(sending(600, "H" + std::to_string(i), "Отчёт"));
+    logs.write("tmnsent-1.csv", sent);
+    logs.write("tarmin-gw-1.csv", {GatewayLogs::errorLine(dayText(), "10:00:00", "smtp", "err", "1", "x")});
+
+    MessageRecorder messages;
+    DialogScript dialogs;
+    int filterCategory = -1;
+    dialogs.on(QStringLiteral("CFilterDlg"), [&](QDialog &d) {
+        filterCategory = static_cast<CFilterDlg &>(d).category();
+        return QDialog::Rejected;
+    });
+    CMainApp app;
+    ASSERT_TRUE(app.InitInstance({"tmngwmon", "/profile=" + profile}));
+    app.mainFrame()->refreshTimer().stop(); // the ticks are driven here
+    CLeftView *tree = app.mainFrame()->leftView();
+    CMonView *list = app.mainFrame()->monView();
+    ASSERT_TRUE(tree->selectCategory(1));
+    ASSERT_TRUE(app.catchUpPending());
+    ASSERT_TRUE(tree->selectCategory(4));
+    EXPECT_EQ(list->category(), 1); // nothing to show yet
+    EXPECT_TRUE(app.mainFrame()->command(kCmdFilter)->isEnabled());
+    app.mainFrame()->command(kCmdFilter)->trigger();
+    EXPECT_EQ(filterCategory, 4);
+
+    for (int tick = 0; tick < 20 && app.catchUpPending(); ++tick) app.mainFrame()->OnRefresh();
+    ASSERT_FALSE(app.catchUpPending());
+    app.mainFrame()->OnRefresh();
+    EXPECT_EQ(list->category(), 4);
+    EXPECT_EQ(list->recordModel()->rowCount(), 2500);
     app.ExitInstance();
 }
