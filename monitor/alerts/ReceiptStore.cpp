@@ -85,6 +85,12 @@ inline char lowerChar(char c) {
     return static_cast<unsigned char>(c) < 0x80 ? c : cp::lower_1251(c);
 }
 
+void setStatus(char (&status)[10], unsigned char &length, std::string_view text) {
+    text = text.substr(0, sizeof status);
+    std::memcpy(status, text.data(), text.size());
+    length = static_cast<unsigned char>(text.size());
+}
+
 // A hash as the store keeps it: at most 64 characters, upper case. A text
 // longer than that names no stored hash (false).
 bool storedHashForm(std::string_view hash, char (&out)[kHashMax], std::size_t &length) {
@@ -143,17 +149,73 @@ std::string_view PendingMessage::attachment(std::size_t i) const {
 
 namespace {
 
+// The texts of a message, cut to their limits.
+std::array<std::string_view, 5> limitedTexts(const PendingMessage::Parts &parts) {
+    return {parts.date.substr(0, kDateMax), parts.time.substr(0, kDateMax), parts.hash.substr(0, kHashMax),
+            parts.protection.substr(0, kProtectionMax), parts.subject.substr(0, kTextMax)};
+}
+
+} // namespace
+
+std::size_t PendingMessage::allocationSize(const Parts &parts) {
+    std::size_t bytes = sizeof(PendingMessage) + parts.recipients.size() * sizeof(Recipient) +
+                        parts.attachments.size() * sizeof(Piece);
+    for (std::string_view text : limitedTexts(parts)) bytes += text.size();
+    for (std::string_view a : parts.recipients) bytes += std::min(a.size(), kTextMax);
+    for (std::string_view n : parts.attachments) bytes += std::min(n.size(), kTextMax);
+    return bytes;
+}
+
+PendingMessage *PendingMessage::construct(void *memory, const Parts &parts) {
+    // One block after the message: the recipients, the attachment names, then
+    // the texts.
+    auto *message = new (memory) PendingMessage;
+    message->m_allocated = static_cast<uint32_t>(allocationSize(parts));
+    message->m_recipients = static_cast<uint32_t>(parts.recipients.size());
+    message->m_attachments = static_cast<uint32_t>(parts.attachments.size());
+    char *const texts = message->texts();
+    char *text = texts;
+    const auto fields = limitedTexts(parts);
+    for (int i = 0; i < 5; ++i) {
+        message->m_length[i] = static_cast<uint16_t>(fields[i].size());
+        if (i == 2) // the hash, upper case
+            for (char c : fields[i]) *text++ = upperChar(c);
+        else
+            text = std::copy(fields[i].begin(), fields[i].end(), text);
+    }
+    Recipient *r = message->recipientArray();
+    for (std::size_t i = 0; i < parts.recipients.size(); ++i, ++r) {
+        const std::string_view address = parts.recipients[i].substr(0, kTextMax);
+        r->offset = static_cast<uint32_t>(text - texts);
+        r->length = static_cast<uint16_t>(address.size());
+        for (char c : address) *text++ = lowerChar(c);
+        setStatus(r->status, r->statusLength, i < parts.statuses.size() ? parts.statuses[i] : kWaiting);
+    }
+    Piece *piece = message->attachmentArray();
+    for (std::string_view name : parts.attachments) {
+        name = name.substr(0, kTextMax);
+        *piece++ = {static_cast<uint32_t>(text - texts), static_cast<uint32_t>(name.size())};
+        text = std::copy(name.begin(), name.end(), text);
+    }
+    return message;
+}
+
+void PendingMessage::Free::operator()(PendingMessage *message) const {
+    message->~PendingMessage();
+    ::operator delete(message);
+}
+
+PendingMessage::Owned PendingMessage::make(const Parts &parts) {
+    return Owned(construct(::operator new(allocationSize(parts)), parts));
+}
+
+namespace {
+
 // Slots moved from the table that is being left with every message added:
 // the old table is empty before the new one is half full.
 constexpr std::size_t kSlotsMovedPerAdd = 8;
 constexpr uint64_t kCatchUpLoadMs = 50;
 constexpr std::size_t kFirstTableSize = 1024;
-
-void setStatus(char (&status)[10], unsigned char &length, std::string_view text) {
-    text = text.substr(0, sizeof status);
-    std::memcpy(status, text.data(), text.size());
-    length = static_cast<unsigned char>(text.size());
-}
 
 uint64_t fingerprintOf(std::string_view storedHash) { return std::hash<std::string_view>{}(storedHash) | 1; }
 
@@ -317,45 +379,13 @@ void ReceiptStore::track(std::string_view line, const DayLimit &dayLimit, uint64
         if (!textToFileTime(f[0], "00:00:00", sentAt) || sentAt / kFileTimeDay < oldestDay) return;
     }
 
-    // One block: the recipients, the attachment names, then the texts.
-    const std::string_view fields[5] = {f[0].substr(0, kDateMax), f[1].substr(0, kDateMax), f[5].substr(0, kHashMax),
-                                        f[9].substr(0, kProtectionMax), f[7].substr(0, kTextMax)};
-    std::size_t recipients = 0, attachments = 0, textBytes = 0;
-    for (std::string_view field : fields) textBytes += field.size();
-    forEachListPiece(f[6], [&](std::string_view a) { ++recipients, textBytes += std::min(a.size(), kTextMax); });
-    forEachListPiece(f[8], [&](std::string_view n) { ++attachments, textBytes += std::min(n.size(), kTextMax); });
-
-    const std::size_t blockSize =
-        recipients * sizeof(PendingMessage::Recipient) + attachments * sizeof(PendingMessage::Piece) + textBytes;
-    const std::size_t allocated = sizeof(PendingMessage) + blockSize;
-    auto *message = new (m_pool.allocate(allocated)) PendingMessage;
-    message->m_allocated = static_cast<uint32_t>(allocated);
-    message->m_recipients = static_cast<uint32_t>(recipients);
-    message->m_attachments = static_cast<uint32_t>(attachments);
-    char *const texts = message->texts();
-    char *text = texts;
-    for (int i = 0; i < 5; ++i) {
-        message->m_length[i] = static_cast<uint16_t>(fields[i].size());
-        if (i == 2) // the hash, upper case
-            for (char c : fields[i]) *text++ = upperChar(c);
-        else
-            text = std::copy(fields[i].begin(), fields[i].end(), text);
-    }
-    PendingMessage::Recipient *r = message->recipientArray();
-    forEachListPiece(f[6], [&](std::string_view address) {
-        address = address.substr(0, kTextMax);
-        r->offset = static_cast<uint32_t>(text - texts);
-        r->length = static_cast<uint16_t>(address.size());
-        for (char c : address) *text++ = lowerChar(c);
-        setStatus(r->status, r->statusLength, kWaiting);
-        ++r;
-    });
-    PendingMessage::Piece *piece = message->attachmentArray();
-    forEachListPiece(f[8], [&](std::string_view name) {
-        name = name.substr(0, kTextMax);
-        *piece++ = {static_cast<uint32_t>(text - texts), static_cast<uint32_t>(name.size())};
-        text = std::copy(name.begin(), name.end(), text);
-    });
+    m_addresses.clear();
+    m_names.clear();
+    forEachListPiece(f[6], [&](std::string_view a) { m_addresses.push_back(a); });
+    forEachListPiece(f[8], [&](std::string_view n) { m_names.push_back(n); });
+    const PendingMessage::Parts parts{f[0], f[1], f[5], f[9], f[7], m_addresses, {}, m_names};
+    const std::size_t allocated = PendingMessage::allocationSize(parts);
+    PendingMessage *message = PendingMessage::construct(m_pool.allocate(allocated), parts);
 
     message->m_older = m_newest;
     (m_newest ? m_newest->m_newer : m_oldest) = message;

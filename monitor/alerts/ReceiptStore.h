@@ -38,6 +38,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -64,6 +65,21 @@ public:
     std::size_t attachmentCount() const { return m_attachments; }
     std::string_view attachment(std::size_t i) const;
 
+    // What a message is made of; the texts are cut to their limits, the hash
+    // upper-cased and the addresses lower-cased as the message is made.
+    struct Parts {
+        std::string_view date, time, hash, protection, subject;
+        std::span<const std::string_view> recipients;
+        std::span<const std::string_view> statuses; // one per recipient; empty: all "WAIT"
+        std::span<const std::string_view> attachments;
+    };
+    // A message of its own, outside a store (for views that show one).
+    struct Free {
+        void operator()(PendingMessage *message) const;
+    };
+    using Owned = std::unique_ptr<PendingMessage, Free>;
+    static Owned make(const Parts &parts);
+
 private:
     friend class ReceiptStore;
     // A recipient in the block: where its address lies in the texts, and its
@@ -86,6 +102,9 @@ private:
     std::size_t recipientBytes() const { return m_recipients * sizeof(Recipient); }
     std::size_t pieceBytes() const { return m_attachments * sizeof(Piece); }
     std::string_view text(int field) const;
+    static std::size_t allocationSize(const Parts &parts);
+    // Makes the message in `memory` of allocationSize(parts) bytes.
+    static PendingMessage *construct(void *memory, const Parts &parts);
 
     // The order of sending, and the next newer message of the same hash.
     PendingMessage *m_older = nullptr;
@@ -185,6 +204,8 @@ private:
     void removeOldest(Slot &slot);
     void moveSomeSlots();
     void release(PendingMessage *message);
+    // The lists of the line being tracked (kept to spare an allocation per line).
+    std::vector<std::string_view> m_addresses, m_names;
 
     const MonitorContext &m_context;
     // The messages in the order of sending; each one allocation with its

@@ -362,8 +362,8 @@ public:
     void addReportedHashes(const std::vector<std::string> &) override {}
     std::vector<const PendingMessage *> messagesWithHash(std::string_view hash) const override {
         std::vector<const PendingMessage *> out;
-        for (const PendingMessage &m : messages)
-            if (m.hash == hash) out.push_back(&m);
+        for (const PendingMessage::Owned &m : messages)
+            if (m->hash() == hash) out.push_back(m.get());
         return out;
     }
 
@@ -372,7 +372,11 @@ public:
     bool pending = false;
     std::vector<std::tuple<std::string, std::string, std::string>> waiting;
     std::vector<std::string> checked;
-    std::vector<PendingMessage> messages;
+    std::vector<PendingMessage::Owned> messages;
+    void track(std::string_view hash, std::vector<std::string_view> recipients, std::vector<std::string_view> statuses,
+               std::vector<std::string_view> attachments) {
+        messages.push_back(PendingMessage::make({"", "", hash, "2", "", recipients, statuses, attachments}));
+    }
 };
 
 QStringList texts(const QTreeWidget *list, int column) {
@@ -411,9 +415,8 @@ TEST_F(ListTest, NotificationRowOpensTheReceiptsOfItsMessage) {
     FakeReceipts receipts;
     receipts.waiting = {{"09:00:00", "AAA", "Первое"}, {"09:30:00", "BBB", "Второе"}, {"10:00:00", "CCC", "Третье"}};
     // BBB is tracked without recipients; CCC is not tracked at all.
-    receipts.messages = {
-        {"", "", "AAA", "2", "", {{"a@x.ru", "OK"}, {"b@x.ru", "ER"}, {"c@x.ru", "WAIT"}}, {"1.txt", "2.doc"}},
-        {"", "", "BBB", "2", "", {}, {"3.txt"}}};
+    receipts.track("AAA", {"a@x.ru", "b@x.ru", "c@x.ru"}, {"OK", "ER", "WAIT"}, {"1.txt", "2.doc"});
+    receipts.track("BBB", {}, {}, {"3.txt"});
     start(&receipts);
     ASSERT_TRUE(tree->selectCategory(4));
     QStringList addresses, results, attachments, counters;
