@@ -1,6 +1,7 @@
 #include "monitor/logs/vfiles.h"
 
 #include "monitor/app/DiagLog.h"
+#include "monitor/core/FileNames.h"
 #include "monitor/logs/LogFile.h"
 #include "platform/files.h"
 
@@ -34,8 +35,10 @@ constexpr std::size_t kMaxWaitingBuffer = 64u << 10;
 
 std::size_t budgetForLimit(std::size_t limit) { return std::clamp<std::size_t>(limit / 8, 4, 4096); }
 
+// The directory (the setting's Windows-1251 text) as a file-system path with
+// a trailing "/".
 std::string directoryWithSlash(const char *directory) {
-    return directory && *directory ? platform::with_trailing_slash(directory) : std::string();
+    return directory && *directory ? platform::with_trailing_slash(fileSystemPath(directory)) : std::string();
 }
 
 int64_t mtimeNs(const struct stat &st) {

@@ -85,7 +85,9 @@ public:
 
     // Queues every file "<directory><prefix>*.csv" (the mask compares without
     // regard to case) that passes the age check and is not queued yet, in
-    // name order. `directory` ends in "/" (one is added otherwise). Only
+    // name order. `directory` is Windows-1251 text as the settings hold it
+    // (turned into a file-system path here) and ends in "/" (one is added
+    // otherwise). Only
     // regular files are taken, opened without waiting: a pipe or device under
     // a log's name is passed over. Returns -1 when no file matches the
     // pattern, otherwise 0.

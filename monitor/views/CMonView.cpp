@@ -183,6 +183,7 @@ void CMonView::readLogCategory(Category category) {
             options.dayLimit = readDayLimit();
         }
         pass = categoryReader.read(m_context.logDirectory, filter, options);
+        emit statusText(qtText(pass.directoryProblem));
         beepIfListed(category, pass);
         insertPass(pass);
     }

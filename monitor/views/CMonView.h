@@ -58,6 +58,11 @@ public:
     static FilterDlgValues dialogValues(const FilterConditions &conditions);
     static FilterConditions conditionsFrom(const FilterDlgValues &values);
 
+signals:
+    // What the status bar should say after a reading: why the logs cannot be
+    // read, or nothing when they can.
+    void statusText(const QString &text);
+
 protected:
     void sortByColumn(int column, bool ascending) override;
 

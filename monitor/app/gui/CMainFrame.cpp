@@ -74,6 +74,10 @@ CMainFrame::CMainFrame(CMainApp &app, QWidget *parent)
         updateCommandStates();
     });
     connect(m_tree, &CLeftView::focusOtherPane, m_list, [this] { m_list->activeView()->setFocus(Qt::TabFocusReason); });
+    // Why the logs cannot be read goes into the message pane (created with the bars).
+    connect(m_list, &CMonView::statusText, this, [this](const QString &text) {
+        if (QLabel *pane = statusPane(0)) pane->setText(text);
+    });
     connect(m_list, &CListViewEx::focusOtherPane, m_tree, [this] { m_tree->setFocus(Qt::TabFocusReason); });
 }
 

@@ -1,6 +1,7 @@
 #include "monitor/views/model/CategoryReader.h"
 
 #include "monitor/logs/GWRecords.h"
+#include "monitor/logs/LogDirectory.h"
 #include "monitor/logs/RecordFilter.h"
 #include "monitor/views/model/MonitorContext.h"
 
@@ -31,6 +32,7 @@ uint32_t CategoryReader::codeOf(const CGWRecord &record, LogKind kind) {
 ReadingPass CategoryReader::read(const std::string &directory, const RecordFilter &filter, const PassOptions &options) {
     ReadingPass pass;
     pass.noFiles = m_files.load(directory.c_str(), logPrefix(m_kind), options.dayLimit.loadDays()) != 0;
+    if (pass.noFiles) pass.directoryProblem = logDirectoryProblem(directory);
 
     const DayWindow window(options.dayLimit.pathsFlags, options.dayLimit.analyzeNday);
     // Without conditions every record passes; the usual case costs nothing.

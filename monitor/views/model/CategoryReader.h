@@ -23,6 +23,7 @@ struct ReadingPass {
     bool listedRecordRead = false;                  // a record with a code of the beep list
     std::string listedTime;                         // time text of the last such record
     bool noFiles = false;                           // the directory had no file of the family
+    std::string directoryProblem;                   // then why, when the directory cannot be read (Windows-1251)
 };
 
 // How a pass treats beeps and error statistics.

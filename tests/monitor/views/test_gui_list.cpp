@@ -97,6 +97,33 @@ std::string err(const std::string &time, const std::string &code = "E0030015", c
 
 } // namespace
 
+// The log directory setting is Windows-1251 text: a directory with Cyrillic
+// letters is read; one that cannot be read says why in the status bar instead
+// of looking like a quiet gateway.
+TEST_F(ListTest, CyrillicLogDirectoryIsReadAndAMissingOneSaysWhy) {
+    GatewayLogs cyrillic(make_temp_dir("gwlogs") / "Протоколы шлюза");
+    std::filesystem::create_directories(cyrillic.dir());
+    cyrillic.write("tarmin-gw-1.csv", {err("10:00:00")});
+    setString(profile, "GWMonGWLogDirectory", cyrillic.dir().string());
+    start();
+    QLabel *pane = frame->statusPane(0);
+    ASSERT_TRUE(tree->selectCategory(1));
+    EXPECT_EQ(model->rowCount(), 1);
+    EXPECT_EQ(pane->text(), QString());
+
+    const std::string missing = (cyrillic.dir() / "нет").string();
+    app->context().logDirectory = w(missing) + "/";
+    ASSERT_TRUE(tree->selectCategory(2));
+    EXPECT_EQ(pane->text(), QString::fromStdString("Каталог протоколов Шлюза " + missing + "/ не найден"));
+    const std::string file = (cyrillic.dir() / "tarmin-gw-1.csv").string();
+    app->context().logDirectory = w(file);
+    ASSERT_TRUE(tree->selectCategory(3));
+    EXPECT_EQ(pane->text(), QString::fromStdString("Путь к протоколам Шлюза " + file + " указывает не на каталог"));
+    app->context().logDirectory = w(cyrillic.dir().string()) + "/";
+    ASSERT_TRUE(tree->selectCategory(1));
+    EXPECT_EQ(pane->text(), QString());
+}
+
 TEST_F(ListTest, TreeHasTheRootAndFourCategories) {
     start();
     QTreeWidgetItem *root = tree->topLevelItem(0);
