@@ -2,17 +2,21 @@
 
 #include "monitor/app/gui/CMainFrame.h"
 #include "monitor/app/gui/ConfigProgramLauncher.h"
+#include "monitor/app/gui/ScreenshotRun.h"
 #include "monitor/resources/MonitorIcons.h"
 #include "monitor/views/FolderBrowser.h"
 #include "monitor/views/JobMessageBoxes.h"
 #include "monitor/views/MessageBoxes.h"
 #include "monitor/views/QtText.h"
 #include "monitor/views/ReportWindow.h"
+#include "common/codepage.h"
 #include "qzcom.h"
 
 #include <QApplication>
 
 namespace tarmin::monitor {
+
+using namespace tarmin::cp::literals;
 
 namespace {
 constexpr const char *kProduct = "tarmin-operator";
@@ -31,17 +35,24 @@ CMainApp::CMainApp(const CapiCalls &calls)
 
 CMainApp::~CMainApp() {
     m_frame.reset();
+    m_headless.reset();
     if (s_instance == this) s_instance = nullptr;
 }
 
 bool CMainApp::InitInstance(const std::vector<std::string> &args) {
+    m_cmdInfo.Parse(args);
     // The windows of this program show the reports of the common services
-    // and choose directories for them.
-    installReportPresenter();
+    // and choose directories for them. A screenshot has nobody to show them
+    // to: they go to standard error.
+    if (m_cmdInfo.screenshotMode()) {
+        m_headless = std::make_unique<HeadlessPrompts>();
+        QZ_SetReportPresenter(nullptr, nullptr);
+    } else {
+        installReportPresenter();
+    }
     installFolderBrowser();
     installJobMessagePresenter();
 
-    m_cmdInfo.Parse(args);
     MonitorIcons::icon(kImageApplication); // builds both image lists
 
     m_frame = std::make_unique<CMainFrame>(*this);
@@ -58,6 +69,15 @@ bool CMainApp::InitInstance(const std::vector<std::string> &args) {
     m_frame->restoreFrameState();
 
     if (readSetupFlag() != 0) {
+        if (m_headless) {
+            // The configuration program would wait for an operator.
+            messageBox(m_frame.get(),
+                       qtText("Настройки требуют запуска программы конфигурации (параметр Setup). Запустите "
+                              "программу без --screenshot."_w),
+                       MsgIcon::Error);
+            m_frame->destroyWithoutSaving();
+            return false;
+        }
         if (RunConfigurationProgram(true)) clearSetupFlag();
     }
     if (!readStartupSettings()) return false;
@@ -135,6 +155,8 @@ bool CMainApp::RunConfigurationProgram(bool atStartup) {
 }
 
 void CMainApp::ReadRefreshSettings() { m_context.refresh = readRefreshSettings(); }
+
+bool CMainApp::headlessInterrupted() const { return m_headless && m_headless->interrupted(); }
 
 bool CMainApp::catchUpPending() const { return m_context.receipts && m_context.receipts->catchUpPending(); }
 

@@ -21,6 +21,7 @@ namespace tarmin::monitor {
 
 class CMainFrame;
 class ConfigProgramLauncher;
+class HeadlessPrompts;
 
 class CMainApp : public QObject {
     Q_OBJECT
@@ -68,6 +69,9 @@ public:
     bool initialised() const { return m_context.initialised; }
     CMainFrame *mainFrame() const { return m_frame.get(); }
     ConfigProgramLauncher &configLauncher() { return *m_launcher; }
+    // Screenshot mode: whether a message box or dialog came up (written to
+    // standard error instead of shown).
+    bool headlessInterrupted() const;
 
     // The last directory chosen in a file dialog (Windows-1251; stored at
     // exit as LastInitDir).
@@ -95,6 +99,7 @@ private:
     OperatorContext m_operator;
     std::unique_ptr<CMainFrame> m_frame;
     std::unique_ptr<ConfigProgramLauncher> m_launcher;
+    std::unique_ptr<HeadlessPrompts> m_headless; // screenshot mode only
 };
 
 } // namespace tarmin::monitor

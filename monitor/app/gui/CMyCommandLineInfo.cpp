@@ -21,13 +21,38 @@ void CMyCommandLineInfo::Parse(const std::vector<std::string> &args) {
     for (size_t i = 1; i < args.size(); ++i) {
         const std::string &a = args[i];
         if (m_expectScreenshotFile) {
-            m_screenshot = a;
             m_expectScreenshotFile = false;
-            continue;
+            // "--screenshot --select=4": the option is no file name.
+            if (!a.empty() && a[0] != '-') {
+                m_screenshot = a;
+                continue;
+            }
+            m_screenshotWithoutFile = true;
         }
         const bool flag = !a.empty() && (a[0] == '/' || a[0] == '-');
         ParseParam(flag ? a.substr(1) : a, flag);
     }
+    if (m_expectScreenshotFile) {
+        m_expectScreenshotFile = false;
+        m_screenshotWithoutFile = true;
+    }
+}
+
+std::string CMyCommandLineInfo::usage() {
+    return "Usage: tmngwmon [/profile=NAME] [options]\n"
+           "The operator's workstation of the Tarmin gateway.\n"
+           "  /profile=NAME, -profile:NAME  settings profile to use\n"
+           "  --select=N                    select tree category N (1 errors, 2 inbound, 3 outgoing,\n"
+           "                                4 notifications) after start-up\n"
+           "  --screenshot FILE             render the main window into FILE (PNG) without a display\n"
+           "                                and exit; a message box ends the run with a failure\n"
+           "  --help                        print this text and exit\n"
+           "  --version                     print the version and exit\n";
+}
+
+std::string CMyCommandLineInfo::versionLine() {
+    return "tmngwmon " + std::to_string(TMNMON_VERSION_MAJOR) + "." + std::to_string(TMNMON_VERSION_MINOR) + "." +
+           std::to_string(TMNMON_VERSION_PATCH) + "." + std::to_string(TMNMON_VERSION_BUILD) + "\n";
 }
 
 void CMyCommandLineInfo::ParseParam(const std::string &param, bool flag) {
@@ -43,6 +68,15 @@ void CMyCommandLineInfo::ParseParam(const std::string &param, bool flag) {
     }
     if (flag && param.rfind("-screenshot=", 0) == 0) {
         m_screenshot = param.substr(12);
+        m_screenshotWithoutFile = m_screenshot.empty();
+        return;
+    }
+    if (flag && (param == "-help" || param == "h" || param == "?")) {
+        m_help = true;
+        return;
+    }
+    if (flag && param == "-version") {
+        m_version = true;
         return;
     }
     if (flag && param.rfind("-select=", 0) == 0) {

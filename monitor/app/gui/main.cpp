@@ -1,22 +1,42 @@
 // tmngwmon: the operator monitor of the gateway.
 #include "monitor/app/gui/CMainApp.h"
+#include "monitor/app/gui/CMyCommandLineInfo.h"
 #include "monitor/app/gui/ScreenshotRun.h"
 
 #include <QApplication>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 int main(int argc, char **argv) {
+    using tarmin::monitor::CMyCommandLineInfo;
+    const std::vector<std::string> args(argv, argv + argc);
+    CMyCommandLineInfo options;
+    options.Parse(args);
+    // What needs no window is done before any.
+    if (options.helpRequested()) {
+        std::fputs(CMyCommandLineInfo::usage().c_str(), stdout);
+        return 0;
+    }
+    if (options.versionRequested()) {
+        std::fputs(CMyCommandLineInfo::versionLine().c_str(), stdout);
+        return 0;
+    }
+    if (options.screenshotWithoutFile()) {
+        std::fprintf(stderr, "tmngwmon: --screenshot needs the name of the file to write\n%s",
+                     CMyCommandLineInfo::usage().c_str());
+        return 2;
+    }
+    for (const std::string &unknown : options.unknown())
+        std::fprintf(stderr, "tmngwmon: unknown argument ignored: %s\n", unknown.c_str());
     // "--screenshot FILE" renders the window without a display.
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], "--screenshot", 12) == 0 && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
-            qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (options.screenshotMode() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("tmngwmon"));
-    const std::vector<std::string> args(argv, argv + argc);
 
     tarmin::monitor::CMainApp app;
     if (!app.InitInstance(args)) {

@@ -71,6 +71,78 @@ TEST(CommandLine, ScreenshotAndSelectOptions) {
     EXPECT_EQ(info.unknown()[0], "--select=9");
 }
 
+TEST(CommandLine, HelpVersionAndAScreenshotWithoutItsFile) {
+    auto parsed = [](std::vector<std::string> args) {
+        args.insert(args.begin(), "tmngwmon");
+        CMyCommandLineInfo info;
+        info.Parse(args);
+        return info;
+    };
+    EXPECT_TRUE(parsed({"--help"}).helpRequested());
+    EXPECT_TRUE(parsed({"/?"}).helpRequested());
+    EXPECT_TRUE(parsed({"--version"}).versionRequested());
+    EXPECT_TRUE(parsed({"--screenshot"}).screenshotWithoutFile());
+    EXPECT_TRUE(parsed({"--screenshot="}).screenshotWithoutFile());
+    const CMyCommandLineInfo followed = parsed({"--screenshot", "--select=4"});
+    EXPECT_TRUE(followed.screenshotWithoutFile());
+    EXPECT_EQ(followed.initialCategory(), 4);
+    EXPECT_FALSE(parsed({"--screenshot", "/tmp/a.png"}).screenshotWithoutFile());
+    EXPECT_EQ(parsed({"--bogus", "x.txt"}).unknown(), (std::vector<std::string>{"--bogus", "x.txt"}));
+}
+
+// The program itself, as a script or a demonstration runs it: nothing waits
+// for an operator who is not there.
+class ProgramRun : public ::testing::Test {
+protected:
+    int runMonitor(std::vector<std::string> args) {
+        // A hang shows as the exit status 124 of timeout.
+        args.insert(args.begin(), {"timeout", "120", built_program("tmngwmon").string()});
+        out.clear();
+        err.clear();
+        return run(args, &out, &err);
+    }
+    std::string out, err;
+};
+
+TEST_F(ProgramRun, HelpAndVersionPrintWithoutAWindow) {
+    EXPECT_EQ(runMonitor({"--help"}), 0);
+    EXPECT_NE(out.find("--screenshot FILE"), std::string::npos) << out;
+    EXPECT_EQ(err, "");
+    EXPECT_EQ(runMonitor({"--version"}), 0);
+    EXPECT_EQ(out, "tmngwmon 3.1.0.0\n");
+    EXPECT_EQ(runMonitor({"--screenshot"}), 2);
+    EXPECT_NE(err.find("--screenshot needs the name of the file"), std::string::npos) << err;
+}
+
+TEST_F(ProgramRun, ScreenshotWritesEveryMessageToStandardErrorAndFails) {
+    const auto shot = make_temp_dir("shots") / "shot.png";
+    // No log directory setting: the start-up message.
+    EXPECT_EQ(runMonitor({"/profile=NoLogsAtAll", "--bogus", "--screenshot", shot.string()}), 1) << err;
+    EXPECT_NE(err.find("unknown argument ignored: --bogus"), std::string::npos) << err;
+    EXPECT_NE(err.find("Необходимо запустить программу конфигурации и выполнить настройку каталога"), std::string::npos)
+        << err;
+    EXPECT_FALSE(std::filesystem::exists(shot));
+    // The settings ask for the configuration program first.
+    setString("WantsSetup", "GWMonGWLogDirectory", make_temp_dir("gwlogs").string());
+    setDword("WantsSetup", "Setup", 1);
+    EXPECT_EQ(runMonitor({"/profile=WantsSetup", "--screenshot", shot.string()}), 1) << err;
+    EXPECT_NE(err.find("Setup"), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists(shot));
+}
+
+TEST_F(ProgramRun, NotificationsScreenshotWaitsForTheReceiptCatchUp) {
+    GatewayLogs logs(make_temp_dir("gwlogs"));
+    std::vector<std::string> sent;
+    for (int i = 0; i < 2500; ++i)
+        sent.push_back(GatewayLogs::outLine(dayText(), "10:00:00", "0", "H" + std::to_string(i), "a@x.ru", "Отчёт", "", "1"));
+    logs.write("tmnsent-1.csv", sent);
+    setString("ShotOfNotifications", "GWMonGWLogDirectory", logs.dir().string());
+    const auto shot = make_temp_dir("shots") / "notifications.png";
+    EXPECT_EQ(runMonitor({"/profile=ShotOfNotifications", "--select=4", "--screenshot", shot.string()}), 0) << err;
+    EXPECT_NE(err.find("(category 4, 2500 rows)"), std::string::npos) << err;
+    EXPECT_TRUE(std::filesystem::exists(shot));
+}
+
 TEST_F(StartupTest, TitleCarriesTheProfile) {
     app = startMonitor({"/profile=Test"});
     ASSERT_TRUE(app);
