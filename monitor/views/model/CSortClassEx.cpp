@@ -1,5 +1,7 @@
 #include "monitor/views/model/CSortClassEx.h"
 
+#include "monitor/logs/CGWRecord.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -159,6 +161,8 @@ int64_t dateTime(std::string_view text) {
     return seconds;
 }
 
+int64_t hexCode(std::string_view text) { return static_cast<int64_t>(readHexCode(text)); }
+
 int64_t decimal(std::string_view text) {
     text = trimmed(text);
     size_t i = 0;
@@ -202,6 +206,7 @@ void CSortClassEx::Sort(bool ascending) {
     case SortKind::TextNoCase: sortByText(ascending); break;
     case SortKind::DateTime: sortByNumber(ascending, sortkey::dateTime); break;
     case SortKind::Decimal: sortByNumber(ascending, sortkey::decimal); break;
+    case SortKind::HexCode: sortByNumber(ascending, sortkey::hexCode); break;
     }
 }
 

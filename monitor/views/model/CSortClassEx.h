@@ -17,6 +17,7 @@ enum class SortKind : int {
     TextNoCase = 2,  // the texts, without regard to letter case
     DateTime = 3,    // dates or times
     Decimal = 4,     // decimal numbers
+    HexCode = 5,     // result codes, hexadecimal ("E0030001", "0x1F")
 };
 
 class CSortClassEx {
@@ -50,6 +51,9 @@ int64_t wholeNumber(std::string_view text);
 // 0; a text that is none of these gives kUnreadable, which sorts first.
 inline constexpr int64_t kUnreadable = INT64_MIN;
 int64_t dateTime(std::string_view text);
+// A result code as the gateway writes it: hexadecimal, an optional "0x",
+// 32 bits ("E0030001" is 0xE0030001; a text without digits gives 0).
+int64_t hexCode(std::string_view text);
 // Decimal number with "." or "," as the decimal sign, as a fixed-point value
 // (millionths); a text without a number gives 0.
 int64_t decimal(std::string_view text);

@@ -9,12 +9,15 @@ namespace {
 constexpr SortKind kWhole = SortKind::WholeNumber;
 constexpr SortKind kText = SortKind::TextNoCase;
 constexpr SortKind kDate = SortKind::DateTime;
+// The errors' result codes are hexadecimal: read as decimal, E0030001 and
+// C00A0001 would both be 0.
+constexpr SortKind kHex = SortKind::HexCode;
 
 constexpr std::array<ColumnInfo, 5> kErrorColumns = {{
     {"Дата", kDate, 100},
     {"Время", kDate, 80},
     {"Модуль", kText, 90},
-    {"Результат", kWhole, 100},
+    {"Результат", kHex, 100},
     {"Информация", kText, 350},
 }};
 

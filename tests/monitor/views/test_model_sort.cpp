@@ -1,6 +1,7 @@
 // Sort keys and CSortClassEx: the orders the record list's columns sort by.
 #include "common/codepage.h"
 #include "monitor/views/model/CSortClassEx.h"
+#include "monitor/views/model/Categories.h"
 
 #include <gtest/gtest.h>
 
@@ -36,6 +37,15 @@ TEST(SortKeys, WholeNumberReadsTheLeadingNumberOnly) {
     EXPECT_EQ(sortkey::wholeNumber("E0020004"), 0);
     EXPECT_EQ(sortkey::wholeNumber(""), 0);
     EXPECT_EQ(sortkey::wholeNumber("99999999999999999999999"), sortkey::wholeNumber("9999999999999999999"));
+}
+
+// The errors list's "Результат" column holds hexadecimal codes.
+TEST(SortKeys, ResultCodesSortAsHexadecimalNumbers) {
+    const std::vector<std::string> codes{"E0030001", "C00A0001", "0", "1F", "0x20", "80000001"};
+    EXPECT_EQ(inOrder(codes, sortRows(codes, columnsOf(Category::Errors)[3].sortKind, true)),
+              (std::vector<std::string>{"0", "1F", "0x20", "80000001", "C00A0001", "E0030001"}));
+    EXPECT_EQ(sortkey::hexCode("E0030001"), 0xE0030001);
+    EXPECT_EQ(sortkey::hexCode("zz"), 0);
 }
 
 TEST(SortKeys, DatesAndTimesCompareAsPointsInTime) {
