@@ -137,7 +137,7 @@ void CMainFrame::createCommands() {
 
     QAction *config = addCommand(kCmdConfiguration, QStringLiteral("&Конфигурация..."),
                                  QStringLiteral("Запустить программу конфигурации"), QStringLiteral("Конфигурация"));
-    config->setIcon(style->standardIcon(QStyle::SP_FileDialogDetailedView));
+    config->setIcon(style->standardIcon(QStyle::SP_ComputerIcon));
     connect(config, &QAction::triggered, this, [this] { m_app.RunConfigurationProgram(false); });
 
     QAction *filter = addCommand(kCmdFilter, QStringLiteral("Фильтрация..."),
@@ -164,7 +164,7 @@ void CMainFrame::createCommands() {
         const char *prompt;
         QStyle::StandardPixmap icon;
     } kStyles[] = {
-        {kCmdSmallIcons, "&Мелкие значки", "Показать записи мелкими значками", QStyle::SP_FileDialogListView},
+        {kCmdSmallIcons, "&Мелкие значки", "Показать записи мелкими значками", QStyle::SP_FileIcon},
         {kCmdLargeIcons, "&Крупные значки", "Показать записи крупными значками", QStyle::SP_DesktopIcon},
         {kCmdList, "С&писок", "Показать записи списком", QStyle::SP_FileDialogListView},
         {kCmdDetails, "&Таблица", "Показать записи таблицей со столбцами", QStyle::SP_FileDialogDetailedView},

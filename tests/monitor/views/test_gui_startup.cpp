@@ -143,6 +143,25 @@ TEST_F(ProgramRun, NotificationsScreenshotWaitsForTheReceiptCatchUp) {
     EXPECT_TRUE(std::filesystem::exists(shot));
 }
 
+// Every button of the toolbar has a picture of its own ("Конфигурация" and
+// "Таблица", "Мелкие значки" and "Список" looked alike).
+TEST_F(StartupTest, ToolbarButtonsHavePicturesOfTheirOwn) {
+    app = startMonitor({"/profile=Test"});
+    ASSERT_TRUE(app);
+    const auto *bar = app->mainFrame()->findChild<QToolBar *>(QStringLiteral("toolBar128"));
+    ASSERT_TRUE(bar);
+    std::vector<std::pair<QString, QImage>> pictures;
+    for (QAction *action : bar->actions())
+        if (!action->isSeparator()) pictures.emplace_back(action->toolTip(), action->icon().pixmap(16, 16).toImage());
+    ASSERT_GE(pictures.size(), 10u);
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        EXPECT_FALSE(pictures[i].second.isNull()) << pictures[i].first.toStdString();
+        for (std::size_t j = i + 1; j < pictures.size(); ++j)
+            EXPECT_NE(pictures[i].second, pictures[j].second)
+                << pictures[i].first.toStdString() << " / " << pictures[j].first.toStdString();
+    }
+}
+
 TEST_F(StartupTest, TitleCarriesTheProfile) {
     app = startMonitor({"/profile=Test"});
     ASSERT_TRUE(app);
