@@ -5,6 +5,7 @@
 #include "monitor/views/model/Categories.h"
 
 #include <QMouseEvent>
+#include <QPainter>
 
 namespace tarmin::monitor {
 
@@ -77,6 +78,33 @@ void CLeftView::onSelectionChanged() {
     if (m_building) return;
     const int category = selectedCategory();
     if (category >= 0) emit categorySelected(category);
+}
+
+void CLeftView::drawBranches(QPainter *painter, const QRect &rect, const QModelIndex &index) const {
+    painter->save();
+    QPen pen(palette().color(QPalette::Dark));
+    pen.setStyle(Qt::DotLine);
+    painter->setPen(pen);
+    const int indent = indentation();
+    const int middle = rect.center().y();
+    auto hasNextSibling = [](const QModelIndex &i) { return i.sibling(i.row() + 1, 0).isValid(); };
+    // The item's own column: a line from the vertical line of its siblings to
+    // the item; the vertical line goes on below when a sibling follows, and
+    // starts at the item for the first item at the top.
+    int column = rect.right() + 1 - indent;
+    int x = column + indent / 2;
+    painter->drawLine(x, middle, column + indent - 1, middle);
+    const bool first = !index.parent().isValid() && index.row() == 0;
+    painter->drawLine(x, first ? middle : rect.top(), x, hasNextSibling(index) ? rect.bottom() : middle);
+    // The columns of the ancestors: their lines pass by when a sibling of
+    // theirs follows.
+    for (QModelIndex ancestor = index.parent(); ancestor.isValid(); ancestor = ancestor.parent()) {
+        column -= indent;
+        x = column + indent / 2;
+        if (hasNextSibling(ancestor)) painter->drawLine(x, rect.top(), x, rect.bottom());
+    }
+    painter->restore();
+    QTreeWidget::drawBranches(painter, rect, index);
 }
 
 void CLeftView::mousePressEvent(QMouseEvent *event) {

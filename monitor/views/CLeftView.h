@@ -32,6 +32,10 @@ signals:
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
+    // Dotted lines join every item to its parent and its siblings, the root
+    // item included ("lines" and "lines at the root" of the tree control),
+    // under the style's expand buttons.
+    void drawBranches(QPainter *painter, const QRect &rect, const QModelIndex &index) const override;
     bool focusNextPrevChild(bool next) override;
 
 private slots:

@@ -141,6 +141,31 @@ TEST_F(ListTest, TreeHasTheRootAndFourCategories) {
     EXPECT_FALSE(tree->selectCategory(4));
 }
 
+// The tree draws its lines, also at the root: the vertical line that joins
+// the categories passes between them, and the root has its line too.
+TEST_F(ListTest, TreeDrawsLinesAlsoAtTheRoot) {
+    start();
+    tree->resize(300, 200);
+    tree->show();
+    tree->clearSelection(); // no highlight over the lines
+    const QImage image = tree->viewport()->grab().toImage();
+    const QColor base = tree->palette().color(QPalette::Base);
+    const int indent = tree->indentation();
+    auto inked = [&](int x, int y0, int y1) {
+        for (int x1 = x - 1; x1 <= x + 1; ++x1)
+            for (int y = y0; y <= y1; ++y)
+                if (image.pixelColor(x1, y) != base) return true;
+        return false;
+    };
+    const QRect second = tree->visualItemRect(tree->categoryItem(2));
+    const QRect third = tree->visualItemRect(tree->categoryItem(3));
+    // Between the second and the third category, in the categories' column.
+    EXPECT_TRUE(inked(indent + indent / 2, second.center().y() + 2, third.center().y() - 2));
+    // The root's own line, from its column to the item.
+    const QRect root = tree->visualItemRect(tree->categoryItem(0));
+    EXPECT_TRUE(inked(indent - 2, root.center().y(), root.center().y()));
+}
+
 TEST_F(ListTest, SelectingEachCategoryReadsItsLog) {
     logs->write("tarmin-gw-1.csv", {err("10:00:00", "E0020004", "smtp"), err("10:05:00", "0", "pop3", "Готово")});
     logs->write("tmnrecv-1.csv",
