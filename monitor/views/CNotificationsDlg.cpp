@@ -53,10 +53,7 @@ CNotificationsDlg::CNotificationsDlg(std::string_view hash, const ReceiptTrackin
     setWindowTitle(QStringLiteral("Тармин-Оператор"));
     setWindowIcon(MonitorIcons::icon(kImageNotifications));
     m_title->setObjectName(QStringLiteral("title"));
-    QFont titleFont = font();
-    titleFont.setFamily(QStringLiteral("MS Sans Serif"));
-    titleFont.setWeight(QFont::Bold);
-    m_title->setFont(titleFont);
+    m_title->setFont(boldFont(font()));
     m_recipients->setColumnWidth(0, kAddressWidth);
     m_recipients->setColumnWidth(1, kResultWidth);
     m_attachments->setColumnWidth(0, kAttachmentWidth);

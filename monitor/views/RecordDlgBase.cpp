@@ -17,12 +17,13 @@ namespace tarmin::monitor {
 namespace {
 constexpr int kAttachmentColumnWidth = 350;
 
+} // namespace
+
 QFont boldFont(const QFont &base) {
     QFont bold = base;
     bold.setBold(true);
     return bold;
 }
-} // namespace
 
 QDialogButtonBox *okCancelButtons(QDialog *dialog) {
     auto *buttons = new QDialogButtonBox(dialog);

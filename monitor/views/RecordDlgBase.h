@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QFont>
 #include <QStringList>
 
 class QDialogButtonBox;
@@ -14,6 +15,11 @@ class QLineEdit;
 class QTreeWidget;
 
 namespace tarmin::monitor {
+
+// The bold font of the dialogs' headings: the dialog's own font in bold. (The
+// original's "MS Sans Serif", height 8, is the dialog font of its system; a
+// family of that name is not there to be found elsewhere.)
+QFont boldFont(const QFont &base);
 
 // The buttons OK (the default) and "Отмена" of a dialog, wired to accept and
 // reject; the caller places the box.

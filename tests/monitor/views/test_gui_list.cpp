@@ -483,6 +483,9 @@ TEST_F(ListTest, NotificationRowOpensTheReceiptsOfItsMessage) {
             icons.push_back(n.recipientList()->topLevelItem(row)->icon(0).cacheKey());
         EXPECT_EQ(n.windowTitle(), QStringLiteral("Тармин-Оператор"));
         EXPECT_TRUE(n.title()->font().bold());
+        // The dialog's own font in bold, as the record dialogs' headings.
+        EXPECT_EQ(n.title()->font().family(), n.font().family());
+        EXPECT_EQ(n.title()->font().pointSizeF(), n.font().pointSizeF());
         return int(QDialog::Accepted);
     });
     list->selectRow(2); // AAA, the oldest, at the bottom
