@@ -19,4 +19,20 @@ if(TARGET tmnmon_viewmodel AND TARGET tmnplatform)
   add_executable(tmngwmon ${CMAKE_CURRENT_SOURCE_DIR}/app/gui/main.cpp)
   target_link_libraries(tmngwmon PRIVATE tmnmon_gui)
   install(TARGETS tmngwmon)
+  # The monitor starts the configuration program from the directory named by
+  # the setting "Path" under the product key: the installation writes it for
+  # the user who installs (with the settings tool of this build). A user
+  # whose settings cannot be written is told, and the installation goes on.
+  install(CODE "set(TARMIN_TMNREG \"$<TARGET_FILE:tmnreg>\")\nset(TARMIN_BINDIR \"${CMAKE_INSTALL_BINDIR}\")")
+  install(CODE [[
+    execute_process(COMMAND "${TARMIN_TMNREG}" set "Software\\KELVORIA\\tarmin-operator" Path string
+                            "${CMAKE_INSTALL_PREFIX}/${TARMIN_BINDIR}"
+                    RESULT_VARIABLE tarmin_rc OUTPUT_QUIET ERROR_VARIABLE tarmin_error)
+    if(tarmin_rc EQUAL 0)
+      message(STATUS "Settings: Path = ${CMAKE_INSTALL_PREFIX}/${TARMIN_BINDIR} (where tmngwmon finds tmnmoncfg)")
+    else()
+      message(WARNING "The setting Path could not be written (${tarmin_error}); set it with: tmnreg set "
+                      "'Software\\KELVORIA\\tarmin-operator' Path string ${CMAKE_INSTALL_PREFIX}/${TARMIN_BINDIR}")
+    endif()
+  ]])
 endif()

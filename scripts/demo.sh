@@ -5,7 +5,8 @@
 #   scripts/demo.sh [BUILD_DIR] [--screenshot FILE]
 #
 # 1. writes the settings of the profile "demo" with tmnreg (log directory,
-#    output directory, refresh period, a 30-day reading window);
+#    output directory, refresh period, a 30-day reading window, and the
+#    directory of the configuration program);
 # 2. fills the log directory with loggen: 30 days of errors, inbound and
 #    outgoing messages;
 # 3. keeps loggen appending lines in follow mode while the monitor runs;
@@ -47,6 +48,8 @@ key='Software\KELVORIA\tarmin-operator\Profiles\demo'
 "$bin/tmnreg" set "$key" PathsFlags dword 1
 "$bin/tmnreg" set "$key" AnalyzeNday dword 30
 "$bin/tmnreg" set "$key" Filename string "$TARMIN_HOME/"
+# Where the monitor finds the configuration program ("&Конфигурация...").
+"$bin/tmnreg" set "$key" Path string "$(cd "$bin" && pwd)"
 echo "Demo profile in $TARMIN_HOME/registry.db:"
 "$bin/tmnreg" query "$key"
 

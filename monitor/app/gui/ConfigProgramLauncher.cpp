@@ -1,5 +1,7 @@
 #include "monitor/app/gui/ConfigProgramLauncher.h"
 
+#include "monitor/core/FileNames.h"
+
 #include "monitor/app/MonitorSettings.h"
 #include "platform/lasterror.h"
 #include "platform/process.h"
@@ -90,7 +92,8 @@ ConfigProgramLauncher::Outcome ConfigProgramLauncher::StartOrActivate(const std:
     std::string installDirectory;
     if (!readInstallPath(installDirectory)) return Outcome::NotLocated;
     char *expanded = QZ_ExpandEnvironment(installDirectory.c_str());
-    const std::string directory = expanded ? expanded : installDirectory;
+    // The setting is Windows-1251 text; the program is looked for on disk.
+    const std::string directory = fileSystemPath(expanded ? expanded : installDirectory);
     QZ_Free(expanded);
     return startProgram(directory, profile, waitForExit, window);
 }
