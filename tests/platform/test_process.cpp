@@ -142,7 +142,9 @@ TEST(PlatformProcess, DroppedProcessRunsOnAndIsReaped) {
         pid = p.pid();
     }
     // Still running after its object is gone, then ends and leaves no zombie.
-    for (int i = 0; i < 500 && !fs::exists(dir / "done"); ++i) ::usleep(10000);
+    // The shell creates the file before it writes the line: wait for the line.
+    for (int i = 0; i < 500 && (!fs::exists(dir / "done") || tt::read_file(dir / "done") != "done\n"); ++i)
+        ::usleep(10000);
     EXPECT_EQ(tt::read_file(dir / "done"), "done\n");
     bool gone = false;
     for (int i = 0; i < 500 && !gone; ++i) {
