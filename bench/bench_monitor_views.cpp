@@ -13,7 +13,7 @@
 #include "monitor/logs/vfiles.h"
 #include "monitor/views/CMonView.h"
 #include "monitor/views/RecordTableModel.h"
-#include "monitor/views/model/MonitorContext.h"
+#include "monitor/core/MonitorContext.h"
 #include "qzcom.h"
 #include "tools/loggen/LogGenerator.h"
 

@@ -4,9 +4,9 @@
 if(TARGET tmnmon_viewmodel AND TARGET tmnplatform)
   file(GLOB TMNMON_GUI_SOURCES CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/views/*.cpp
-    ${CMAKE_CURRENT_SOURCE_DIR}/app/gui/*.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/app/*.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/resources/*.cpp)
-  list(REMOVE_ITEM TMNMON_GUI_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/app/gui/main.cpp)
+  list(REMOVE_ITEM TMNMON_GUI_SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/app/main.cpp)
   add_library(tmnmon_gui STATIC ${TMNMON_GUI_SOURCES})
   target_link_libraries(tmnmon_gui PUBLIC tmnmon_viewmodel tmnmonalerts tmnmonjobs tmnplatform qzcom Qt6::Widgets Qt6::Network)
   # The About box shows the program's version.
@@ -16,7 +16,7 @@ if(TARGET tmnmon_viewmodel AND TARGET tmnplatform)
     TMNMON_VERSION_PATCH=${PROJECT_VERSION_PATCH}
     TMNMON_VERSION_BUILD=0)
 
-  add_executable(tmngwmon ${CMAKE_CURRENT_SOURCE_DIR}/app/gui/main.cpp)
+  add_executable(tmngwmon ${CMAKE_CURRENT_SOURCE_DIR}/app/main.cpp)
   target_link_libraries(tmngwmon PRIVATE tmnmon_gui)
   install(TARGETS tmngwmon)
   # The monitor starts the configuration program from the directory named by

@@ -14,7 +14,7 @@
 // local date and time as the log writes them (no time zone is applied).
 #pragma once
 
-#include "monitor/views/model/MonitorContext.h"
+#include "monitor/core/MonitorContext.h"
 
 #include <cstdint>
 #include <map>

@@ -28,9 +28,9 @@
 // Texts are Windows-1251 as the logs hold them.
 #pragma once
 
-#include "monitor/app/MonitorSettings.h"
+#include "monitor/core/MonitorSettings.h"
 #include "monitor/logs/vfiles.h"
-#include "monitor/views/model/MonitorContext.h"
+#include "monitor/core/MonitorContext.h"
 
 #include <cstddef>
 #include <cstdlib>
@@ -136,9 +136,7 @@ public:
     // null when none waits.
     const PendingMessage *find(std::string_view hash) const;
     std::size_t size() const { return m_live; }
-    // The distinct non-empty subjects of the messages held, in the order of
-    // their first sending.
-    std::vector<std::string> subjects() const;
+    std::vector<std::string> subjects() const override;
     bool reported(std::string_view hash) const;
 
     // Whether a message sent on `date` ("dd/mm/yyyy") at `time` ("hh:mm:ss")

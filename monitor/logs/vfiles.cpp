@@ -1,6 +1,6 @@
 #include "monitor/logs/vfiles.h"
 
-#include "monitor/app/DiagLog.h"
+#include "monitor/core/DiagLog.h"
 #include "monitor/core/FileNames.h"
 #include "monitor/logs/LogFile.h"
 #include "platform/files.h"

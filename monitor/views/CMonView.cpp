@@ -8,7 +8,7 @@
 #include "monitor/views/QtText.h"
 #include "monitor/views/RecordDetailsDialogs.h"
 #include "monitor/views/RecordTableModel.h"
-#include "monitor/views/model/MonitorContext.h"
+#include "monitor/core/MonitorContext.h"
 #include "qzcom.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 #include "monitor/views/CSignWizard.h"
 
-#include "monitor/app/OperatorContext.h"
-#include "monitor/app/gui/CMainApp.h"
+#include "monitor/core/OperatorContext.h"
+#include "monitor/core/MonitorContext.h"
 #include "monitor/jobs/GatewayJob.h"
 #include "monitor/resources/MonitorIcons.h"
 #include "monitor/views/MessageBoxes.h"
@@ -299,10 +299,11 @@ SignMessageData CSignWizard::data() const {
     return data;
 }
 
-void placeSignedMessage(CMainApp &app, QWidget *owner) {
+void placeSignedMessage(MonitorContext &context, QWidget *owner) {
     SignMessageData data;
     {
-        CSignWizard wizard(app.receiptStore().subjects(), app.lastInitDir, owner);
+        CSignWizard wizard(context.receipts ? context.receipts->subjects() : std::vector<std::string>(),
+                           context.lastDialogDirectory, owner);
         if (runModal(wizard) != QDialog::Accepted) return;
         data = wizard.data();
     }
@@ -313,17 +314,18 @@ void placeSignedMessage(CMainApp &app, QWidget *owner) {
     // A context of its own when none was opened at start-up, released when
     // the job has ended.
     OperatorContext own;
-    const OperatorContext *context = &app.operatorContext();
-    if (!context->isOpen()) {
+    const OperatorContext *operatorContext = context.operatorContext;
+    if (!operatorContext || !operatorContext->isOpen()) {
         if (own.open() != 0) {
             QZ_ReportEvent(QZ_LEVEL_SUMMARY, 0xE0070006);
             QZ_ShowReports(owner, 3);
             own.release();
             return;
         }
-        context = &own;
+        operatorContext = &own;
     }
-    GatewayJob job = messageJob(data, context->handle(), context->certificate(), context->subjectName());
+    GatewayJob job = messageJob(data, operatorContext->handle(), operatorContext->certificate(),
+                                operatorContext->subjectName());
     job.owner = owner;
     const int result = WriteGatewayJob(job);
     own.release();

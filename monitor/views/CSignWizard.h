@@ -20,7 +20,7 @@ class QTreeWidget;
 
 namespace tarmin::monitor {
 
-class CMainApp;
+struct MonitorContext;
 
 // The greeting.
 class CWPSignIntro : public QWizardPage {
@@ -113,6 +113,6 @@ private:
 // Runs the wizard for the application and, when it ends with Finish, signs
 // the attachments and places the message job (opening a context of its own
 // when none was opened at start-up). Message boxes and reports go under owner.
-void placeSignedMessage(CMainApp &app, QWidget *owner);
+void placeSignedMessage(MonitorContext &context, QWidget *owner);
 
 } // namespace tarmin::monitor

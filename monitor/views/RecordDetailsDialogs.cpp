@@ -8,7 +8,7 @@
 #include "monitor/views/CNotificationsDlg.h"
 #include "monitor/views/COutRecordDlg.h"
 #include "monitor/views/ModalRunner.h"
-#include "monitor/views/model/MonitorContext.h"
+#include "monitor/core/MonitorContext.h"
 
 #include <QWidget>
 

@@ -7,7 +7,7 @@
 #include "moncfg/gui/CConfigPage.h"
 #include "moncfg/gui/CFpconfigDlg.h"
 #include "moncfg/gui/CListPage.h"
-#include "monitor/app/MonitorSettings.h"
+#include "monitor/core/MonitorSettings.h"
 #include "monitor/jobs/SignMessage.h"
 #include "monitor/lists/PacketSettings.h"
 #include "qzcom.h"

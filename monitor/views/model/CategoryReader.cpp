@@ -3,7 +3,7 @@
 #include "monitor/logs/GWRecords.h"
 #include "monitor/logs/LogDirectory.h"
 #include "monitor/logs/RecordFilter.h"
-#include "monitor/views/model/MonitorContext.h"
+#include "monitor/core/MonitorContext.h"
 
 namespace tarmin::monitor {
 

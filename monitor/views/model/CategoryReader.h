@@ -5,7 +5,7 @@
 // and counts errors records for the error statistics.
 #pragma once
 
-#include "monitor/app/MonitorSettings.h"
+#include "monitor/core/MonitorSettings.h"
 #include "monitor/logs/CGWRecord.h"
 #include "monitor/logs/vfiles.h"
 

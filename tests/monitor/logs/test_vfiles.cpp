@@ -2,7 +2,7 @@
 // long lines, insert results and the malformed input that gateways leave.
 #include "log_fixture.h"
 
-#include "monitor/app/DiagLog.h"
+#include "monitor/core/DiagLog.h"
 
 #include <algorithm>
 #include <ctime>

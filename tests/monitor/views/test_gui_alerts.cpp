@@ -5,8 +5,8 @@
 #include "GuiTestSupport.h"
 #include "testsupport.h"
 
-#include "monitor/app/gui/CMainApp.h"
-#include "monitor/app/gui/CMainFrame.h"
+#include "monitor/app/CMainApp.h"
+#include "monitor/app/CMainFrame.h"
 #include "monitor/jobs/JobMessages.h"
 #include "monitor/logs/CNotifRecord.h"
 #include "monitor/views/CLeftView.h"
@@ -38,6 +38,7 @@ public:
         reported.insert(reported.end(), hashes.begin(), hashes.end());
     }
     std::vector<const PendingMessage *> messagesWithHash(std::string_view) const override { return {}; }
+    std::vector<std::string> subjects() const override { return {}; }
     std::vector<std::string> reported;
 };
 

@@ -6,8 +6,8 @@
 #include "GuiTestSupport.h"
 #include "testsupport.h"
 
-#include "monitor/app/gui/CMainApp.h"
-#include "monitor/app/gui/CMainFrame.h"
+#include "monitor/app/CMainApp.h"
+#include "monitor/app/CMainFrame.h"
 #include "platform/single_instance.h"
 #include "qzcom.h"
 

@@ -6,8 +6,8 @@
 #include "testsupport.h"
 
 #include "monitor/alerts/ReceiptStore.h"
-#include "monitor/app/gui/CMainApp.h"
-#include "monitor/app/gui/CMainFrame.h"
+#include "monitor/app/CMainApp.h"
+#include "monitor/app/CMainFrame.h"
 #include "monitor/logs/CErrorRecord.h"
 #include "monitor/logs/CNotifRecord.h"
 #include "monitor/resources/MonitorIcons.h"
@@ -17,7 +17,7 @@
 #include "monitor/views/CMonView.h"
 #include "monitor/views/CNotificationsDlg.h"
 #include "monitor/views/RecordTableModel.h"
-#include "monitor/views/model/MonitorContext.h"
+#include "monitor/core/MonitorContext.h"
 #include "qzcom.h"
 
 #include <QAction>
@@ -418,6 +418,8 @@ public:
             if (m->hash() == hash) out.push_back(m.get());
         return out;
     }
+
+    std::vector<std::string> subjects() const override { return {}; }
 
     int batches = 0;
     unsigned lastLines = 0;

@@ -4,8 +4,8 @@
 #include "GuiTestSupport.h"
 #include "testsupport.h"
 
-#include "monitor/app/gui/CMainApp.h"
-#include "monitor/app/gui/CMainFrame.h"
+#include "monitor/app/CMainApp.h"
+#include "monitor/app/CMainFrame.h"
 #include "monitor/views/CFilterDlg.h"
 #include "monitor/views/CLeftView.h"
 #include "monitor/views/CMonView.h"

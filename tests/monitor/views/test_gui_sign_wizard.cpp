@@ -6,9 +6,9 @@
 #include "tests/capi/capi_test_support.h"
 
 #include "common/codepage.h"
-#include "monitor/app/OperatorContext.h"
-#include "monitor/app/gui/CMainApp.h"
-#include "monitor/app/gui/CMainFrame.h"
+#include "monitor/core/OperatorContext.h"
+#include "monitor/app/CMainApp.h"
+#include "monitor/app/CMainFrame.h"
 #include "monitor/views/CSignWizard.h"
 
 #include <QAbstractButton>
@@ -179,7 +179,7 @@ TEST_F(SignWizardTest, FinishSignsTheAttachmentsAndPlacesTheMessageJob) {
         const QString srcDir = QString::fromStdString(src_.string()), otherDir = QString::fromStdString(other_.string());
         EXPECT_EQ(texts(attachments), (QStringList{otherDir + "/c.bin", srcDir + "/a.txt", srcDir + "/b.txt"}));
         EXPECT_EQ(attachments->topLevelItem(2)->text(1).isEmpty(), false);
-        EXPECT_EQ(app_->lastInitDir, other_.string() + "/");
+        EXPECT_EQ(app_->context().lastDialogDirectory, other_.string() + "/");
         // A selected attachment is removed.
         attachments->topLevelItem(0)->setSelected(true);
         control<QAbstractButton>(*page, 1002)->click();

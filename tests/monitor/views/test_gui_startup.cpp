@@ -4,10 +4,10 @@
 #include "GuiTestSupport.h"
 #include "testsupport.h"
 
-#include "monitor/app/gui/CAboutDlg.h"
-#include "monitor/app/gui/CMainApp.h"
-#include "monitor/app/gui/CMainFrame.h"
-#include "monitor/app/gui/CMyCommandLineInfo.h"
+#include "monitor/app/CAboutDlg.h"
+#include "monitor/app/CMainApp.h"
+#include "monitor/app/CMainFrame.h"
+#include "monitor/app/CMyCommandLineInfo.h"
 #include "monitor/views/CLeftView.h"
 #include "monitor/views/CMonView.h"
 #include "qzcom.h"
@@ -201,7 +201,7 @@ TEST_F(StartupTest, InitialisationIsTracedWithTheProfile) {
 TEST_F(StartupTest, ExitStoresTheLastDialogDirectoryAndFinalises) {
     app = startMonitor({"/profile=Test"});
     ASSERT_TRUE(app);
-    app->lastInitDir = w("/home/operator/Документы");
+    app->context().lastDialogDirectory = w("/home/operator/Документы");
     app->mainFrame()->close();
     app->ExitInstance();
     EXPECT_EQ(app->stage(), CMainApp::kStageNone);

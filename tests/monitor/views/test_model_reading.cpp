@@ -6,7 +6,7 @@
 #include "monitor/logs/GWRecords.h"
 #include "monitor/logs/RecordFilter.h"
 #include "monitor/views/model/CategoryReader.h"
-#include "monitor/views/model/MonitorContext.h"
+#include "monitor/core/MonitorContext.h"
 #include "monitor/views/model/RecordList.h"
 #include "testsupport.h"
 

@@ -2,7 +2,7 @@
 #include "testsupport.h"
 
 #include "common/codepage.h"
-#include "monitor/app/gui/CMainApp.h"
+#include "monitor/app/CMainApp.h"
 #include "monitor/views/ReportWindow.h"
 #include "qzcom.h"
 

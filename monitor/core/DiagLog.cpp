@@ -1,4 +1,4 @@
-#include "monitor/app/DiagLog.h"
+#include "monitor/core/DiagLog.h"
 
 #include "platform/files.h"
 

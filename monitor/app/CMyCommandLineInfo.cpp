@@ -1,4 +1,4 @@
-#include "monitor/app/gui/CMyCommandLineInfo.h"
+#include "monitor/app/CMyCommandLineInfo.h"
 
 #include <cctype>
 

@@ -1,8 +1,8 @@
-#include "monitor/app/MonitorSettings.h"
+#include "monitor/core/MonitorSettings.h"
 
 #include "common/codepage.h"
 #include "common/settings.h"
-#include "monitor/app/DiagLog.h"
+#include "monitor/core/DiagLog.h"
 #include "qzcom.h"
 
 #include <climits>

@@ -1,7 +1,7 @@
-#include "monitor/app/gui/ScreenshotRun.h"
+#include "monitor/app/ScreenshotRun.h"
 
-#include "monitor/app/gui/CMainApp.h"
-#include "monitor/app/gui/CMainFrame.h"
+#include "monitor/app/CMainApp.h"
+#include "monitor/app/CMainFrame.h"
 #include "monitor/views/CLeftView.h"
 #include "monitor/views/CMonView.h"
 #include "monitor/views/RecordTableModel.h"

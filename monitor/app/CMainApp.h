@@ -6,10 +6,10 @@
 
 #include "monitor/alerts/ErrorStatistics.h"
 #include "monitor/alerts/ReceiptStore.h"
-#include "monitor/app/MonitorSettings.h"
-#include "monitor/app/OperatorContext.h"
-#include "monitor/app/gui/CMyCommandLineInfo.h"
-#include "monitor/views/model/MonitorContext.h"
+#include "monitor/core/MonitorSettings.h"
+#include "monitor/core/OperatorContext.h"
+#include "monitor/app/CMyCommandLineInfo.h"
+#include "monitor/core/MonitorContext.h"
 
 #include <QObject>
 
@@ -61,7 +61,6 @@ public:
     const CMyCommandLineInfo &commandLine() const { return m_cmdInfo; }
     const StartupSettings &startupSettings() const { return m_startup; }
     MonitorContext &context() { return m_context; }
-    const ReceiptStore &receiptStore() const { return m_receipts; }
     int stage() const { return m_stage < kStageCommonServices ? m_stage : m_operator.stage(); }
     // The cryptographic context opened at start-up with the operator's own
     // certificate (ProtectionFlags bit 0); closed otherwise.
@@ -72,10 +71,6 @@ public:
     // Screenshot mode: whether a message box or dialog came up (written to
     // standard error instead of shown).
     bool headlessInterrupted() const;
-
-    // The last directory chosen in a file dialog (Windows-1251; stored at
-    // exit as LastInitDir).
-    std::string lastInitDir;
 
     // The running application (null before construction or after destruction).
     static CMainApp *instance() { return s_instance; }

@@ -6,8 +6,8 @@
 #include "tests/capi/capi_test_support.h"
 
 #include "common/codepage.h"
-#include "monitor/app/gui/CMainApp.h"
-#include "monitor/app/gui/CMainFrame.h"
+#include "monitor/app/CMainApp.h"
+#include "monitor/app/CMainFrame.h"
 #include "monitor/views/ReportWindow.h"
 
 #include <QTreeWidget>

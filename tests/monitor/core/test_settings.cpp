@@ -1,7 +1,7 @@
 // The monitor's settings: every value with its default, the reading groups
 // and the beep-list test.
-#include "monitor/app/DiagLog.h"
-#include "monitor/app/MonitorSettings.h"
+#include "monitor/core/DiagLog.h"
+#include "monitor/core/MonitorSettings.h"
 #include "common/codepage.h"
 #include "qzcom.h"
 

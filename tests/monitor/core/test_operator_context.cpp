@@ -2,7 +2,7 @@
 // qzms functions: where a failure of each step leaves the stage, the events
 // it reports in their order, and that release gives back exactly the objects
 // obtained, last first.
-#include "monitor/app/OperatorContext.h"
+#include "monitor/core/OperatorContext.h"
 #include "common/codepage.h"
 #include "qzcom.h"
 

@@ -1,7 +1,7 @@
 // tmngwmon: the operator monitor of the gateway.
-#include "monitor/app/gui/CMainApp.h"
-#include "monitor/app/gui/CMyCommandLineInfo.h"
-#include "monitor/app/gui/ScreenshotRun.h"
+#include "monitor/app/CMainApp.h"
+#include "monitor/app/CMyCommandLineInfo.h"
+#include "monitor/app/ScreenshotRun.h"
 
 #include <QApplication>
 

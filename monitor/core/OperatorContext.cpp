@@ -1,4 +1,4 @@
-#include "monitor/app/OperatorContext.h"
+#include "monitor/core/OperatorContext.h"
 
 #include "qzcom.h"
 

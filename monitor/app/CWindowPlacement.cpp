@@ -1,4 +1,4 @@
-#include "monitor/app/gui/CWindowPlacement.h"
+#include "monitor/app/CWindowPlacement.h"
 
 #include "qzcom.h"
 

@@ -1,4 +1,4 @@
-#include "monitor/app/gui/CAboutDlg.h"
+#include "monitor/app/CAboutDlg.h"
 
 #include "monitor/resources/MonitorIcons.h"
 

@@ -3,7 +3,7 @@
 // with its clock pane, and the two timers (clock and refresh).
 #pragma once
 
-#include "monitor/app/gui/CWindowPlacement.h"
+#include "monitor/app/CWindowPlacement.h"
 
 #include <QHash>
 #include <QMainWindow>

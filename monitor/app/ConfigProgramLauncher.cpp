@@ -1,8 +1,8 @@
-#include "monitor/app/gui/ConfigProgramLauncher.h"
+#include "monitor/app/ConfigProgramLauncher.h"
 
 #include "monitor/core/FileNames.h"
 
-#include "monitor/app/MonitorSettings.h"
+#include "monitor/core/MonitorSettings.h"
 #include "platform/lasterror.h"
 #include "platform/process.h"
 #include "platform/single_instance.h"

@@ -1,10 +1,13 @@
-// What the record list needs from the application: where the gateway logs
-// are, how their fields are separated, the beep settings of the last
-// refresh, and the parts of the monitor that take part in a reading when
-// they are present (error statistics, receipt tracking).
+// What the views need from the application, handed to them instead of the
+// application object: where the gateway logs are, how their fields are
+// separated, the beep settings of the last refresh, the parts of the monitor
+// that take part in a reading when they are present (error statistics,
+// receipt tracking), the operator's cryptographic context and the last
+// directory of a file dialog. UI-free: the core below the views.
 #pragma once
 
-#include "monitor/app/MonitorSettings.h"
+#include "monitor/core/MonitorSettings.h"
+#include "monitor/core/OperatorContext.h"
 
 #include <chrono>
 #include <memory>
@@ -48,6 +51,10 @@ public:
     // attachments, for the notification details dialog.
     virtual std::vector<const PendingMessage *> messagesWithHash(std::string_view hash) const = 0;
 
+    // The distinct non-empty subjects of the messages still waiting, in the
+    // order of their first sending (offered by the signing wizard).
+    virtual std::vector<std::string> subjects() const = 0;
+
     // One refresh tick of the catch-up: batches of `lines` lines while the
     // catch-up is pending, at most `batches` of them, and none begun once
     // `budgetMs` milliseconds have passed, so that the window's thread is not
@@ -69,6 +76,12 @@ struct MonitorContext {
     // Absent until the parts that provide them are built into the program.
     ErrorStatisticsSink *errorStatistics = nullptr;
     ReceiptTracking *receipts = nullptr;
+    // The context opened at start-up with the operator's own certificate
+    // (closed when ProtectionFlags bit 0 is clear); null when there is none.
+    const OperatorContext *operatorContext = nullptr;
+    // The last directory chosen in a file dialog (Windows-1251; stored at exit
+    // as LastInitDir).
+    std::string lastDialogDirectory;
 };
 
 } // namespace tarmin::monitor

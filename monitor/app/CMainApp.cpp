@@ -1,8 +1,8 @@
-#include "monitor/app/gui/CMainApp.h"
+#include "monitor/app/CMainApp.h"
 
-#include "monitor/app/gui/CMainFrame.h"
-#include "monitor/app/gui/ConfigProgramLauncher.h"
-#include "monitor/app/gui/ScreenshotRun.h"
+#include "monitor/app/CMainFrame.h"
+#include "monitor/app/ConfigProgramLauncher.h"
+#include "monitor/app/ScreenshotRun.h"
 #include "monitor/resources/MonitorIcons.h"
 #include "monitor/views/FolderBrowser.h"
 #include "monitor/views/JobMessageBoxes.h"
@@ -31,6 +31,7 @@ CMainApp::CMainApp(const CapiCalls &calls)
     s_instance = this;
     m_context.errorStatistics = &m_errorStatistics;
     m_context.receipts = &m_receipts;
+    m_context.operatorContext = &m_operator;
 }
 
 CMainApp::~CMainApp() {
@@ -176,7 +177,7 @@ int CMainApp::ExitInstance() {
     if (m_stage >= kStageCommonServices) {
         // LastInitDir goes under the product key, whose name the common
         // services give only while they are initialised: store it first.
-        writeLastInitDir(lastInitDir);
+        writeLastInitDir(m_context.lastDialogDirectory);
         QZ_Finalize();
     }
     // Only the start-up context is released here; it exists only with

@@ -1,7 +1,7 @@
 // The diagnostic log: levels, file names per day and thread, the line layout,
 // the 8190-character cut, the 240-character rule and the temporary fallback,
 // and the three call tracers.
-#include "monitor/app/DiagLog.h"
+#include "monitor/core/DiagLog.h"
 #include "testsupport.h"
 
 #include <filesystem>

@@ -1,7 +1,7 @@
-#include "monitor/app/gui/CMainFrame.h"
+#include "monitor/app/CMainFrame.h"
 
-#include "monitor/app/gui/CAboutDlg.h"
-#include "monitor/app/gui/CMainApp.h"
+#include "monitor/app/CAboutDlg.h"
+#include "monitor/app/CMainApp.h"
 #include "monitor/resources/MonitorIcons.h"
 #include "monitor/views/CLeftView.h"
 #include "monitor/views/CMainDoc.h"
@@ -332,7 +332,7 @@ void CMainFrame::OnClockTick() {
 
 void CMainFrame::OnServiceSignMsg() {
     try {
-        placeSignedMessage(m_app, this);
+        placeSignedMessage(m_app.context(), this);
     } catch (const std::exception &e) {
         messageBox(this, QString::fromLocal8Bit(e.what()), MsgIcon::Error);
     } catch (...) {
