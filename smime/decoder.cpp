@@ -54,15 +54,6 @@ struct DecodeError {
     throw DecodeError{kFailed};
 }
 
-std::string printf_string(const char *format, ...) __attribute__((format(printf, 1, 2)));
-std::string printf_string(const char *format, ...) {
-    char buf[512];
-    va_list args;
-    va_start(args, format);
-    int n = std::vsnprintf(buf, sizeof buf, format, args);
-    va_end(args);
-    return std::string(buf, n < 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1));
-}
 
 char *copy_text(std::string_view s) {
     char *p = static_cast<char *>(std::malloc(s.size() + 1));

@@ -59,15 +59,6 @@ constexpr size_t kMaxHeaderLine = 4096;
 // 48, so the lines come out as if encoded at once).
 constexpr size_t kBase64Piece = 48 * 8192;
 
-std::string printf_string(const char *format, ...) __attribute__((format(printf, 1, 2)));
-std::string printf_string(const char *format, ...) {
-    char buf[256];
-    va_list args;
-    va_start(args, format);
-    int n = std::vsnprintf(buf, sizeof buf, format, args);
-    va_end(args);
-    return std::string(buf, n < 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1));
-}
 
 std::string boundary(const EncoderState &e, int level) {
     return printf_string("----_=_NextPart_%03X_", static_cast<unsigned>(level)) + e.boundary_stamp;

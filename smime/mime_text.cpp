@@ -1,6 +1,8 @@
 #include "smime/mime_text.h"
 
 #include <array>
+#include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 
 #include "common/codepage.h"
@@ -230,6 +232,15 @@ std::optional<std::time_t> parse_gmt_date(std::string_view text) {
     tm.tm_min = *minute;
     tm.tm_sec = *second;
     return timegm(&tm);
+}
+
+std::string printf_string(const char *format, ...) {
+    char buf[512];
+    va_list args;
+    va_start(args, format);
+    int n = std::vsnprintf(buf, sizeof buf, format, args);
+    va_end(args);
+    return std::string(buf, n < 0 ? 0 : std::min<size_t>(static_cast<size_t>(n), sizeof buf - 1));
 }
 
 bool is_cp1251_charset(std::string_view charset) { return charset.empty() || iequals(charset, "windows-1251"); }

@@ -51,6 +51,9 @@ std::string to_charset(std::string_view text_1251, std::string_view charset);
 // Text of the charset back into Windows-1251, likewise.
 std::string from_charset(std::string_view text, std::string_view charset);
 
+// printf into a string (texts of headers and detail lines, cut at 512 bytes).
+std::string printf_string(const char *format, ...) __attribute__((format(printf, 1, 2)));
+
 // Case-insensitive comparison (Latin and Cyrillic, Windows-1251).
 bool iequals(std::string_view a, std::string_view b);
 // Whether a part name is a signature file: "TMNSIGN.TMS" in any case, or
