@@ -111,6 +111,10 @@ int posix_flags(OpenFlags flags) {
     else if (flags & kOpenAlways)
         f |= O_CREAT;
     if (flags & kWriteThrough) f |= O_DSYNC;
+    // Files that may still be held by a writer are taken from directories
+    // that others fill: a named pipe put there must not block the open (the
+    // callers then refuse what is not a regular file).
+    if (flags & kDenyWriters) f |= O_NONBLOCK;
     return f;
 }
 

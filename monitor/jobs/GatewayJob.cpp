@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <sys/stat.h>
 
 namespace tarmin::monitor {
 
@@ -139,8 +140,15 @@ bool JobWriter::findPacketFiles() {
     const std::string directory = pf::with_trailing_slash(fileSystemPath(source.directory));
     auto entries = pf::find_files(directory, fileSystemPath(source.mask));
     if (!entries) return false;
-    for (const pf::DirEntry &entry : *entries)
-        if (!entry.is_directory) job_.attachments.push_back(directory + entry.name);
+    // Only regular files are sent: a named pipe or a device that someone put
+    // into the directory has no content to copy (and reading a pipe waits
+    // for a writer that may never come).
+    for (const pf::DirEntry &entry : *entries) {
+        if (entry.is_directory) continue;
+        const std::string path = directory + entry.name;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) job_.attachments.push_back(path);
+    }
     return !job_.attachments.empty();
 }
 

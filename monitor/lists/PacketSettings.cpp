@@ -152,13 +152,31 @@ std::vector<uint32_t> senderPacketNumbers(std::string_view text) {
 std::vector<PacketSettings> packetsByNumber(const std::vector<uint32_t> &numbers,
                                             const std::vector<PacketSettings> &packets) {
     std::vector<PacketSettings> chosen;
-    for (uint32_t number : numbers)
+    auto byNumber = [&](uint32_t number) -> const PacketSettings * {
         for (const PacketSettings &packet : packets)
-            if (decimal(packet.packetNumber) == number) {
-                chosen.push_back(packet);
-                break;
-            }
+            if (decimal(packet.packetNumber) == number) return &packet;
+        return nullptr;
+    };
+    auto byPosition = [&](uint32_t number) -> const PacketSettings * {
+        for (const PacketSettings &packet : packets)
+            if (packet.position + 1 == number) return &packet;
+        return nullptr;
+    };
+    for (uint32_t number : numbers) {
+        const PacketSettings *packet = byNumber(number);
+        if (!packet) packet = byPosition(number);
+        if (packet) chosen.push_back(*packet);
+    }
     return chosen;
+}
+
+std::optional<std::vector<PacketSettings>> loadDistributionPackets(std::optional<uint32_t> senderList) {
+    const std::optional<uint32_t> count = readPacketCount();
+    if (!count) return std::nullopt;
+    if (!senderList) return loadPackets(*count);
+    const std::optional<std::string> text = readSenderPackets(*senderList);
+    if (!text) return std::nullopt;
+    return packetsByNumber(senderPacketNumbers(*text), loadPackets(*count));
 }
 
 } // namespace tarmin::monitor

