@@ -1,4 +1,5 @@
 #include "tools/loggen/LogGenerator.h"
+#include "tools/loggen/LogFormat.h"
 
 #include "common/codepage.h"
 
@@ -76,61 +77,12 @@ const uint32_t kMessageErrors[] = {0xE0030001, 0xE0030015, 0x80090008};
 
 constexpr unsigned kAddresses = 40;
 
-// ---- Formatting ----
+// ---- Formatting: the shared line layout (LogFormat.h). ----
 
-void appendUnsigned(std::string &out, uint64_t v) {
-    char digits[24];
-    int n = 0;
-    do {
-        digits[n++] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    } while (v);
-    while (n) out += digits[--n];
-}
-
-void appendHex(std::string &out, uint64_t v, int width) {
-    static const char hex[] = "0123456789ABCDEF";
-    for (int shift = (width - 1) * 4; shift >= 0; shift -= 4) out += hex[(v >> shift) & 0xF];
-}
-
-void appendTwo(std::string &out, int v) {
-    out += static_cast<char>('0' + v / 10 % 10);
-    out += static_cast<char>('0' + v % 10);
-}
-
-// Local date and time texts, converted once per minute.
-class TimeText {
-public:
-    // Appends "dd/mm/yyyy<sep>hh:mm:ss".
-    void append(std::string &out, std::time_t t, char sep) {
-        int64_t minute = static_cast<int64_t>(t) / 60 - (t % 60 < 0 ? 1 : 0);
-        if (minute != m_minute) {
-            std::time_t start = static_cast<std::time_t>(minute * 60);
-            std::tm tm{};
-            localtime_r(&start, &tm);
-            m_prefix.clear();
-            appendTwo(m_prefix, tm.tm_mday);
-            m_prefix += '/';
-            appendTwo(m_prefix, tm.tm_mon + 1);
-            m_prefix += '/';
-            appendUnsigned(m_prefix, static_cast<uint64_t>(tm.tm_year + 1900));
-            m_prefix += '\x01'; // the separator, set below
-            appendTwo(m_prefix, tm.tm_hour);
-            m_prefix += ':';
-            appendTwo(m_prefix, tm.tm_min);
-            m_prefix += ':';
-            m_minute = minute;
-        }
-        std::size_t at = out.size();
-        out += m_prefix;
-        out[at + 10] = sep;
-        appendTwo(out, static_cast<int>(t - static_cast<std::time_t>(m_minute * 60)));
-    }
-
-private:
-    int64_t m_minute = INT64_MIN;
-    std::string m_prefix;
-};
+using gwlog::appendHex;
+using gwlog::appendTwo;
+using gwlog::appendUnsigned;
+using gwlog::TimeText;
 
 std::string fileStamp(std::time_t t) {
     std::tm tm{};
@@ -396,8 +348,7 @@ private:
         l += m_o.separator;
     }
     void resultCode(std::string &l, uint32_t code) {
-        if (code) appendHex(l, code, 8);
-        else l += '0';
+        gwlog::appendCode(l, code);
         l += m_o.separator;
     }
     std::string newHash() {
@@ -465,15 +416,6 @@ private:
     std::time_t m_next = 0;
     bool m_hasNext = false;
 };
-
-std::string header(const Options &o, std::initializer_list<const char *> names) {
-    std::string h;
-    for (const char *n : names) {
-        if (!h.empty()) h += o.separator;
-        h += n;
-    }
-    return h;
-}
 
 void writeHistory(const Options &o, Model &model, FamilyWriter *err, FamilyWriter *in, FamilyWriter *out,
                   Stats &stats) {
@@ -566,18 +508,14 @@ Stats generate(const Options &o, const std::atomic<bool> &stop) {
     Stats stats;
     std::unique_ptr<FamilyWriter> err, in, out;
     if (o.withErrors)
-        err = std::make_unique<FamilyWriter>(
-            o, "tarmin-gw", header(o, {"Дата"_w, "Время"_w, "Модуль"_w, "Тип"_w, "Код"_w, "Информация"_w}));
+        err = std::make_unique<FamilyWriter>(o, gwlog::familyPrefix(gwlog::Family::Errors),
+                                             gwlog::familyHeader(gwlog::Family::Errors, o.separator));
     if (o.withInbound)
-        in = std::make_unique<FamilyWriter>(
-            o, "tmnrecv",
-            header(o, {"Дата"_w, "Время"_w, "Отправитель"_w, "Идентификатор"_w, "Код"_w, "Хеш"_w,
-                       "Результат уведомления"_w, "Адрес"_w, "Тема"_w, "Вложения"_w, "Защита"_w}));
+        in = std::make_unique<FamilyWriter>(o, gwlog::familyPrefix(gwlog::Family::Inbound),
+                                            gwlog::familyHeader(gwlog::Family::Inbound, o.separator));
     if (o.withOutgoing)
-        out = std::make_unique<FamilyWriter>(
-            o, "tmnsent",
-            header(o, {"Дата"_w, "Время"_w, "Отправитель"_w, "Идентификатор"_w, "Код"_w, "Хеш"_w, "Получатели"_w,
-                       "Тема"_w, "Вложения"_w, "Защита"_w}));
+        out = std::make_unique<FamilyWriter>(o, gwlog::familyPrefix(gwlog::Family::Outgoing),
+                                             gwlog::familyHeader(gwlog::Family::Outgoing, o.separator));
 
     writeHistory(o, model, err.get(), in.get(), out.get(), stats);
     if (o.followRate > 0) follow(o, model, err.get(), in.get(), out.get(), stats, stop);
