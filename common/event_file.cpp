@@ -1,6 +1,7 @@
 // The operator event files (see event_file.h).
 #include "common/event_file.h"
 
+#include "common/codepage.h"
 #include "common/settings.h"
 
 #include <atomic>
@@ -281,7 +282,11 @@ std::time_t event_clock_now() {
 bool read_event_file_settings(EventFileSettings &settings) {
     QZ_HKEY key = QZ_GetSettingsKey(0);
     if (!key) return false;
-    settings.directory = strip_trailing_separators(setting_directory("Filename", "%TEMP%\\"));
+    // The setting is Windows-1251 text; the file system speaks UTF-8. A value
+    // holding the one byte without a character (0x98) is kept as it is, so it
+    // fails to open rather than naming another directory.
+    const std::string text = strip_trailing_separators(setting_directory("Filename", "%TEMP%\\"));
+    if (!tarmin::cp::try_cp1251_to_utf8(text, settings.directory)) settings.directory = text;
     QZ_GetDword(key, "Update period", &settings.update_period, kRotateNever);
     QZ_GetDword(key, "Maximum file size", &settings.max_size_kb, 512);
     QZ_GetDword(key, "DeleteFilePeriod", &settings.delete_after_days, 30);

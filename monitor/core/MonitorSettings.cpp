@@ -3,6 +3,7 @@
 #include "common/codepage.h"
 #include "common/settings.h"
 #include "monitor/core/DiagLog.h"
+#include "monitor/core/FileNames.h"
 #include "qzcom.h"
 
 #include <climits>
@@ -98,7 +99,8 @@ StartupSettings readStartupSettings() {
     s.separator = sep.empty() ? ',' : sep[0];
     std::string events;
     readDirectory("Filename", kDefaultTempDirectorySlash, events);
-    s.eventDirectory = withTrailingSlash(events);
+    // Only files are made of this directory (event files, the diagnostic log).
+    s.eventDirectory = withTrailingSlash(fileSystemPath(events));
     s.dbglvl = readNumber("dbglvl", 0);
     return s;
 }

@@ -66,7 +66,7 @@ struct StartupSettings {
     // The first character of Separator (',' when the value is empty).
     char separator = ',';
     // Filename: directory of the operator event files and of the diagnostic
-    // log, ending in "/" or "\".
+    // log as a file-system (UTF-8) path, ending in "/" or "\".
     std::string eventDirectory;
     // dbglvl: diagnostic log level mask, 0 = off.
     uint32_t dbglvl = 0;

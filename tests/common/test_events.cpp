@@ -299,6 +299,11 @@ TEST_F(EventFiles, DirectoryWithBackslashOrEnvironmentReference) {
     set_text("Filename", "%TARMIN_EVENTS_TEST_DIR%/sub\\");
     QZ_ReportEvent(1, 0xE0030002);
     EXPECT_EQ(files_in(other / "sub"), std::vector<std::string>{"tarmin-operator20240305.csv"});
+
+    // The setting is Windows-1251 text; the directory is made under its UTF-8 name.
+    set_text("Filename", other.string() + "/события/"_w);
+    QZ_ReportEvent(1, 0xE0030002);
+    EXPECT_EQ(files_in(other / "события"), std::vector<std::string>{"tarmin-operator20240305.csv"});
 }
 
 TEST_F(EventFiles, DefaultDirectoryIsTemp) {
