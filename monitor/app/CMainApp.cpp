@@ -169,8 +169,8 @@ void CMainApp::RunReceiptCatchUp() {
 }
 
 void CMainApp::OnMainFrameClosing() {
-    // Automatic sending windows belong to the distribution wizard, which is
-    // not part of this program yet; there is nothing else to close.
+    // The main frame has ended its automatic sending windows (and waited for
+    // their runs) itself; nothing else belongs to it.
 }
 
 int CMainApp::ExitInstance() {

@@ -6,6 +6,7 @@
 #include "monitor/views/CLeftView.h"
 #include "monitor/views/CMainDoc.h"
 #include "monitor/views/CMonView.h"
+#include "monitor/views/CDistributionWizard.h"
 #include "monitor/views/CSignWizard.h"
 #include "monitor/views/MessageBoxes.h"
 #include "monitor/views/ModalRunner.h"
@@ -128,12 +129,10 @@ void CMainFrame::createCommands() {
                                QStringLiteral("Создать сообщение"));
     sign->setIcon(MonitorIcons::icon(kImageSignedMessage));
     connect(sign, &QAction::triggered, this, &CMainFrame::OnServiceSignMsg);
-    // The distribution wizard is not part of this build; its command stays
-    // visible and disabled.
     QAction *packet = addCommand(kCmdSendPacket, QStringLiteral("Отправить пакет..."),
                                  QStringLiteral("Запустить Мастер отправки пакета"), QStringLiteral("Отправить пакет"));
     packet->setIcon(MonitorIcons::icon(kImageOutbound));
-    packet->setEnabled(false);
+    connect(packet, &QAction::triggered, this, &CMainFrame::OnServiceSendPacket);
 
     QAction *config = addCommand(kCmdConfiguration, QStringLiteral("&Конфигурация..."),
                                  QStringLiteral("Запустить программу конфигурации"), QStringLiteral("Конфигурация"));
@@ -298,6 +297,9 @@ void CMainFrame::saveFrameState() {
 
 void CMainFrame::closeEvent(QCloseEvent *event) {
     if (m_saveOnClose) saveFrameState();
+    // Their runs end between packets and are waited for before anything of
+    // the program goes.
+    m_autoSend.closeAll();
     m_app.OnMainFrameClosing();
     m_clockTimer.stop();
     m_refreshTimer.stop();
@@ -337,6 +339,16 @@ void CMainFrame::OnServiceSignMsg() {
         messageBox(this, QString::fromLocal8Bit(e.what()), MsgIcon::Error);
     } catch (...) {
         std::fputs("CMainFrame::OnServiceSignMsg() exception catched\n", stderr);
+    }
+}
+
+void CMainFrame::OnServiceSendPacket() {
+    try {
+        sendDistributionPackets(m_app.context(), this, m_autoSend);
+    } catch (const std::exception &e) {
+        messageBox(this, QString::fromLocal8Bit(e.what()), MsgIcon::Error);
+    } catch (...) {
+        std::fputs("CMainFrame::OnServiceSendPacket() exception catched\n", stderr);
     }
 }
 

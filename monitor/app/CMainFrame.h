@@ -4,6 +4,7 @@
 #pragma once
 
 #include "monitor/app/CWindowPlacement.h"
+#include "monitor/views/CAutoSendDlg.h"
 
 #include <QHash>
 #include <QMainWindow>
@@ -74,6 +75,10 @@ public:
     void OnClockTick();
     // The signing wizard, then the message job it describes.
     void OnServiceSignMsg();
+    // The distribution wizard; its automatic sending windows join the chain.
+    void OnServiceSendPacket();
+    // The open automatic sending windows.
+    AutoSendChain &autoSendWindows() { return m_autoSend; }
 
     // Ends the window without saving placement or bar state (a start-up
     // that failed).
@@ -107,6 +112,7 @@ private:
     QTimer m_clockTimer;
     QTimer m_refreshTimer;
     bool m_saveOnClose = true;
+    AutoSendChain m_autoSend;
 };
 
 } // namespace tarmin::monitor

@@ -1,12 +1,11 @@
 #include "monitor/views/JobMessageBoxes.h"
 
 #include "monitor/jobs/JobMessages.h"
+#include "monitor/views/GuiThread.h"
 #include "monitor/views/MessageBoxes.h"
 #include "monitor/views/QtText.h"
 
 #include <QApplication>
-#include <QMetaObject>
-#include <QThread>
 
 namespace tarmin::monitor {
 
@@ -17,12 +16,7 @@ public:
     void show(const std::string &text, JobMessageIcon icon) override {
         const QString shown = qtText(text);
         const MsgIcon boxIcon = icon == JobMessageIcon::Information ? MsgIcon::Information : MsgIcon::Error;
-        auto present = [shown, boxIcon] { messageBox(QApplication::activeWindow(), shown, boxIcon); };
-        QCoreApplication *app = QCoreApplication::instance();
-        if (!app || QThread::currentThread() == app->thread())
-            present();
-        else
-            QMetaObject::invokeMethod(app, present, Qt::BlockingQueuedConnection);
+        runOnGuiThread([shown, boxIcon] { messageBox(QApplication::activeWindow(), shown, boxIcon); });
     }
 };
 

@@ -2,6 +2,7 @@
 
 #include "common/codepage.h"
 #include "monitor/resources/MonitorIcons.h"
+#include "monitor/views/GuiThread.h"
 #include "monitor/views/MessageBoxes.h"
 #include "monitor/views/ModalRunner.h"
 #include "qzcom.h"
@@ -50,8 +51,12 @@ void presentReports(QZ_HWND owner, int mode, const QZ_REPORT *reports, size_t co
         e.time = QDateTime::fromSecsSinceEpoch(static_cast<qint64>(reports[i].time));
         entries.push_back(e);
     }
-    ReportWindow window(entries, mode, static_cast<QWidget *>(owner));
-    runModal(window);
+    // A sending run of the distribution wizard reports from its worker
+    // thread: the window is shown on the user-interface thread meanwhile.
+    runOnGuiThread([&] {
+        ReportWindow window(entries, mode, static_cast<QWidget *>(owner));
+        runModal(window);
+    });
 }
 
 } // namespace
