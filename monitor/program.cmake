@@ -17,13 +17,15 @@ if(TARGET tmnmon_viewmodel AND TARGET tmnplatform)
     TMNMON_VERSION_BUILD=0)
 
   add_executable(tmngwmon ${CMAKE_CURRENT_SOURCE_DIR}/app/main.cpp)
-  target_link_libraries(tmngwmon PRIVATE tmnmon_gui)
-  install(TARGETS tmngwmon)
+  target_link_libraries(tmngwmon PRIVATE tmnmon_gui tmncli)
+  install(TARGETS tmngwmon COMPONENT programs)
   # The monitor starts the configuration program from the directory named by
   # the setting "Path" under the product key: the installation writes it for
   # the user who installs (with the settings tool of this build). A user
   # whose settings cannot be written is told, and the installation goes on.
-  install(CODE "set(TARMIN_TMNREG \"$<TARGET_FILE:tmnreg>\")\nset(TARMIN_BINDIR \"${CMAKE_INSTALL_BINDIR}\")")
+  # Component "settings": writes into the installing user's store, so it is
+  # left out of the packages (a package is built, not installed, by its maker).
+  install(CODE "set(TARMIN_TMNREG \"$<TARGET_FILE:tmnreg>\")\nset(TARMIN_BINDIR \"${CMAKE_INSTALL_BINDIR}\")" COMPONENT settings)
   install(CODE [[
     execute_process(COMMAND "${TARMIN_TMNREG}" set "Software\\KELVORIA\\tarmin-operator" Path string
                             "${CMAKE_INSTALL_PREFIX}/${TARMIN_BINDIR}"
@@ -34,5 +36,5 @@ if(TARGET tmnmon_viewmodel AND TARGET tmnplatform)
       message(WARNING "The setting Path could not be written (${tarmin_error}); set it with: tmnreg set "
                       "'Software\\KELVORIA\\tarmin-operator' Path string ${CMAKE_INSTALL_PREFIX}/${TARMIN_BINDIR}")
     endif()
-  ]])
+  ]] COMPONENT settings)
 endif()

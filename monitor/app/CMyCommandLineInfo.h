@@ -2,7 +2,7 @@
 // "-PROFILE:NAME", ...) and the options of this build for demonstrations
 // and headless use ("--screenshot", "--select", "--help", "--version").
 // Every other parameter is left to the framework, which has nothing to do
-// with it: the program warns about it.
+// with it: the program refuses it as a usage error (exit status 2).
 #pragma once
 
 #include <string>
@@ -32,7 +32,7 @@ public:
     bool versionRequested() const { return m_version; }
     // "--select=N": the tree category (1 to 4) to select after start-up.
     int initialCategory() const { return m_category; }
-    // Parameters that nothing used, for a warning.
+    // Parameters that nothing used, which the program refuses.
     const std::vector<std::string> &unknown() const { return m_unknown; }
 
     // The usage text and the version line (UTF-8, for the terminal).

@@ -2,6 +2,7 @@
 #include "monitor/app/CMainApp.h"
 #include "monitor/app/CMyCommandLineInfo.h"
 #include "monitor/app/ScreenshotRun.h"
+#include "tools/cli/gui_program.h"
 
 #include <QApplication>
 
@@ -29,8 +30,16 @@ int main(int argc, char **argv) {
                      CMyCommandLineInfo::usage().c_str());
         return 2;
     }
-    for (const std::string &unknown : options.unknown())
-        std::fprintf(stderr, "tmngwmon: unknown argument ignored: %s\n", unknown.c_str());
+    // A mistyped option is refused rather than run past: the operator
+    // would otherwise get the monitor without what was asked for.
+    if (!options.unknown().empty()) {
+        const std::string &first = options.unknown().front();
+        const bool option = first[0] == '-' || first[0] == '/';
+        std::fprintf(stderr, "tmngwmon: %s %s\n%s", option ? "unknown option" : "unexpected argument", first.c_str(),
+                     CMyCommandLineInfo::usage().c_str());
+        return 2;
+    }
+    tarmin::cli::routeQtMessages();
     // "--screenshot FILE" renders the window without a display.
     if (options.screenshotMode() && !qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

@@ -22,14 +22,16 @@ enum Exit { kOk = 0, kNotFound = 1, kUsage = 2, kFailed = 3 };
 constexpr const char *kExportHeader = "Tarmin registry export 1";
 
 const char *kHelp =
-    "usage: tmnreg COMMAND ...\n"
-    "       tmnreg --help | --version\n"
+    "Usage: tmnreg COMMAND ...\n"
+    "  or:  tmnreg --help | --version\n"
+    "Reads and writes the Tarmin settings store.\n"
+    "\n"
+    "Commands:\n"
     "  query KEY [NAME]              show the values and sub-keys of KEY, or one value\n"
-    "  set KEY NAME TYPE VALUE       write a value; TYPE is one of\n"
-    "                                  dword   a number, decimal or 0x hexadecimal (0 to 4294967295)\n"
-    "                                  string  a text\n"
-    "                                  expand  a text whose %VAR% references are expanded on reading\n"
-    "                                  binary  hexadecimal bytes, e.g. \"30 0a ff\", \"30,0a,ff\" or \"300aff\"\n"
+    "  set KEY NAME TYPE VALUE       write a value; TYPE is dword (a number, decimal or 0x\n"
+    "                                hexadecimal, 0 to 4294967295), string (a text), expand (a\n"
+    "                                text whose %VAR% references are expanded on reading) or\n"
+    "                                binary (hexadecimal bytes: \"30 0a ff\", \"30,0a,ff\", \"300aff\")\n"
     "  delete KEY [NAME]             delete KEY with all its sub-keys, or one value of KEY\n"
     "  export KEY [FILE]             write KEY and everything below it to FILE (default or '-': stdout)\n"
     "  import FILE                   write the keys and values of an export ('-': stdin); the whole\n"

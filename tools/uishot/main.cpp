@@ -9,6 +9,7 @@
 #include "include/qzvoui.h"
 #include "include/tmnsmime.h"
 #include "include/tmnui.h"
+#include "tools/cli/gui_program.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -256,11 +257,28 @@ void showNotifications() {
 
 } // namespace
 
+constexpr const char *kUsage =
+    "Usage: uishot DIR\n"
+    "Renders every dialog of the Tarmin dialog libraries (qzvoui and tmnui) into DIR as PNG\n"
+    "files, offscreen, on sample data: a test PKI made with tmncert in a temporary home (the\n"
+    "user's own stores and settings are never read) and a message that tmnsmime signs,\n"
+    "encrypts and decodes. Each tab of a sheet gets a picture of its own.\n"
+    "  -h, --help   print this text and exit\n"
+    "  --version    print the version and exit\n";
+
 int main(int argc, char **argv) {
+    const std::vector<std::string> args(argv, argv + argc);
+    // One directory; an argument that begins with '-' is an option (a
+    // directory of such a name is given as ./-x).
+    const auto isDirectory = [](const std::string &a) { return !a.empty() && a[0] != '-'; };
+    if (auto status = tarmin::cli::screenCommandLine("uishot", args, isDirectory, kUsage, "uishot " TARMIN_VERSION "\n"))
+        return *status;
     if (argc != 2) {
-        std::fprintf(stderr, "usage: uishot DIR\n");
+        std::fprintf(stderr, "uishot: %s\n%s", argc < 2 ? "the directory to write is missing" : "one directory only",
+                     kUsage);
         return 2;
     }
+    tarmin::cli::routeQtMessages();
     const fs::path out = fs::absolute(argv[1]);
     fs::create_directories(out);
     const fs::path tmncert = fs::canonical("/proc/self/exe").parent_path() / "tmncert";

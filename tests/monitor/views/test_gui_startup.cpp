@@ -116,9 +116,11 @@ TEST_F(ProgramRun, HelpAndVersionPrintWithoutAWindow) {
 
 TEST_F(ProgramRun, ScreenshotWritesEveryMessageToStandardErrorAndFails) {
     const auto shot = make_temp_dir("shots") / "shot.png";
+    // A mistyped option is refused before anything starts.
+    EXPECT_EQ(runMonitor({"/profile=NoLogsAtAll", "--bogus", "--screenshot", shot.string()}), 2) << err;
+    EXPECT_NE(err.find("unknown option --bogus"), std::string::npos) << err;
     // No log directory setting: the start-up message.
-    EXPECT_EQ(runMonitor({"/profile=NoLogsAtAll", "--bogus", "--screenshot", shot.string()}), 1) << err;
-    EXPECT_NE(err.find("unknown argument ignored: --bogus"), std::string::npos) << err;
+    EXPECT_EQ(runMonitor({"/profile=NoLogsAtAll", "--screenshot", shot.string()}), 1) << err;
     EXPECT_NE(err.find("Необходимо запустить программу конфигурации и выполнить настройку каталога"), std::string::npos)
         << err;
     EXPECT_FALSE(std::filesystem::exists(shot));

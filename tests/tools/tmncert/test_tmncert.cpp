@@ -365,7 +365,7 @@ TEST_F(Tmncert, PrivateKeyExportsAreTheOwnersAndNeedAPassword) {
              {}, {"--password", "secret"}, {"--pasword-file", password_file("secret")}}) {
         r = export_p12(options);
         EXPECT_EQ(2, r.status) << r.err;
-        EXPECT_NE(std::string::npos, r.err.find("usage: tmncert")) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find("Usage: tmncert")) << r.err;
         EXPECT_FALSE(fs::exists(p12));
     }
     EXPECT_NE(std::string::npos, export_p12({}).err.find("--password-file")) << export_p12({}).err;
@@ -485,12 +485,12 @@ TEST_F(Tmncert, BadCommandLinesAreUsageErrors) {
         std::string joined;
         for (const auto &s : args) joined += s + " ";
         EXPECT_EQ(2, r.status) << joined << ": " << r.err;
-        EXPECT_NE(std::string::npos, r.err.find("usage: tmncert")) << joined;
+        EXPECT_NE(std::string::npos, r.err.find("Usage: tmncert")) << joined;
         EXPECT_EQ("", r.out) << joined;
     }
     Result help = tmncert({"--help"});
     EXPECT_EQ(0, help.status);
-    EXPECT_NE(std::string::npos, help.out.find("usage: tmncert"));
+    EXPECT_NE(std::string::npos, help.out.find("Usage: tmncert"));
     EXPECT_EQ(0, tmncert({"export", "--help"}).status);
     Result version = tmncert({"--version"});
     EXPECT_EQ(0, version.status);

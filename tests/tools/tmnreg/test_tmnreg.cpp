@@ -132,7 +132,7 @@ TEST(Tmnreg, BadCommandLinesGiveClearErrorsAndWriteNothing) {
     EXPECT_EQ(tmnreg({"frobnicate"}, nullptr, &err), 2);
     EXPECT_NE(err.find("unknown command"), std::string::npos);
     EXPECT_EQ(tmnreg({}, nullptr, &err), 2);
-    EXPECT_NE(err.find("usage: tmnreg"), std::string::npos);
+    EXPECT_NE(err.find("Usage: tmnreg"), std::string::npos);
     EXPECT_EQ(tmnreg({"--help"}, &out), 0);
     EXPECT_NE(out.find("Export format"), std::string::npos);
     EXPECT_EQ(tmnreg({"--version"}, &out), 0);
@@ -143,7 +143,7 @@ TEST(Tmnreg, BadCommandLinesGiveClearErrorsAndWriteNothing) {
              {"--frobnicate"}, {"query", "--recursive", kKey}, {"set", kKey, "X", "string", "--force"}}) {
         out.clear();
         EXPECT_EQ(tmnreg(args, &out, &err), 2) << args.back();
-        EXPECT_NE(err.find("usage: tmnreg"), std::string::npos) << args.back() << ": " << err;
+        EXPECT_NE(err.find("Usage: tmnreg"), std::string::npos) << args.back() << ": " << err;
         EXPECT_EQ(out, "");
     }
     EXPECT_EQ(tmnreg({"set", "--", kKey, "Dashes", "string", "--force"}), 0);
