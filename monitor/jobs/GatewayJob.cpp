@@ -78,6 +78,25 @@ const Failure kUnrepresentableName{"Имя файла с вложением %s �
                                    "шлюз принимает имена вложений. Переименуйте файл."_w,
                                    "Имя файла с вложением нельзя записать в кодировке Windows-1251"_w};
 
+// What tells whether a file changed: its identity, size and last write.
+struct SourceState {
+    bool found = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    struct timespec written {};
+    bool operator==(const SourceState &o) const {
+        return found == o.found && device == o.device && inode == o.inode && size == o.size &&
+               written.tv_sec == o.written.tv_sec && written.tv_nsec == o.written.tv_nsec;
+    }
+};
+
+SourceState sourceState(const std::string &path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return {};
+    return SourceState{true, st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+}
+
 class JobWriter {
 public:
     JobWriter(GatewayJob &job, std::string outputDirectory)
@@ -115,6 +134,7 @@ private:
     std::vector<std::string> names_; // the attachments' names in the job directory (file system)
     std::vector<std::string> textNames_; // and as text, for "Name-Attachment:"
     bool skipped_ = false;
+    std::vector<SourceState> sourcesCopied_; // each source as it was just before its copy
 };
 
 // The attachments are copied into the job directory first and the copies are
@@ -174,9 +194,11 @@ bool JobWriter::makeJobDirectory() {
 }
 
 bool JobWriter::copyAttachments() {
+    sourcesCopied_.assign(job_.attachments.size(), SourceState{});
     for (std::size_t i = 0; i < job_.attachments.size(); ++i) {
         const std::string &source = job_.attachments[i];
         const std::string target = jobDirectory_ + names_[i];
+        sourcesCopied_[i] = sourceState(source);
         if (pf::copy_file(source, target, false) && setJobFileAccess(target, group_)) continue;
         uint32_t error = pf::last_error();
         if (packet_ && pf::is_held_by_writer_error(error)) return skip(error, kCopyAttachment, source);
@@ -248,7 +270,11 @@ bool JobWriter::writeInfoFile() {
 }
 
 void JobWriter::deleteSources() {
-    for (const std::string &source : job_.attachments) {
+    for (std::size_t i = 0; i < job_.attachments.size(); ++i) {
+        const std::string &source = job_.attachments[i];
+        // A source written to (or replaced) since it was taken holds data
+        // that this job did not send: it stays for the next run.
+        if (!sourcesCopied_[i].found || !(sourceState(source) == sourcesCopied_[i])) continue;
         if (pf::remove_file(source)) continue;
         uint32_t error = pf::last_error();
         reportPacketEvent(error, kDeleteSource, source);

@@ -70,7 +70,9 @@ struct GatewayJob {
     // Write "TMNSIGN.TMS" (only when there are attachments); the signing
     // wizard sets it for every message job with attachments.
     bool signAtWorkstation = false;
-    bool deleteSources = false; // packet jobs only
+    // Packet jobs only: delete the sources once the job is complete; a
+    // source written to or replaced since its copy was taken is kept.
+    bool deleteSources = false;
 
     // Signing at the workstation: the open context, the own certificate
     // (null: the context's own) and its subject name for "Name-Signer:".

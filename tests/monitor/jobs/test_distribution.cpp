@@ -18,6 +18,8 @@
 #include <cerrno>
 #include <optional>
 #include <thread>
+#include <chrono>
+#include <fstream>
 #include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -168,6 +170,39 @@ TEST_F(Distribution, PacketDirectoriesTable) {
             for (const std::string &f : d.packets[0].files) EXPECT_FALSE(fs::exists(f)) << f;
         }
     }
+}
+
+TEST_F(Distribution, SourceWrittenAfterItsCopyIsKept) {
+    // The first of many files grows once its copy is in the job directory,
+    // while the others are still copied: the job sends what was copied, and
+    // the source, which now holds more, is not deleted with the others.
+    const fs::path dir = make_temp_dir("growing");
+    write_file(dir / "a000.dat", "first part");
+    constexpr int kOthers = 1500;
+    for (int i = 0; i < kOthers; ++i) write_file(dir / ("f" + std::to_string(i) + ".dat"), "x");
+    std::atomic<bool> appended{false}, done{false};
+    std::thread writer([&] {
+        while (!done && !appended) {
+            for (const auto &entry : fs::directory_iterator(out_))
+                if (fs::exists(entry.path() / "a000.dat")) {
+                    std::ofstream(dir / "a000.dat", std::ios::app) << ", second part";
+                    appended = true;
+                }
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    DistributionData d = data({packet("1", dir)}, true);
+    std::atomic<bool> stop{false};
+    sendPackets(d, stop);
+    done = true;
+    writer.join();
+    ASSERT_TRUE(appended);
+    EXPECT_EQ(d.packets[0].state, kPacketSent);
+    EXPECT_EQ(names_in(dir), std::vector<std::string>{"a000.dat"});
+    EXPECT_EQ(read_file(dir / "a000.dat"), "first part, second part");
+    const std::vector<std::string> job = names_in(out_);
+    ASSERT_EQ(job.size(), 1u);
+    EXPECT_EQ(read_file(out_ / job[0] / "a000.dat"), "first part");
 }
 
 TEST_F(Distribution, UnreadableDirectoryHasNothingToSend) {

@@ -49,22 +49,6 @@ namespace {
 
 const std::string kProfile = "Distribution";
 
-template <class T> T *control(QWidget &w, int id) {
-    T *c = w.findChild<T *>(QStringLiteral("c%1").arg(id));
-    EXPECT_NE(c, nullptr) << id;
-    return c;
-}
-
-QString buttons(QWizard &wizard) {
-    QString out;
-    for (auto [which, name] : {std::pair{QWizard::BackButton, "Back"}, {QWizard::NextButton, "Next"},
-                               {QWizard::CommitButton, "Next"}, {QWizard::FinishButton, "Finish"},
-                               {QWizard::CancelButton, "Cancel"}})
-        if (wizard.button(which)->isVisible() && wizard.button(which)->isEnabled())
-            out += QLatin1String(name) + QLatin1Char(' ');
-    return out.trimmed();
-}
-
 QStringList column(const QTreeWidget *list, int c) {
     QStringList out;
     for (int i = 0; i < list->topLevelItemCount(); ++i) out << list->topLevelItem(i)->text(c);
@@ -193,7 +177,7 @@ TEST_F(DistributionTest, SenderListOfThreePacketsSentOnce) {
         reports << static_cast<ReportWindow &>(d).plainText();
         // Raised by the worker, shown here while the run waits.
         if (running) {
-            buttonsDuringRun = buttons(*running);
+            buttonsDuringRun = wizardButtons(*running, true);
             animationDuringRun = control<QLabel>(*running->currentPage(), 1060)->isVisible();
         }
         return int(QDialog::Accepted);
@@ -206,7 +190,7 @@ TEST_F(DistributionTest, SenderListOfThreePacketsSentOnce) {
         QLabel *title = control<QLabel>(*page, 1000);
         EXPECT_EQ(title->text(), QStringLiteral("Вас приветствует мастер отправки пакета"));
         EXPECT_TRUE(title->font().bold());
-        EXPECT_EQ(buttons(wizard), QStringLiteral("Next Cancel"));
+        EXPECT_EQ(wizardButtons(wizard, true), QStringLiteral("Next Cancel"));
         auto *lists = control<QComboBox>(*page, 1035);
         QStringList offered;
         for (int i = 0; i < lists->count(); ++i) offered << lists->itemText(i);
@@ -229,7 +213,7 @@ TEST_F(DistributionTest, SenderListOfThreePacketsSentOnce) {
         choose(wizard, QStringLiteral("Утренняя"));
         page = wizard.currentPage();
         EXPECT_EQ(page->title(), QStringLiteral("Выбор рассылок"));
-        EXPECT_EQ(buttons(wizard), QStringLiteral("Back Next Cancel"));
+        EXPECT_EQ(wizardButtons(wizard, true), QStringLiteral("Back Next Cancel"));
         auto *list = control<QTreeWidget>(*page, 1036);
         QTest::qWait(0);
         EXPECT_EQ(column(list, 0), (QStringList{"3", "1", "1"}));
@@ -252,7 +236,7 @@ TEST_F(DistributionTest, SenderListOfThreePacketsSentOnce) {
         running = nullptr;
         page = wizard.currentPage();
         EXPECT_EQ(control<QLabel>(*page, 1000)->text(), QStringLiteral("Завершение работы мастера отправки пакета"));
-        EXPECT_EQ(buttons(wizard), QStringLiteral("Finish"));
+        EXPECT_EQ(wizardButtons(wizard, true), QStringLiteral("Finish"));
         auto *lines = control<QListWidget>(*page, 1055);
         for (int i = 0; i < lines->count(); ++i) results << lines->item(i)->text();
         wizard.button(QWizard::FinishButton)->click();

@@ -35,25 +35,10 @@ namespace {
 
 const std::string kProfile = "SignWizard";
 
-template <class T> T *control(QWidget &w, int id) {
-    T *c = w.findChild<T *>(QStringLiteral("c%1").arg(id));
-    EXPECT_NE(c, nullptr) << id;
-    return c;
-}
-
 QStringList texts(const QTreeWidget *list) {
     QStringList out;
     for (int i = 0; i < list->topLevelItemCount(); ++i) out << list->topLevelItem(i)->text(0);
     return out;
-}
-
-// Which of Back, Next and Finish the wizard shows now.
-QString buttons(QWizard &wizard) {
-    QString out;
-    for (auto [which, name] : {std::pair{QWizard::BackButton, "Back"}, {QWizard::NextButton, "Next"},
-                               {QWizard::FinishButton, "Finish"}})
-        if (wizard.button(which)->isVisible()) out += QLatin1String(name) + QLatin1Char(' ');
-    return out.trimmed();
 }
 
 // The file dialog's answer: these names of one directory, or Cancel.
@@ -153,12 +138,12 @@ TEST_F(SignWizardTest, FinishSignsTheAttachmentsAndPlacesTheMessageJob) {
         QLabel *title = control<QLabel>(*wizard.currentPage(), 1000);
         EXPECT_EQ(title->text(), QStringLiteral("Мастер выполнения ЭП документа"));
         EXPECT_TRUE(title->font().bold());
-        EXPECT_EQ(buttons(wizard), QStringLiteral("Next"));
+        EXPECT_EQ(wizardButtons(wizard), QStringLiteral("Next"));
         wizard.next();
 
         QWizardPage *page = wizard.currentPage();
         EXPECT_EQ(page->title(), QStringLiteral("Создание защищенного сообщения"));
-        EXPECT_EQ(buttons(wizard), QStringLiteral("Back Next"));
+        EXPECT_EQ(wizardButtons(wizard), QStringLiteral("Back Next"));
         // Next without attachments opens the file dialog; cancelled, the page stays.
         wizard.next();
         EXPECT_EQ(wizard.currentId(), CSignWizard::kMessagePage);
@@ -198,7 +183,7 @@ TEST_F(SignWizardTest, FinishSignsTheAttachmentsAndPlacesTheMessageJob) {
 
         page = wizard.currentPage();
         EXPECT_EQ(page->title(), QStringLiteral("Выбор абонента"));
-        EXPECT_EQ(buttons(wizard), QStringLiteral("Back Next"));
+        EXPECT_EQ(wizardButtons(wizard), QStringLiteral("Back Next"));
         auto *book = control<QTreeWidget>(*page, 1008);
         auto *recipients = control<QTreeWidget>(*page, 1014);
         EXPECT_EQ(texts(book), (QStringList{QStringLiteral("Петров Пётр (SMTP:petrov@bank.ru)"),
@@ -217,13 +202,13 @@ TEST_F(SignWizardTest, FinishSignsTheAttachmentsAndPlacesTheMessageJob) {
         control<QCheckBox>(*page, 1011)->setChecked(false);
         wizard.next();
 
-        EXPECT_EQ(buttons(wizard), QStringLiteral("Back Finish"));
+        EXPECT_EQ(wizardButtons(wizard), QStringLiteral("Back Finish"));
         auto *list = control<QListWidget>(*wizard.currentPage(), 1017);
         for (int i = 0; i < list->count(); ++i) summary << list->item(i)->text();
         // Back to the recipients: Finish stays and ends the wizard from there.
         wizard.back();
         EXPECT_EQ(wizard.currentId(), CSignWizard::kRecipientPage);
-        EXPECT_EQ(buttons(wizard), QStringLiteral("Back Finish"));
+        EXPECT_EQ(wizardButtons(wizard), QStringLiteral("Back Finish"));
         wizard.button(QWizard::FinishButton)->click();
         return wizard.result();
     });

@@ -6,6 +6,7 @@
 #include "monitor/views/ReportWindow.h"
 #include "qzcom.h"
 
+#include <QAbstractButton>
 #include <QDate>
 
 #include <fstream>
@@ -151,6 +152,18 @@ std::unique_ptr<monitor::CMainApp> startMonitor(const std::vector<std::string> &
         return nullptr;
     }
     return app;
+}
+
+QString wizardButtons(QWizard &wizard, bool withCancel) {
+    QString out;
+    for (auto [which, name] : {std::pair{QWizard::BackButton, "Back"}, {QWizard::NextButton, "Next"},
+                               {QWizard::CommitButton, "Next"}, {QWizard::FinishButton, "Finish"},
+                               {QWizard::CancelButton, "Cancel"}}) {
+        if (which == QWizard::CancelButton && !withCancel) continue;
+        QAbstractButton *b = wizard.button(which);
+        if (b->isVisible() && b->isEnabled()) out += QLatin1String(name) + QLatin1Char(' ');
+    }
+    return out.trimmed();
 }
 
 } // namespace tarmin::test

@@ -8,6 +8,8 @@
 #include "monitor/views/ModalRunner.h"
 
 #include <QDialog>
+#include <QWidget>
+#include <QWizard>
 #include <QString>
 #include <QStringList>
 
@@ -16,6 +18,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace tarmin::monitor {
 class CMainApp;
@@ -129,5 +133,17 @@ std::string dayText(int daysFromToday = 0);
 // installed. Returns the started application, or null after a failed start
 // (the exit steps have then run).
 std::unique_ptr<monitor::CMainApp> startMonitor(const std::vector<std::string> &args, bool *started = nullptr);
+
+// The control of a dialog or page by its number (object name "c<number>");
+// a missing one fails the test.
+template <class T> T *control(QWidget &w, int id) {
+    T *c = w.findChild<T *>(QStringLiteral("c%1").arg(id));
+    EXPECT_NE(c, nullptr) << id;
+    return c;
+}
+
+// Which of the wizard's Back, Next (or Commit), Finish and, when asked,
+// Cancel buttons are shown and enabled now, as "Back Next".
+QString wizardButtons(QWizard &wizard, bool withCancel = false);
 
 } // namespace tarmin::test
