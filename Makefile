@@ -5,7 +5,7 @@ TEST_DIR    := build/asan
 FUZZ_DIR    := build/fuzz
 PREFIX      ?= $(CURDIR)/build/install
 
-.PHONY: all deps release demo test bench fuzz install clean
+.PHONY: all deps release demo test bench fuzz install package clean
 
 all: release
 
@@ -41,6 +41,14 @@ fuzz:
 
 install: release
 	cmake --install $(RELEASE_DIR) --prefix $(PREFIX)
+
+# Debian packages of the release build in build/packages: tarmin (programs),
+# libtarmin3 (libraries), libtarmin-dev (headers, pkg-config, CMake package).
+PACKAGE_DIR := build/packages
+
+package: release
+	cpack --config $(RELEASE_DIR)/CPackConfig.cmake -B $(CURDIR)/$(PACKAGE_DIR)
+	@ls $(PACKAGE_DIR)/*.deb
 
 clean:
 	rm -rf build

@@ -153,6 +153,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ../libraries/usr/${CMAKE_INSTALL_LIBDIR})
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_NAME tarmin)
 set(CPACK_DEBIAN_PROGRAMS_PACKAGE_SECTION mail)
+# Qt's platform plugins (xcb for the desktop, vnc) come as a package of their
+# own, which no library names.
+set(CPACK_DEBIAN_PROGRAMS_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PROGRAMS_DESCRIPTION "Tarmin operator workstation: monitor, configuration program, certificate tools\ntmngwmon watches the gateway's logs, tmnmoncfg edits its settings, tmncertmgr and\ntmncert manage the GOST certificate stores, tmnreg the settings store.")
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_NAME libtarmin${PROJECT_VERSION_MAJOR})
 set(CPACK_DEBIAN_LIBRARIES_PACKAGE_SECTION libs)

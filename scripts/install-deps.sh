@@ -2,8 +2,11 @@
 # Installs the Debian 12 packages the suite needs, and only those that are missing.
 #   scripts/install-deps.sh [EXTRA_PACKAGE...]   (make fuzz adds clang and libFuzzer)
 set -euo pipefail
+# help2man makes the manual pages; dpkg-dev (dpkg-shlibdeps) finds the
+# dependencies of the Debian packages.
 packages=(cmake ninja-build g++ make pkg-config libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev libssl-dev openssl libengine-gost-openssl libsqlite3-dev zlib1g-dev "$@")
+          qt6-base-dev libssl-dev openssl libengine-gost-openssl libsqlite3-dev zlib1g-dev
+          help2man dpkg-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
