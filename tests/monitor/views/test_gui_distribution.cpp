@@ -38,6 +38,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 
 using namespace tarmin::monitor;
@@ -48,6 +49,14 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::string kProfile = "Distribution";
+
+// With TARMIN_UI_SHOTS set, the window's picture goes into that directory
+// (the pictures of the documentation are made so).
+void shot(QWidget &window, const char *name) {
+    if (const char *dir = std::getenv("TARMIN_UI_SHOTS")) {
+        EXPECT_TRUE(window.grab().save(QString::fromLocal8Bit(dir) + QLatin1Char('/') + QLatin1String(name)));
+    }
+}
 
 QStringList column(const QTreeWidget *list, int c) {
     QStringList out;
@@ -229,6 +238,7 @@ TEST_F(DistributionTest, SenderListOfThreePacketsSentOnce) {
         EXPECT_EQ(list->columnWidth(0) + list->columnWidth(1) + list->columnWidth(2) + list->columnWidth(3),
                   list->width() - 2 * list->frameWidth() - list->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
 
+        shot(wizard, "monitor-distribution-select.png");
         running = &wizard;
         wizard.next();
         EXPECT_EQ(wizard.currentPage()->title(), QStringLiteral("Создание пакета"));
@@ -370,6 +380,7 @@ TEST_F(DistributionTest, AutomaticSendingWindow) {
     EXPECT_GE(sinceOpening.elapsed(), 5 * kMinuteMs);
     window->timer().stop();
     EXPECT_EQ(fieldText(window, 1040), QStringLiteral("OK"));
+    shot(*window, "monitor-autosend.png");
     const QString firstTime = fieldText(window, 1034);
     EXPECT_TRUE(QRegularExpression(QStringLiteral("^\\d{4}\\.\\d\\d\\.\\d\\d \\d\\d:\\d\\d:\\d\\d$"))
                     .match(firstTime)

@@ -7,7 +7,9 @@
 #include "qzcom.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QDate>
+#include <QThread>
 
 #include <fstream>
 
@@ -16,7 +18,17 @@ namespace tarmin::test {
 MessageRecorder::MessageRecorder() : m_previous(monitor::setMessageBoxHandler(this)) {}
 MessageRecorder::~MessageRecorder() { monitor::setMessageBoxHandler(m_previous); }
 
+namespace {
+// Every box and dialog belongs to the window thread, whichever thread had
+// something to say (the distribution wizard's sending runs have workers).
+void expectWindowThread() {
+    EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread())
+        << "a message box or dialog shown outside the window thread";
+}
+} // namespace
+
 int MessageRecorder::show(const monitor::MessageRequest &request) {
+    expectWindowThread();
     messages.push_back(request);
     if (answers.empty()) return monitor::kAnswerOk;
     const int answer = answers.front();
@@ -28,6 +40,7 @@ DialogScript::DialogScript() : m_previous(monitor::setModalHook(this)) {}
 DialogScript::~DialogScript() { monitor::setModalHook(m_previous); }
 
 int DialogScript::run(QDialog &dialog) {
+    expectWindowThread();
     shown.push_back(dialog.objectName());
     for (auto &[name, handler] : m_handlers)
         if (name == dialog.objectName()) return handler(dialog);
