@@ -8,6 +8,7 @@
 #include "moncfg/gui/CFpconfigDlg.h"
 #include "monitor/lists/ListSettings.h"
 #include "qzcom.h"
+#include "tools/cli/gui_program.h"
 
 #include <QApplication>
 #include <QDir>
@@ -54,11 +55,26 @@ void writeSampleSettings() {
 
 } // namespace
 
+constexpr const char *kUsage =
+    "Usage: tmnmoncfg_shots DIR\n"
+    "Renders every page of the configuration program, and the packet dialog, into DIR as PNG\n"
+    "files, offscreen, on sample settings in a temporary settings store (the user's own\n"
+    "settings are never read).\n"
+    "  -h, --help   print this text and exit\n"
+    "  --version    print the version and exit\n";
+
 int main(int argc, char **argv) {
+    const std::vector<std::string> args(argv, argv + argc);
+    const auto isDirectory = [](const std::string &a) { return !a.empty() && a[0] != '-'; };
+    if (auto status = tarmin::cli::screenCommandLine("tmnmoncfg_shots", args, isDirectory, kUsage,
+                                                     "tmnmoncfg_shots " TARMIN_VERSION "\n"))
+        return *status;
     if (argc != 2) {
-        std::fprintf(stderr, "usage: tmnmoncfg_shots DIR\n");
+        std::fprintf(stderr, "tmnmoncfg_shots: %s\n%s", argc < 2 ? "the directory to write is missing" : "one directory only",
+                     kUsage);
         return 2;
     }
+    tarmin::cli::routeQtMessages();
     const std::filesystem::path out = std::filesystem::absolute(argv[1]);
     char home[] = "/tmp/tmnmoncfg-shots-XXXXXX";
     if (!mkdtemp(home)) return 1;

@@ -27,6 +27,7 @@ const Program kPrograms[] = {
     {"tmncertmgr", "tmncertmgr " TARMIN_VERSION "\n"}, {"uishot", "uishot " TARMIN_VERSION "\n"},
     {"tmncert", "tmncert " TARMIN_VERSION "\n"},       {"tmnreg", "tmnreg " TARMIN_VERSION "\n"},
     {"loggen", "loggen " TARMIN_VERSION "\n"},         {"tmngwd", "tmngwd " TARMIN_VERSION "\n"},
+    {"tmnmoncfg_shots", "tmnmoncfg_shots " TARMIN_VERSION "\n"},
 };
 
 struct Result {
@@ -81,7 +82,7 @@ TEST(Programs, HelpVersionAndRefusedOptionsWithoutAWindow) {
             EXPECT_NE(r.err.find(bad.back()), std::string::npos) << bad.back() << ": " << r.err;
         }
     }
-    EXPECT_GE(checked, 7);
+    EXPECT_GE(checked, 8);
 }
 
 // The window programs take their profile switch and still refuse what
@@ -100,6 +101,7 @@ TEST(Programs, WindowProgramsScreenTheWholeCommandLine) {
         {"tmngwmon", {"--select=5"}, 2},
         {"uishot", {"a", "b"}, 2},
         {"uishot", {}, 2},
+        {"tmnmoncfg_shots", {"a", "b"}, 2},
         {"tmnmoncfg", {"--bogus", "--help"}, 0},
         {"tmncertmgr", {"-profile:x", "-h"}, 0},
     };
