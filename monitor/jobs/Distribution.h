@@ -12,7 +12,6 @@
 #include <ctime>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
