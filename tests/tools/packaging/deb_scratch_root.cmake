@@ -7,13 +7,7 @@
 #   cmake -DBUILD_DIR=... -DWORK_DIR=... -DVERSION=... -P deb_scratch_root.cmake
 cmake_minimum_required(VERSION 3.25)
 
-function(run)
-  execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}\n${err}")
-  endif()
-  set(run_output "${out}" PARENT_SCOPE)
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/run.cmake)
 
 set(failures "")
 # expect(CONDITION MESSAGE): CONDITION is if() code, parsed here.
