@@ -367,6 +367,13 @@ std::optional<SentLine> parseMeta(std::string_view text) {
 
 std::string utf8Reason(const std::string &why) { return cp1251(why); }
 
+// The reason a failed job was given (its file ends in a line feed).
+std::string reasonOf(const std::string &dir) {
+    std::string why = readRegularFile(dir + "/.tmngwd/reason").value_or("?");
+    while (!why.empty() && why.back() == '\n') why.pop_back();
+    return why;
+}
+
 } // namespace
 
 // ---- Gateway ----
@@ -398,7 +405,8 @@ bool Gateway::open(std::string &why) {
     // The journal of processed inbound identifiers; a line cut short by a
     // crash has no line feed and is not counted.
     const std::string journalPath = o.stateDir + "/received.journal";
-    if (std::optional<std::string> text = readRegularFile(journalPath, 1ull << 32)) {
+    std::optional<std::string> text = readRegularFile(journalPath, 1ull << 32);
+    if (text) {
         size_t pos = 0;
         for (size_t end; (end = text->find('\n', pos)) != std::string::npos; pos = end + 1)
             m_journal.insert(text->substr(pos, end - pos));
@@ -406,6 +414,11 @@ bool Gateway::open(std::string &why) {
     m_journalFd = ::open(journalPath.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0640);
     if (m_journalFd < 0) {
         why = "cannot open the journal " + journalPath + ": " + std::strerror(errno);
+        return false;
+    }
+    // A line cut short ends here, so that the next one starts on its own.
+    if (text && !text->empty() && text->back() != '\n' && ::write(m_journalFd, "\n", 1) != 1) {
+        why = "cannot write the journal " + journalPath + ": " + std::strerror(errno);
         return false;
     }
     if (MHA_create_context(&m_ctx) != 0) {
@@ -433,20 +446,23 @@ bool Gateway::journal(const std::string &id) {
 
 PassCounts Gateway::runOnce(const std::atomic<bool> &stop) {
     PassCounts counts;
-    const std::string work = m_options.outDir + "/.work";
-    // Jobs taken before (by this run or one that was stopped) come first.
-    for (const std::string &id : entries(work)) {
+    // Jobs taken before (by this run or one that was stopped) come first,
+    // then new jobs; the inbox takes turns with them, so that receipts and
+    // incoming mail do not wait behind a long queue of jobs (nor the jobs
+    // behind a flood of mail).
+    std::vector<std::string> taken = entries(m_options.outDir + "/.work");
+    std::vector<std::string> fresh = completeJobs(m_options.outDir);
+    std::vector<std::string> inbox = entries(m_options.inboxDir + "/new");
+    size_t t = 0, f = 0, i = 0;
+    while (t < taken.size() || f < fresh.size() || i < inbox.size()) {
         if (stop.load()) return counts;
-        sendJob(id, counts);
-    }
-    for (const std::string &name : completeJobs(m_options.outDir)) {
+        if (t < taken.size()) sendJob(taken[t++], counts);
+        else if (f < fresh.size()) {
+            std::string id;
+            if (takeJob(fresh[f++], id)) sendJob(id, counts);
+        }
         if (stop.load()) return counts;
-        std::string id;
-        if (takeJob(name, id)) sendJob(id, counts);
-    }
-    for (const std::string &file : entries(m_options.inboxDir + "/new")) {
-        if (stop.load()) return counts;
-        receiveFile(file, counts);
+        if (i < inbox.size()) receiveFile(inbox[i++], counts);
     }
     return counts;
 }
@@ -466,33 +482,40 @@ bool Gateway::takeJob(const std::string &jobName, std::string &id) {
     return ::rename((m_options.outDir + "/" + jobName).c_str(), (m_options.outDir + "/.work/" + id).c_str()) == 0;
 }
 
-void Gateway::failJob(const std::string &id, const std::string &why) {
+void Gateway::failJob(const std::string &id, const std::string &why, uint32_t code) {
     const std::string dir = m_options.outDir + "/.work/" + id;
-    const std::string reasonFile = dir + "/.reason";
+    const std::string reasonFile = dir + "/.tmngwd/reason";
     const bool resumed = exists(reasonFile);
+    makeDirectory(dir + "/" + kStateDir);
     const std::string info = "Задание "_w + id + " не обработано: "_w + utf8Reason(why);
     if (!resumed) writeFileAtomically(reasonFile, why + "\n", m_options.sync);
     // A restarted gateway does not write the line again.
     if (!resumed || !m_log.containsText(Family::Errors, fieldText(info)))
-        m_log.error("spool", "err", kJobUnreadable, info);
+        m_log.error(code == kJobUnreadable ? "spool" : "smime", "err", code, info);
     // Kept with its reason, never taken again.
     ::rename(dir.c_str(), (m_options.outDir + "/failed/" + id).c_str());
 }
 
-void Gateway::finishJob(const std::string &dir) { removeTree(dir, ".logged"); }
+void Gateway::finishJob(const std::string &dir) {
+    // The job's own files first, the marker that the job is done last of all.
+    for (const std::string &n : entries(dir))
+        if (n != kStateDir) ::unlink((dir + "/" + n).c_str());
+    removeTree(dir + "/" + kStateDir, "logged");
+    ::rmdir(dir.c_str());
+}
 
 void Gateway::sendJob(const std::string &id, PassCounts &counts) {
     const std::string dir = m_options.outDir + "/.work/" + id;
     if (!isDirectory(dir)) return;
-    if (exists(dir + "/.logged")) return finishJob(dir);
-    if (exists(dir + "/.reason")) return failJob(id, readRegularFile(dir + "/.reason").value_or("?"));
-    if (!exists(dir + "/.message")) {
+    if (exists(dir + "/.tmngwd/logged")) return finishJob(dir);
+    if (exists(dir + "/.tmngwd/reason")) return failJob(id, reasonOf(dir), kJobUnreadable);
+    if (!exists(dir + "/.tmngwd/message")) {
         if (!exists(dir + "/tmninfo.txt")) return finishJob(dir); // the rest of a finished job
         std::string why;
         std::optional<Job> job = readJob(dir, why);
         if (!job) {
             counts.failedJobs++;
-            return failJob(id, why);
+            return failJob(id, why, kJobUnreadable);
         }
         const JobInfo &info = job->info;
         JobAddress from = info.from.value_or(JobAddress{"SMTP", m_options.address});
@@ -534,28 +557,26 @@ void Gateway::sendJob(const std::string &id, PassCounts &counts) {
             // a key that fails): logged as sent with the error, and the job
             // kept in "failed" with the library's text.
             line.code = failure.code;
-            if (!m_log.contains(Family::Outgoing, id)) {
-                m_log.error("smime", "err", failure.code, failure.text);
-                m_log.sent(line);
-            }
+            if (!m_log.contains(Family::Outgoing, id)) m_log.sent(line);
             counts.failedJobs++;
-            return failJob(id, "the message could not be built: " + cp::cp1251_to_utf8(failure.text));
+            return failJob(id, "the message could not be built: " + cp::cp1251_to_utf8(failure.text), failure.code);
         }
         line.hash = built->hash;
         Envelope envelope{id, "message", from.address, line.recipients, built->hash, line.protection};
-        if (!writeFileAtomically(dir + "/.meta", formatMeta(line), m_options.sync) ||
-            !writeFileAtomically(dir + "/.message", packEnvelope(envelope, built->text), m_options.sync)) {
+        if (!makeDirectory(dir + "/" + kStateDir) ||
+            !writeFileAtomically(dir + "/.tmngwd/meta", formatMeta(line), m_options.sync) ||
+            !writeFileAtomically(dir + "/.tmngwd/message", packEnvelope(envelope, built->text), m_options.sync)) {
             m_log.error("spool", "err", kDeliveryFailed, "Ошибка записи в рабочий каталог "_w + id);
             return;
         }
     }
-    std::optional<std::string> meta = readRegularFile(dir + "/.meta");
+    std::optional<std::string> meta = readRegularFile(dir + "/.tmngwd/meta");
     std::optional<SentLine> line = meta ? parseMeta(*meta) : std::nullopt;
-    if (!line) return failJob(id, "the work files of the message are damaged");
+    if (!line) return failJob(id, "the work files of the message are damaged", kJobUnreadable);
     line->id = id;
-    const bool resumed = exists(dir + "/.delivered");
+    const bool resumed = exists(dir + "/.tmngwd/delivered");
     if (!resumed) {
-        std::optional<std::string> file = readRegularFile(dir + "/.message");
+        std::optional<std::string> file = readRegularFile(dir + "/.tmngwd/message");
         std::string why;
         if (!file) why = "the built message cannot be read";
         else {
@@ -568,7 +589,7 @@ void Gateway::sendJob(const std::string &id, PassCounts &counts) {
             m_log.error("smtp", "err", kDeliveryFailed, "Ошибка доставки сообщения "_w + id + ": "_w + utf8Reason(why));
             return;
         }
-        touch(dir + "/.delivered");
+        touch(dir + "/.tmngwd/delivered");
     }
     if (!resumed || !m_log.contains(Family::Outgoing, id)) {
         if (!m_log.sent(*line)) {
@@ -576,7 +597,7 @@ void Gateway::sendJob(const std::string &id, PassCounts &counts) {
             return;
         }
     }
-    touch(dir + "/.logged");
+    touch(dir + "/.tmngwd/logged");
     counts.jobs++;
     finishJob(dir);
 }
@@ -611,8 +632,8 @@ void Gateway::receiveFile(const std::string &fileName, PassCounts &counts) {
             m_log.error("spool", "err", kLogFailed, "Ошибка записи журнала принятых сообщений"_w);
             return;
         }
-        ::unlink(marker.c_str());
     }
+    ::unlink((m_options.stateDir + "/receiving/" + id).c_str());
     ::unlink(path.c_str());
 }
 

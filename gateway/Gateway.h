@@ -69,7 +69,7 @@ private:
     void receiveMessage(const Envelope &envelope, std::string_view smime, bool resumed);
     void receiveReceipt(const Envelope &envelope, std::string_view smime, bool resumed);
     bool takeJob(const std::string &jobName, std::string &id);
-    void failJob(const std::string &id, const std::string &why);
+    void failJob(const std::string &id, const std::string &why, uint32_t code);
     void finishJob(const std::string &workDir);
     bool journalled(const std::string &id) const { return m_journal.count(id) != 0; }
     bool journal(const std::string &id);

@@ -146,7 +146,7 @@ std::optional<Job> readJob(const std::string &directory, std::string &why) {
     std::vector<std::string> names;
     while (dirent *e = ::readdir(d)) {
         std::string n = e->d_name;
-        if (n == "." || n == ".." || n == "tmninfo.txt") continue;
+        if (n == "." || n == ".." || n == "tmninfo.txt" || n == kStateDir) continue;
         names.push_back(n);
     }
     ::closedir(d);

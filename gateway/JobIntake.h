@@ -60,6 +60,10 @@ struct Job {
     std::vector<JobFile> attachments;
 };
 
+// The gateway's own directory inside a taken job (its work files); a job
+// written by the monitor never holds a directory.
+constexpr const char *kStateDir = ".tmngwd";
+
 // Limits of what a job may hold.
 constexpr uint64_t kMaxJobBytes = 256ull << 20;
 constexpr size_t kMaxJobFiles = 1000;

@@ -70,6 +70,12 @@ int usage(const char *message) {
 } // namespace
 
 int main(int argc, char **argv) {
+    // First of all: a stop asked for during start-up is a clean stop too.
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+
     enum { kSpool = 1, kPeer, kAddress, kName, kOut, kLogs, kProfile, kHome, kPoll, kOnce, kNoSync, kTamper, kHelpOpt, kVersion };
     static const option longOptions[] = {
         {"spool", required_argument, nullptr, kSpool},   {"peer", required_argument, nullptr, kPeer},
@@ -133,11 +139,6 @@ int main(int argc, char **argv) {
                      lockPath.c_str());
         return 1;
     }
-
-    struct sigaction sa {};
-    sa.sa_handler = onSignal;
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
 
     if (QZ_InitializeWithProfile("tarmin-operator", profile.empty() ? nullptr : profile.c_str(), QZ_VERSION) != 0) {
         std::fprintf(stderr, "tmngwd: the common services cannot be initialised (TARMIN_HOME, profile)\n");
