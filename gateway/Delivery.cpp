@@ -11,6 +11,13 @@ namespace tarmin::gateway {
 namespace {
 const char kPrefix[] = "X-Gateway-";
 
+std::string oneLine(std::string s) {
+    for (char &c : s)
+        if (c == '\r' || c == '\n') c = ' ';
+    return s;
+}
+} // namespace
+
 bool writeAll(int fd, std::string_view data) {
     size_t done = 0;
     while (done < data.size()) {
@@ -21,13 +28,6 @@ bool writeAll(int fd, std::string_view data) {
     }
     return true;
 }
-
-std::string oneLine(std::string s) {
-    for (char &c : s)
-        if (c == '\r' || c == '\n') c = ' ';
-    return s;
-}
-} // namespace
 
 bool safeId(std::string_view id) {
     if (id.empty() || id.size() > 200 || id[0] == '.') return false;
@@ -93,6 +93,16 @@ bool writeFileAtomically(const std::string &path, std::string_view data, bool sy
     ::unlink(temp.c_str());
     errno = saved;
     return false;
+}
+
+bool writeFile(const std::string &path, std::string_view data, bool sync, mode_t mode) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, mode);
+    if (fd < 0) return false;
+    bool ok = writeAll(fd, data) && (!sync || ::fsync(fd) == 0);
+    int saved = errno;
+    ok = ::close(fd) == 0 && ok;
+    if (!ok) errno = saved;
+    return ok;
 }
 
 bool makeMaildir(const std::string &dir) {

@@ -67,6 +67,13 @@ bool makeMaildir(const std::string &dir);
 // before the rename.
 bool writeFileAtomically(const std::string &path, std::string_view data, bool sync, mode_t mode = 0640);
 
+// Writes all of data to the descriptor (EINTR and short writes are
+// continued); false with errno set when it cannot.
+bool writeAll(int fd, std::string_view data);
+
+// Writes a new file (one that exists is replaced) without following a link.
+bool writeFile(const std::string &path, std::string_view data, bool sync, mode_t mode = 0640);
+
 // Flips one byte in the middle of the S/MIME body of a delivered file (a
 // base64 letter to another base64 letter, so the damage is in the data,
 // not in the form).

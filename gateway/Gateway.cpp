@@ -82,7 +82,8 @@ void removeTree(const std::string &dir, const std::string &last = {}) {
     ::rmdir(dir.c_str());
 }
 
-bool touch(const std::string &path) { return writeFileAtomically(path, "", false); }
+// An empty marker file: its existence is all it says.
+bool touch(const std::string &path) { return writeFile(path, "", false); }
 
 // A name from a message made safe for the local file system (UTF-8, no
 // separators, no leading dot).
@@ -305,24 +306,31 @@ std::string formatReceiptRecord(const ReceiptRecord &r) {
            "\r\nMessage-Id:" + r.messageId + "\r\n";
 }
 
+// Calls `take` with the key and value of every "key:value" line ending in
+// `lineEnd`; false when a line has no colon or the last has no line end.
+template <class F> bool forEachKeyLine(std::string_view text, std::string_view lineEnd, F take) {
+    for (size_t pos = 0; pos < text.size();) {
+        size_t end = text.find(lineEnd, pos);
+        if (end == std::string_view::npos) return false;
+        std::string_view line = text.substr(pos, end - pos);
+        pos = end + lineEnd.size();
+        size_t colon = line.find(':');
+        if (colon == std::string_view::npos) return false;
+        take(line.substr(0, colon), std::string(line.substr(colon + 1)));
+    }
+    return true;
+}
+
 std::optional<ReceiptRecord> parseReceiptRecord(std::string_view text) {
     ReceiptRecord r;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t end = text.find("\r\n", pos);
-        if (end == std::string_view::npos) return std::nullopt;
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 2;
-        size_t colon = line.find(':');
-        if (colon == std::string_view::npos) return std::nullopt;
-        std::string_view key = line.substr(0, colon);
-        std::string value(line.substr(colon + 1));
-        if (key == "Message-Hash") r.hash = value;
-        else if (key == "Result") r.result = value;
-        else if (key == "Recipient") r.recipient = value;
-        else if (key == "Message-Id") r.messageId = value;
-    }
-    if (r.hash.empty() || (r.result != "OK" && r.result != "ER") || r.recipient.empty()) return std::nullopt;
+    bool complete = forEachKeyLine(text, "\r\n", [&](std::string_view key, std::string value) {
+        if (key == "Message-Hash") r.hash = std::move(value);
+        else if (key == "Result") r.result = std::move(value);
+        else if (key == "Recipient") r.recipient = std::move(value);
+        else if (key == "Message-Id") r.messageId = std::move(value);
+    });
+    if (!complete || r.hash.empty() || (r.result != "OK" && r.result != "ER") || r.recipient.empty())
+        return std::nullopt;
     return r;
 }
 
@@ -343,24 +351,16 @@ std::string formatMeta(const SentLine &s) {
 
 std::optional<SentLine> parseMeta(std::string_view text) {
     SentLine s;
-    size_t pos = 0;
     bool protection = false;
-    while (pos < text.size()) {
-        size_t end = text.find('\n', pos);
-        if (end == std::string_view::npos) return std::nullopt;
-        std::string_view line = text.substr(pos, end - pos);
-        pos = end + 1;
-        size_t colon = line.find(':');
-        if (colon == std::string_view::npos) return std::nullopt;
-        std::string_view key = line.substr(0, colon);
-        std::string value(line.substr(colon + 1));
-        if (key == "From") s.from = value;
-        else if (key == "Hash") s.hash = value;
-        else if (key == "Subject") s.subject = value;
+    bool complete = forEachKeyLine(text, "\n", [&](std::string_view key, std::string value) {
+        if (key == "From") s.from = std::move(value);
+        else if (key == "Hash") s.hash = std::move(value);
+        else if (key == "Subject") s.subject = std::move(value);
         else if (key == "Protection" && value.size() == 1) s.protection = value[0], protection = true;
-        else if (key == "To") s.recipients.push_back(value);
-        else if (key == "Attachment") s.attachments.push_back(value);
-    }
+        else if (key == "To") s.recipients.push_back(std::move(value));
+        else if (key == "Attachment") s.attachments.push_back(std::move(value));
+    });
+    if (!complete) return std::nullopt;
     if (!protection) return std::nullopt;
     return s;
 }
@@ -576,6 +576,8 @@ void Gateway::sendJob(const std::string &id, PassCounts &counts) {
     line->id = id;
     const bool resumed = exists(dir + "/.tmngwd/delivered");
     if (!resumed) {
+        auto retry = m_retry.find(id);
+        if (retry != m_retry.end() && m_log.now() < retry->second.next) return;
         std::optional<std::string> file = readRegularFile(dir + "/.tmngwd/message");
         std::string why;
         if (!file) why = "the built message cannot be read";
@@ -585,10 +587,15 @@ void Gateway::sendJob(const std::string &id, PassCounts &counts) {
             if (!m_peer.deliver(id, *file, why)) file.reset();
         }
         if (!file) {
-            // Left in the work directory: the next pass tries again.
+            // Left in the work directory and tried again after a pause that
+            // doubles with every failure (5 s to 5 min), each failure logged.
             m_log.error("smtp", "err", kDeliveryFailed, "Ошибка доставки сообщения "_w + id + ": "_w + utf8Reason(why));
+            Retry &r = m_retry[id];
+            r.delay = r.delay ? std::min<std::time_t>(r.delay * 2, 300) : 5;
+            r.next = m_log.now() + r.delay;
             return;
         }
+        m_retry.erase(id);
         touch(dir + "/.tmngwd/delivered");
     }
     if (!resumed || !m_log.contains(Family::Outgoing, id)) {
@@ -653,12 +660,13 @@ void Gateway::receiveMessage(const Envelope &envelope, std::string_view smime, b
         if (isDirectory(target)) return true; // handed over before a restart
         removeTree(temp);
         if (!makeDirectory(temp)) return false;
+        // Nobody looks into the directory before it is renamed into place.
         for (const auto &[name, data] : files)
-            if (!writeFileAtomically(temp + "/" + name, data, m_options.sync)) return false;
+            if (!writeFile(temp + "/" + name, data, m_options.sync)) return false;
         if (!attachments.empty()) {
             if (!makeDirectory(temp + "/attachments")) return false;
             for (const JobFile &f : attachments)
-                if (!writeFileAtomically(temp + "/attachments/" + localFileName(f.name), f.data, m_options.sync))
+                if (!writeFile(temp + "/attachments/" + localFileName(f.name), f.data, m_options.sync))
                     return false;
         }
         return ::rename(temp.c_str(), target.c_str()) == 0;

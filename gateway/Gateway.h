@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <ctime>
+#include <unordered_map>
 #include <unordered_set>
 
 struct MhaContext;
@@ -80,6 +82,11 @@ private:
     MhaContext *m_ctx = nullptr;
     bool m_session = false;
     std::unordered_set<std::string> m_journal;
+    // Jobs whose delivery failed: when to try again, and the pause.
+    struct Retry {
+        std::time_t next = 0, delay = 0;
+    };
+    std::unordered_map<std::string, Retry> m_retry;
     int m_journalFd = -1;
     uint64_t m_taken = 0;
 };

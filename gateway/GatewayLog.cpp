@@ -1,5 +1,7 @@
 #include "gateway/GatewayLog.h"
 
+#include "gateway/Delivery.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -20,17 +22,6 @@ std::string joinedList(const std::vector<std::string> &items) {
         out += fieldText(i, true);
     }
     return out;
-}
-
-bool writeAll(int fd, const std::string &data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
 }
 } // namespace
 

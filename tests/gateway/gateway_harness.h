@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -41,21 +42,25 @@ inline std::string readAll(const fs::path &p) {
     return s.str();
 }
 
-// Runs a program with TARMIN_HOME set; its exit status (-1 when it did not run).
-inline int runWithHome(const fs::path &home, const std::vector<std::string> &argv, const fs::path &output) {
+// Starts a program with TARMIN_HOME set, its output appended to `output`.
+inline pid_t spawnWithHome(const fs::path &home, const std::vector<std::string> &argv, const fs::path &output) {
+    std::fflush(nullptr); // a child must not write this process's buffered output again
     pid_t pid = fork();
     if (pid == 0) {
         ::setenv("TARMIN_HOME", home.c_str(), 1);
-        if (!output.empty()) {
-            FILE *f = std::freopen(output.c_str(), "a", stdout);
-            if (f) ::dup2(::fileno(stdout), 2);
-        }
+        if (std::freopen(output.c_str(), "a", stdout)) ::dup2(::fileno(stdout), 2);
         std::vector<char *> args;
         for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
         args.push_back(nullptr);
         ::execv(args[0], args.data());
         ::_exit(127);
     }
+    return pid;
+}
+
+// Runs a program with TARMIN_HOME set; its exit status (-1 when it did not run).
+inline int runWithHome(const fs::path &home, const std::vector<std::string> &argv, const fs::path &output) {
+    pid_t pid = spawnWithHome(home, argv, output);
     int status = 0;
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -86,19 +91,7 @@ struct Pair {
                                          our ? "operator@tarmin.test" : "alice@tarmin.test", "--poll-ms", "20"};
         argv.insert(argv.end(), extraArgs.begin(), extraArgs.end());
         fs::create_directories(our ? ourSpool : partnerSpool);
-        const fs::path output = (our ? ourSpool : partnerSpool) / "tmngwd.out";
-        const fs::path home = our ? ourHome : partnerHome;
-        pid_t pid = fork();
-        if (pid == 0) {
-            ::setenv("TARMIN_HOME", home.c_str(), 1);
-            FILE *f = std::freopen(output.c_str(), "a", stdout);
-            if (f) ::dup2(::fileno(stdout), 2);
-            std::vector<char *> args;
-            for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-            args.push_back(nullptr);
-            ::execv(args[0], args.data());
-            ::_exit(127);
-        }
+        const pid_t pid = spawnWithHome(our ? ourHome : partnerHome, argv, (our ? ourSpool : partnerSpool) / "tmngwd.out");
         return pid;
     }
 };

@@ -5,6 +5,7 @@
 #include "gateway_harness.h"
 #include "testsupport.h"
 
+#include "gateway/Gateway.h"
 #include "monitor/alerts/ReceiptStore.h"
 #include "monitor/jobs/AlertJobs.h"
 #include "monitor/logs/GWRecords.h"
@@ -66,15 +67,25 @@ const std::vector<std::string> *lineWith(const std::vector<std::vector<std::stri
     return nullptr;
 }
 
-TEST(GatewayEndToEnd, JobsTravelBothWaysAndTheMonitorSeesTheSameCounts) {
-    Pair p;
-    p.bin = test::built_program("tmngwd").parent_path();
-    p.source = test::source_dir();
-    p.ourHome = test::home();
-    p.extraArgs = {"--tamper-subject", "[tamper]", "--no-sync"};
-    const fs::path root = test::make_temp_dir("pair");
-    ASSERT_TRUE(p.setUp(root)) << readAll(root / "setup.log");
-    ASSERT_EQ(QZ_Initialize("tarmin-operator", QZ_VERSION), 0);
+// Both homes, made once for the test program; ours is the test home.
+class GatewayEndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        p.bin = test::built_program("tmngwd").parent_path();
+        p.source = test::source_dir();
+        p.ourHome = test::home();
+        p.extraArgs = {"--tamper-subject", "[tamper]", "--no-sync"};
+        root = test::make_temp_dir("pair");
+        ready = p.setUp(root) && QZ_Initialize("tarmin-operator", QZ_VERSION) == 0;
+    }
+    static void TearDownTestSuite() { QZ_Finalize(); }
+    void SetUp() override { ASSERT_TRUE(ready) << readAll(root / "setup.log"); }
+    static inline Pair p;
+    static inline fs::path root;
+    static inline bool ready = false;
+};
+
+TEST_F(GatewayEndToEnd, JobsTravelBothWaysAndTheMonitorSeesTheSameCounts) {
     QZ_SetKeyDword(QZ_GetProductKeyName(), "PathsFlags", 0, 1);
     const fs::path out = p.ourSpool / "out";
     JobSource source(out, root / "sources");
@@ -229,7 +240,72 @@ TEST(GatewayEndToEnd, JobsTravelBothWaysAndTheMonitorSeesTheSameCounts) {
     ASSERT_TRUE(waiting);
     ASSERT_EQ(waiting->recipientCount(), 1u);
     EXPECT_EQ(waiting->recipientStatus(0), "ER");
-    QZ_Finalize();
+}
+
+// A transport that refuses a number of deliveries before it lets them
+// through to a Maildir.
+class RefusingTransport : public gateway::Transport {
+public:
+    RefusingTransport(std::string inbox, int refusals) : m_maildir(std::move(inbox), false), m_refusals(refusals) {}
+    bool deliver(const std::string &id, const std::string &file, std::string &why) override {
+        ++calls;
+        if (m_refusals-- > 0) {
+            why = "connection refused";
+            return false;
+        }
+        return m_maildir.deliver(id, file, why);
+    }
+    int calls = 0;
+
+private:
+    gateway::MaildirTransport m_maildir;
+    int m_refusals;
+};
+
+TEST_F(GatewayEndToEnd, AFailedDeliveryStaysAndIsTriedAgainAfterAPause) {
+    const fs::path spool = test::make_temp_dir("inproc");
+    const fs::path peer = spool / "peer";
+    ASSERT_TRUE(gateway::makeMaildir(peer.string()));
+    gateway::GatewayOptions o{"org", "operator@tarmin.test", (spool / "out").string(), (spool / "state").string(),
+                              (spool / "inbox").string(), (spool / "mailbox").string(), (spool / "logs").string(),
+                              false, ""};
+    RefusingTransport transport(peer.string(), 2);
+    gateway::Gateway gw(o, transport);
+    std::string why;
+    ASSERT_TRUE(gw.open(why)) << why;
+    std::time_t now = std::time(nullptr);
+    gw.log().now = [&] { return now; };
+    JobSource source(spool / "out", spool / "sources");
+    ASSERT_TRUE(source.write("Retry"_w, {"alice@tarmin.test"}, {{"r.bin", content(9, 100)}}, true, true));
+    const std::atomic<bool> go{false}, stopped{true};
+
+    EXPECT_EQ(gw.runOnce(stopped).total(), 0u); // a stop before anything is taken
+    EXPECT_EQ(entryCount(spool / "out/.work"), 0u);
+    gw.runOnce(go);
+    EXPECT_EQ(transport.calls, 1);
+    EXPECT_EQ(entryCount(spool / "out/.work"), 1u);
+    gw.runOnce(go); // within the pause: not tried
+    EXPECT_EQ(transport.calls, 1);
+    now += 6;
+    gw.runOnce(go); // refused again; the pause doubles
+    EXPECT_EQ(transport.calls, 2);
+    now += 6;
+    gw.runOnce(go);
+    EXPECT_EQ(transport.calls, 2);
+    now += 5;
+    gw.runOnce(go);
+    EXPECT_EQ(transport.calls, 3);
+    EXPECT_EQ(entryCount(spool / "out/.work"), 0u);
+    EXPECT_EQ(entryCount(peer / "new"), 1u);
+    const auto errors = records(spool / "logs", "tarmin-gw");
+    ASSERT_EQ(errors.size(), 2u);
+    for (const auto &e : errors) {
+        EXPECT_EQ(e[4], "E00F0002");
+        EXPECT_NE(e[5].find("connection refused"), std::string::npos);
+    }
+    const auto sent = records(spool / "logs", "tmnsent");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0][7], "Retry"_w);
 }
 
 } // namespace

@@ -225,3 +225,40 @@ TEST(GatewayParts, JobsThatCannotBeReadAreRefusedWithAReason) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(GatewayParts, CommandLines) {
+    struct Case {
+        const char *program;
+        std::vector<std::string> args;
+        int status;
+        const char *output; // the start of standard output (0) or a text of standard error (2)
+    };
+    const std::string d = test::make_temp_dir("cli").string();
+    const Case cases[] = {
+        {"tmngwd", {"--help"}, 0, "Usage: tmngwd --spool DIR"},
+        {"tmngwd", {"--version"}, 0, "tmngwd 3."},
+        {"tmngwd", {"--spool", d}, 2, "--spool, --peer and --address are required"},
+        {"tmngwd", {"--spool", d, "--peer", d, "--address", "a@b", "--bogus"}, 2, "unknown or incomplete option --bogus"},
+        {"tmngwd", {"--spool", d, "--peer", d, "--address", "a@b", "extra"}, 2, "unexpected argument extra"},
+        {"tmngwd", {"--spool", d, "--peer", d, "--address", "a@b", "--poll-ms", "0"}, 2, "--poll-ms takes"},
+        {"tmngwd", {"--spool", d, "--peer", d, "--address", "a@b", "--name", "a/b"}, 2, "--name may hold"},
+        {"tmngwd", {"--spool"}, 2, "unknown or incomplete option"},
+        {"tmngw-traffic", {"--help"}, 0, "Usage: tmngw-traffic --out DIR --to ADDR"},
+        {"tmngw-traffic", {"--version"}, 0, "tmngw-traffic 3."},
+        {"tmngw-traffic", {"--out", d}, 2, "--out and --to are required"},
+        {"tmngw-traffic", {"--out", d, "--to", "a@b", "--count", "x"}, 2, "not a number: x"},
+        {"tmngw-traffic", {"--out", d, "--to", "a@b", "--protection", "none"}, 2, "--protection takes"},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> argv = {test::built_program(c.program).string()};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        std::string out, err;
+        EXPECT_EQ(test::run(argv, &out, &err), c.status) << c.program << " " << c.args[0] << err;
+        if (c.status == 0) EXPECT_EQ(out.rfind(c.output, 0), 0u) << out;
+        else EXPECT_NE(err.find(c.output), std::string::npos) << err;
+    }
+}
+
+} // namespace

@@ -96,7 +96,7 @@ void TimeText::append(std::string &out, std::time_t t, char sep) {
 std::string localDay(std::time_t t) {
     std::tm tm{};
     localtime_r(&t, &tm);
-    char text[16];
+    char text[40];
     std::snprintf(text, sizeof text, "%04d%02d%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday);
     return text;
 }
