@@ -214,14 +214,23 @@ struct Encoded {
     std::string hash;
 };
 
+// Encodes the objects. On failure, `failure` holds the library's code and
+// text; when only a step was traced, none was reported to the user and the
+// object that failed was a recipient of an encrypted message, the library
+// found no certificate for it, and the failure names the address.
 std::optional<Encoded> encode(MhaContext *ctx, uint32_t flags, std::vector<Object> &objects, Failure &failure) {
     int32_t rc = MHA_encode_init(ctx, flags);
-    for (size_t i = 0; rc == 0 && i < objects.size(); ++i) rc = MHA_encode_add(ctx, objects[i].o);
+    size_t i = 0;
+    for (; rc == 0 && i < objects.size(); ++i) rc = MHA_encode_add(ctx, objects[i].o);
     MhaSmime *smime = nullptr;
     if (rc == 0) rc = MHA_encode_final(ctx, &smime);
     else MHA_encode_free(ctx);
     if (rc != 0 || !smime) {
         failure = takeReports();
+        const MhaObject *failed = i > 0 && i <= objects.size() ? objects[i - 1].o : nullptr;
+        if (failed && failed->Type == MHA_OBJ_TO && (flags & MHA_ENCRYPT) && failure.code == 0xE0030015)
+            failure = {kNoRecipientCertificate,
+                       "Сертификат получателя не найден: "_w + std::string(failed->ToAddress ? failed->ToAddress : "")};
         if (!failure.code) failure.code = static_cast<uint32_t>(rc);
         MHA_smime_free(ctx, smime);
         return std::nullopt;
@@ -530,20 +539,10 @@ void Gateway::sendJob(const std::string &id, PassCounts &counts) {
         if (!info.body.empty()) objects.push_back(bodyObject(info.body));
         for (const JobFile &f : job->attachments) objects.push_back(attachmentObject(f.name, f.data));
         objects.emplace_back(MHA_OBJ_END);
-        Failure failure;
         // A message is encrypted for every recipient or not sent: a recipient
         // without a certificate fails the job, naming the address.
-        if (info.encrypt)
-            for (const JobAddress &r : info.recipients) {
-                std::string type = r.type, address = r.address, name;
-                MhaAddress a{type.data(), name.data(), address.data(), nullptr};
-                if (MHA_is_cert_by_address(m_ctx, &a) != 0 && failure.text.empty()) {
-                    failure = {kNoRecipientCertificate, "Сертификат получателя не найден: "_w + r.address};
-                }
-            }
-        QZ_ClearReports(2);
-        std::optional<Encoded> built;
-        if (failure.text.empty()) built = encode(m_ctx, flags, objects, failure);
+        Failure failure;
+        std::optional<Encoded> built = encode(m_ctx, flags, objects, failure);
 
         SentLine line;
         line.from = from.address;
@@ -625,6 +624,9 @@ void Gateway::receiveFile(const std::string &fileName, PassCounts &counts) {
     }
     const std::string &id = envelope->id;
     if (!journalled(id)) {
+        const std::string retryKey = "inbox/" + id;
+        auto retry = m_retry.find(retryKey);
+        if (retry != m_retry.end() && m_log.now() < retry->second.next) return;
         const std::string marker = m_options.stateDir + "/receiving/" + id;
         const bool resumed = exists(marker);
         if (!resumed) touch(marker);
@@ -632,7 +634,15 @@ void Gateway::receiveFile(const std::string &fileName, PassCounts &counts) {
             receiveReceipt(*envelope, smime, resumed);
             counts.receipts++;
         } else {
-            receiveMessage(*envelope, smime, resumed);
+            if (!receiveMessage(*envelope, smime, resumed)) {
+                // A receipt could not be made or sent: the message stays in
+                // the inbox, with its marker, and is worked again later.
+                Retry &r = m_retry[retryKey];
+                r.delay = r.delay ? std::min<std::time_t>(r.delay * 2, 300) : 5;
+                r.next = m_log.now() + r.delay;
+                return;
+            }
+            m_retry.erase(retryKey);
             counts.messages++;
         }
         if (!journal(id)) {
@@ -644,7 +654,7 @@ void Gateway::receiveFile(const std::string &fileName, PassCounts &counts) {
     ::unlink(path.c_str());
 }
 
-void Gateway::receiveMessage(const Envelope &envelope, std::string_view smime, bool resumed) {
+bool Gateway::receiveMessage(const Envelope &envelope, std::string_view smime, bool resumed) {
     const std::string &id = envelope.id;
     ReceivedLine line;
     line.from = envelope.from;
@@ -678,7 +688,7 @@ void Gateway::receiveMessage(const Envelope &envelope, std::string_view smime, b
         if (!deliverLocally({{"message.eml", std::string(smime)}}, {}))
             m_log.error("mailbox", "err", kMailboxFailed, "Ошибка передачи сообщения в почтовый ящик: "_w + id);
         if (!resumed || !m_log.contains(Family::Inbound, id)) m_log.received(line);
-        return;
+        return true;
     }
 
     Decoded d = decode(m_ctx, smime);
@@ -736,21 +746,24 @@ void Gateway::receiveMessage(const Envelope &envelope, std::string_view smime, b
         std::optional<Encoded> receipt = encode(m_ctx, MHA_SIGN | MHA_NO_ATTACH_SIGN, objects, failure);
         if (!receipt) {
             m_log.error("smime", "err", failure.code, failure.text);
-            continue;
+            return false;
         }
         // The receipt's identifier is fixed by the message and the recipient:
         // sent again after a restart, it is recognised by the peer.
         const std::string rid = m_options.name + "-R" + std::to_string(i) + "-" + id;
         Envelope re{rid, "receipt", m_options.address, {envelope.from}, receipt->hash, '2'};
         std::string why;
-        if (!m_peer.deliver(rid, packEnvelope(re, receipt->text), why))
+        if (!m_peer.deliver(rid, packEnvelope(re, receipt->text), why)) {
             m_log.error("smtp", "err", kDeliveryFailed, "Ошибка доставки квитанции "_w + rid + ": "_w + utf8Reason(why));
+            return false;
+        }
     }
     if (!resumed || !m_log.contains(Family::Inbound, id)) {
         if (!ok && (!resumed || !m_log.containsText(Family::Errors, fieldText(id))))
             m_log.error("smime", "err", line.code, "Сообщение "_w + id + ": "_w + errorText);
         m_log.received(line);
     }
+    return true;
 }
 
 void Gateway::receiveReceipt(const Envelope &envelope, std::string_view smime, bool resumed) {

@@ -68,7 +68,9 @@ public:
 private:
     void sendJob(const std::string &id, PassCounts &counts);
     void receiveFile(const std::string &fileName, PassCounts &counts);
-    void receiveMessage(const Envelope &envelope, std::string_view smime, bool resumed);
+    // False when a receipt could not be made or sent (the message is worked
+    // again later).
+    bool receiveMessage(const Envelope &envelope, std::string_view smime, bool resumed);
     void receiveReceipt(const Envelope &envelope, std::string_view smime, bool resumed);
     bool takeJob(const std::string &jobName, std::string &id);
     void failJob(const std::string &id, const std::string &why, uint32_t code);

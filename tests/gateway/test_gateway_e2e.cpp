@@ -189,7 +189,7 @@ TEST_F(GatewayEndToEnd, JobsTravelBothWaysAndTheMonitorSeesTheSameCounts) {
     // address, the job kept in "failed" with its reason.
     const auto *failedLine = lineWith(sent, 7, noCert);
     ASSERT_TRUE(failedLine);
-    EXPECT_NE((*failedLine)[4], "0");
+    EXPECT_EQ((*failedLine)[4], "E00F0007");
     bool named = false;
     for (const auto &l : records(p.ourSpool / "logs", "tarmin-gw"))
         named |= l.size() > 5 && l[5].find("nobody@nowhere.test") != std::string::npos;
@@ -262,7 +262,7 @@ private:
     int m_refusals;
 };
 
-TEST_F(GatewayEndToEnd, AFailedDeliveryStaysAndIsTriedAgainAfterAPause) {
+TEST_F(GatewayEndToEnd, FailedDeliveriesOfMessagesAndReceiptsAreTriedAgainAfterAPause) {
     const fs::path spool = test::make_temp_dir("inproc");
     const fs::path peer = spool / "peer";
     ASSERT_TRUE(gateway::makeMaildir(peer.string()));
@@ -306,6 +306,39 @@ TEST_F(GatewayEndToEnd, AFailedDeliveryStaysAndIsTriedAgainAfterAPause) {
     const auto sent = records(spool / "logs", "tmnsent");
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0][7], "Retry"_w);
+
+    // The receiving side (a second gateway of this home: the sender's own
+    // certificate is among the recipients of every encrypted message) cannot
+    // send the receipt at first: the message stays in its inbox, unlogged,
+    // until the receipt has gone out; then it is logged and taken once.
+    const fs::path back = spool / "back";
+    ASSERT_TRUE(gateway::makeMaildir(back.string()));
+    gateway::GatewayOptions r{"rcv", "alice@tarmin.test", (spool / "r-out").string(), (spool / "r-state").string(),
+                              peer.string(), (spool / "r-mailbox").string(), (spool / "r-logs").string(), false, ""};
+    RefusingTransport receipts(back.string(), 1);
+    gateway::Gateway receiver(r, receipts);
+    ASSERT_TRUE(receiver.open(why)) << why;
+    receiver.log().now = [&] { return now; };
+    receiver.runOnce(go);
+    EXPECT_EQ(receipts.calls, 1);
+    EXPECT_EQ(entryCount(peer / "new"), 1u);
+    EXPECT_EQ(entryCount(spool / "r-mailbox"), 1u); // handed over already
+    EXPECT_TRUE(records(spool / "r-logs", "tmnrecv").empty());
+    receiver.runOnce(go); // within the pause
+    EXPECT_EQ(receipts.calls, 1);
+    now += 6;
+    receiver.runOnce(go);
+    receiver.runOnce(go);
+    EXPECT_EQ(receipts.calls, 2);
+    EXPECT_EQ(entryCount(peer / "new"), 0u);
+    EXPECT_EQ(entryCount(back / "new"), 1u);
+    EXPECT_EQ(entryCount(spool / "r-mailbox"), 1u);
+    const auto inbound = records(spool / "r-logs", "tmnrecv");
+    ASSERT_EQ(inbound.size(), 1u);
+    EXPECT_EQ(inbound[0][5], sent[0][5]);
+    const auto receiverErrors = records(spool / "r-logs", "tarmin-gw");
+    ASSERT_EQ(receiverErrors.size(), 1u);
+    EXPECT_EQ(receiverErrors[0][4], "E00F0002");
 }
 
 } // namespace
