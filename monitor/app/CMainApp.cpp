@@ -83,7 +83,9 @@ bool CMainApp::InitInstance(const std::vector<std::string> &args) {
     }
     if (!readStartupSettings()) return false;
 
-    if ((m_startup.protectionFlags & kProtectionOpenContext) && !openOperatorContext()) return false;
+    // Opening the operator's context may ask for a certificate or a password;
+    // a screenshot has nobody to answer and shows the windows without it.
+    if ((m_startup.protectionFlags & kProtectionOpenContext) && !m_headless && !openOperatorContext()) return false;
     ReadRefreshSettings();
     m_frame->startRefreshTimer();
     if (m_context.receipts) {

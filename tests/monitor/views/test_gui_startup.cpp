@@ -130,6 +130,12 @@ TEST_F(ProgramRun, ScreenshotWritesEveryMessageToStandardErrorAndFails) {
     EXPECT_EQ(runMonitor({"/profile=WantsSetup", "--screenshot", shot.string()}), 1) << err;
     EXPECT_NE(err.find("Setup"), std::string::npos) << err;
     EXPECT_FALSE(std::filesystem::exists(shot));
+    // The operator's context would need a certificate chosen (or, without
+    // one, report its failure): a screenshot leaves it closed.
+    setString("WantsContext", "GWMonGWLogDirectory", make_temp_dir("gwlogs").string());
+    setDword("WantsContext", "ProtectionFlags", 1);
+    EXPECT_EQ(runMonitor({"/profile=WantsContext", "--screenshot", shot.string()}), 0) << err;
+    EXPECT_TRUE(std::filesystem::exists(shot));
 }
 
 TEST_F(ProgramRun, NotificationsScreenshotWaitsForTheReceiptCatchUp) {
