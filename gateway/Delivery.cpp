@@ -117,7 +117,7 @@ bool makeMaildir(const std::string &dir) {
 
 bool MaildirTransport::deliver(const std::string &id, const std::string &file, std::string &why) {
     if (!safeId(id)) {
-        why = "message identifier not usable as a file name";
+        why = "идентификатор сообщения не годится как имя файла";
         return false;
     }
     std::string copy;
@@ -130,7 +130,7 @@ bool MaildirTransport::deliver(const std::string &id, const std::string &file, s
     const std::string temp = m_inbox + "/tmp/" + id, target = m_inbox + "/new/" + id;
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0640);
     if (fd < 0) {
-        why = "cannot create " + temp + ": " + std::strerror(errno);
+        why = "не удаётся создать " + temp + ": " + std::strerror(errno);
         return false;
     }
     bool ok = writeAll(fd, *bytes) && (!m_sync || ::fsync(fd) == 0);
@@ -138,7 +138,7 @@ bool MaildirTransport::deliver(const std::string &id, const std::string &file, s
     ok = ::close(fd) == 0 && ok;
     if (!ok || ::rename(temp.c_str(), target.c_str()) != 0) {
         if (ok) err = errno;
-        why = "cannot deliver into " + target + ": " + std::strerror(err);
+        why = "не удаётся доставить в " + target + ": " + std::strerror(err);
         ::unlink(temp.c_str());
         return false;
     }

@@ -558,7 +558,7 @@ void Gateway::sendJob(const std::string &id, PassCounts &counts) {
             line.code = failure.code;
             if (!m_log.contains(Family::Outgoing, id)) m_log.sent(line);
             counts.failedJobs++;
-            return failJob(id, "the message could not be built: " + cp::cp1251_to_utf8(failure.text), failure.code);
+            return failJob(id, cp::cp1251_to_utf8(failure.text), failure.code);
         }
         line.hash = built->hash;
         Envelope envelope{id, "message", from.address, line.recipients, built->hash, line.protection};
@@ -571,7 +571,7 @@ void Gateway::sendJob(const std::string &id, PassCounts &counts) {
     }
     std::optional<std::string> meta = readRegularFile(dir + "/.tmngwd/meta");
     std::optional<SentLine> line = meta ? parseMeta(*meta) : std::nullopt;
-    if (!line) return failJob(id, "the work files of the message are damaged", kJobUnreadable);
+    if (!line) return failJob(id, "рабочие файлы сообщения повреждены", kJobUnreadable);
     line->id = id;
     const bool resumed = exists(dir + "/.tmngwd/delivered");
     if (!resumed) {
@@ -579,7 +579,7 @@ void Gateway::sendJob(const std::string &id, PassCounts &counts) {
         if (retry != m_retry.end() && m_log.now() < retry->second.next) return;
         std::optional<std::string> file = readRegularFile(dir + "/.tmngwd/message");
         std::string why;
-        if (!file) why = "the built message cannot be read";
+        if (!file) why = "собранное сообщение не читается";
         else {
             if (!m_options.tamperSubject.empty() && line->subject.find(m_options.tamperSubject) != std::string::npos)
                 tamperWith(*file);

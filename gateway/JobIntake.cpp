@@ -56,7 +56,7 @@ std::optional<JobInfo> parseJobInfo(std::string_view text, std::string &why) {
         if (line.empty()) continue;
         size_t colon = line.find(':');
         if (colon == std::string_view::npos) {
-            why = "line without a key: " + cp::cp1251_to_utf8(line.substr(0, 80));
+            why = "строка без ключа: " + cp::cp1251_to_utf8(line.substr(0, 80));
             return std::nullopt;
         }
         std::string_view key = line.substr(0, colon), value = trimLeft(line.substr(colon + 1));
@@ -70,7 +70,7 @@ std::optional<JobInfo> parseJobInfo(std::string_view text, std::string &why) {
             else if (iequals(value, "sign")) info.sign = true;
             else if (iequals(value, "plain")) plain = true;
             else {
-                why = "unknown protection " + cp::cp1251_to_utf8(value);
+                why = "неизвестный вид защиты " + cp::cp1251_to_utf8(value);
                 return std::nullopt;
             }
         } else if (iequals(key, "body")) {
@@ -78,16 +78,16 @@ std::optional<JobInfo> parseJobInfo(std::string_view text, std::string &why) {
             info.body = std::string(text.substr(pos));
             break;
         } else {
-            why = "unknown key " + cp::cp1251_to_utf8(key.substr(0, 40));
+            why = "неизвестный ключ " + cp::cp1251_to_utf8(key.substr(0, 40));
             return std::nullopt;
         }
     }
     if (plain && (info.encrypt || info.sign)) {
-        why = "protection Plain together with Crypt or Sign";
+        why = "защита Plain вместе с Crypt или Sign";
         return std::nullopt;
     }
     if (info.recipients.empty()) {
-        why = "no recipient";
+        why = "нет получателя";
         return std::nullopt;
     }
     return info;
@@ -128,19 +128,19 @@ std::optional<Job> readJob(const std::string &directory, std::string &why) {
     if (!job.name.empty() && job.name.back() == '/') job.name.pop_back();
     std::optional<std::string> infoText = readRegularFile(dir + "tmninfo.txt", 1u << 24);
     if (!infoText) {
-        why = std::string("information file tmninfo.txt cannot be read: ") + std::strerror(errno);
+        why = std::string("файл tmninfo.txt не читается: ") + std::strerror(errno);
         return std::nullopt;
     }
     std::optional<JobInfo> info = parseJobInfo(*infoText, why);
     if (!info) {
-        why = "information file: " + why;
+        why = "файл tmninfo.txt: " + why;
         return std::nullopt;
     }
     job.info = std::move(*info);
 
     DIR *d = ::opendir(dir.c_str());
     if (!d) {
-        why = std::string("job directory cannot be listed: ") + std::strerror(errno);
+        why = std::string("каталог задания не читается: ") + std::strerror(errno);
         return std::nullopt;
     }
     std::vector<std::string> names;
@@ -151,7 +151,7 @@ std::optional<Job> readJob(const std::string &directory, std::string &why) {
     }
     ::closedir(d);
     if (names.size() > kMaxJobFiles) {
-        why = "too many files in the job";
+        why = "слишком много файлов в задании";
         return std::nullopt;
     }
     std::sort(names.begin(), names.end());
@@ -161,12 +161,12 @@ std::optional<Job> readJob(const std::string &directory, std::string &why) {
     for (const std::string &n : names) {
         JobFile f;
         if (!cp::try_utf8_to_cp1251(n, f.name)) {
-            why = "file name not representable in Windows-1251: " + n;
+            why = "имя файла нельзя записать в кодировке Windows-1251: " + n;
             return std::nullopt;
         }
         std::optional<std::string> data = readRegularFile(dir + n, kMaxJobBytes - total);
         if (!data) {
-            why = "attachment " + n + " is not a readable regular file within the size limit";
+            why = "вложение " + n + " не является обычным файлом допустимого размера";
             return std::nullopt;
         }
         total += data->size();

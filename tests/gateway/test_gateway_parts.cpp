@@ -40,12 +40,12 @@ TEST(GatewayParts, InformationFilesOfBothDialects) {
          "notification overdue|||SMTP:adm@x.ru|text\r\nhash=AB"},
         // A "Body:" line in the body is body text.
         {"Email:a@b\nBody:\nEmail:x@y\n", "|||SMTP:a@b|Email:x@y\n"},
-        {"Email:a@b\r\nColour:red\r\n", "!unknown key"},
-        {"Email:a@b\r\nProtection:Strong\r\n", "!unknown protection"},
-        {"Protection:Plain\r\nProtection:Sign\r\nEmail:a@b\r\n", "!protection Plain"},
-        {"Subject:x\r\n", "!no recipient"},
-        {"Email:\r\n", "!no recipient"},
-        {"just text\r\n", "!line without a key"},
+        {"Email:a@b\r\nColour:red\r\n", "!неизвестный ключ"},
+        {"Email:a@b\r\nProtection:Strong\r\n", "!неизвестный вид защиты"},
+        {"Protection:Plain\r\nProtection:Sign\r\nEmail:a@b\r\n", "!защита Plain"},
+        {"Subject:x\r\n", "!нет получателя"},
+        {"Email:\r\n", "!нет получателя"},
+        {"just text\r\n", "!строка без ключа"},
     };
     for (const Case &c : cases) {
         std::string why;
@@ -200,12 +200,12 @@ TEST(GatewayParts, JobsThatCannotBeReadAreRefusedWithAReason) {
         const char *reason;
     };
     const Case cases[] = {
-        {"link", [](const fs::path &d) { fs::create_symlink("/etc/passwd", d / "passwd"); }, "attachment passwd"},
-        {"fifo", [](const fs::path &d) { ::mkfifo((d / "pipe").c_str(), 0600); }, "attachment pipe"},
-        {"subdir", [](const fs::path &d) { fs::create_directories(d / "sub"); }, "attachment sub"},
-        {"name", [](const fs::path &d) { test::write_file(d / "\xF0\x9F\x98\x80.txt", "x"); }, "file name not representable"},
+        {"link", [](const fs::path &d) { fs::create_symlink("/etc/passwd", d / "passwd"); }, "вложение passwd"},
+        {"fifo", [](const fs::path &d) { ::mkfifo((d / "pipe").c_str(), 0600); }, "вложение pipe"},
+        {"subdir", [](const fs::path &d) { fs::create_directories(d / "sub"); }, "вложение sub"},
+        {"name", [](const fs::path &d) { test::write_file(d / "\xF0\x9F\x98\x80.txt", "x"); }, "имя файла нельзя записать"},
         {"infolink", [&](const fs::path &d) { fs::remove(d / "tmninfo.txt"); fs::create_symlink(good / "tmninfo.txt", d / "tmninfo.txt"); },
-         "information file tmninfo.txt cannot be read"},
+         "файл tmninfo.txt не читается"},
     };
     for (const Case &c : cases) {
         const fs::path d = job(c.name, info);
