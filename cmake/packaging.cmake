@@ -79,7 +79,7 @@ install(FILES ${CMAKE_BINARY_DIR}/cmake/TarminConfig.cmake ${CMAKE_BINARY_DIR}/c
 # Section 1 is made by help2man from each program's --help and --version, with
 # the sections of docs/man/PROGRAM.h2m added; tarmin(7) is written by hand.
 # The programs print their help without a display, so this runs anywhere.
-set(tarmin_programs tmngwmon tmnmoncfg tmncertmgr tmncert tmnreg loggen uishot tmngwd)
+set(tarmin_programs tmngwmon tmnmoncfg tmncertmgr tmncert tmnreg loggen uishot tmngwd tmngw-traffic)
 set(tarmin_man_pages "")
 find_program(TARMIN_HELP2MAN help2man REQUIRED)
 find_program(TARMIN_GZIP gzip REQUIRED)

@@ -47,7 +47,7 @@ endforeach()
 # Every program runs from the root, with the root's libraries, without a display.
 file(GLOB programs RELATIVE ${root}/usr/bin ${root}/usr/bin/*)
 set(all_resolved "")
-foreach(program tmngwmon tmnmoncfg tmncertmgr tmncert tmnreg loggen uishot)
+foreach(program tmngwmon tmnmoncfg tmncertmgr tmncert tmnreg loggen uishot tmngwd tmngw-traffic)
   expect("\"${program}\" IN_LIST programs" "/usr/bin/${program} is not in the packages")
 endforeach()
 set(ENV{LD_LIBRARY_PATH} ${root}/usr/lib)
