@@ -1,7 +1,7 @@
 # Receipt tracking catching up with two million sent messages and their
 # receipts (written by the log generator at run time).
-if(TARGET tmnmonalerts AND EXISTS ${CMAKE_SOURCE_DIR}/tools/loggen/LogGenerator.cpp)
+if(TARGET tmnmonalerts AND TARGET tmnloggen)
   tarmin_bench(bench_monitor_receipts
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_monitor_receipts.cpp ${CMAKE_SOURCE_DIR}/tools/loggen/LogGenerator.cpp
-    LIBS tmnmonalerts)
+    SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_monitor_receipts.cpp
+    LIBS tmnmonalerts tmnloggen)
 endif()
