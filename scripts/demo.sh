@@ -16,7 +16,10 @@
 #    certificate, some damaged in transit), and alice writes to us; now and
 #    then the partner's gateway stops for 90 seconds, so that receipts become
 #    overdue;
-# 4. opens "tmngwmon -profile=demo" with the outgoing messages selected.
+# 4. opens "tmngwmon -profile=demo" with the errors selected (--select N:
+#    2 inbound, 3 outgoing, 4 receipts). The monitor counts repeated errors
+#    while it reads the errors and finds overdue receipts while it shows the
+#    receipts ("Уведомления").
 # With --screenshot FILE the monitor renders its main window offscreen after
 # half a minute (--wait) of traffic into FILE, with the outgoing messages (or
 # category N of --select: 1 errors, 2 inbound, 4 receipts) shown, and the demo
@@ -31,7 +34,7 @@ build=build/release
 screenshot=
 keep=
 wait=30
-select=3
+select=
 while [ $# -gt 0 ]; do
   case "$1" in
     --screenshot) screenshot=${2:?--screenshot needs a file name}; shift 2 ;;
@@ -132,6 +135,12 @@ traffic() {
     TARMIN_HOME=$org_home "$bin/tmngw-traffic" --profile demo --out "$org/out" --to alice@tarmin.test \
       --count 4 --attachments 2 --size 4096 --no-cert-every 3 --tamper-every 4 --seed "$round" \
       --work "$demo/work" > /dev/null 2>&1 || true
+    # Every fourth round, a burst to the recipient without a certificate: its
+    # errors come within one refresh and raise the repeated-error alert.
+    if [ $((round % 4)) = 2 ]; then
+      TARMIN_HOME=$org_home "$bin/tmngw-traffic" --profile demo --out "$org/out" --to nobody@nowhere.test \
+        --count 3 --size 1024 --seed "$round" --work "$demo/work" > /dev/null 2>&1 || true
+    fi
     if [ $((round % 2)) = 0 ]; then
       TARMIN_HOME=$partner_home "$bin/tmngw-traffic" --out "$partner/out" --to operator@tarmin.test \
         --count 1 --seed "$round" --work "$demo/partner-work" > /dev/null 2>&1 || true
@@ -163,7 +172,7 @@ echo "(alice@tarmin.test, spool $partner); logs in $org/logs."
 # standard error (the picture is what counts here).
 take_screenshot() {
   rm -f "$1"
-  TARMIN_HOME=$org_home "$bin/tmngwmon" -profile=demo --select="$select" --screenshot "$1" || true
+  TARMIN_HOME=$org_home "$bin/tmngwmon" -profile=demo --select="${select:-3}" --screenshot "$1" || true
   [ -s "$1" ] || { echo "demo: the monitor wrote no screenshot" >&2; exit 1; }
 }
 
@@ -193,4 +202,4 @@ MSG
 fi
 
 echo "Close the monitor to end the demo (the gateways and the traffic stop with it)."
-TARMIN_HOME=$org_home "$bin/tmngwmon" -profile=demo --select="$select"
+TARMIN_HOME=$org_home "$bin/tmngwmon" -profile=demo --select="${select:-1}"
