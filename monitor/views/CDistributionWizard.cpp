@@ -1,4 +1,5 @@
 #include "monitor/views/CDistributionWizard.h"
+#include "monitor/views/WizardButtons.h"
 
 #include "common/settings.h"
 #include "monitor/core/FileNames.h"
@@ -283,7 +284,7 @@ CDistributionWizard::CDistributionWizard(DistributionData &data, AutoSendChain &
     setWizardStyle(QWizard::ClassicStyle);
     setOption(QWizard::NoBackButtonOnStartPage);
     setOption(QWizard::NoCancelButtonOnLastPage);
-    setButtonText(QWizard::CommitButton, buttonText(QWizard::NextButton));
+    setWizardButtonTexts(*this);
     setPage(kIntroPage, new CDistribIntroPage(data));
     setPage(kSelectPage, new CDistribSelectPage(data, chain, windowParent));
     setPage(kSearchPage, m_search);

@@ -1,4 +1,5 @@
 #include "monitor/views/CSignWizard.h"
+#include "monitor/views/WizardButtons.h"
 
 #include "monitor/core/OperatorContext.h"
 #include "monitor/core/MonitorContext.h"
@@ -285,6 +286,7 @@ CSignWizard::CSignWizard(const std::vector<std::string> &subjects, std::string &
     setWindowTitle(QStringLiteral("Мастер выполнения ЭП"));
     setWizardStyle(QWizard::ClassicStyle);
     setOption(QWizard::NoBackButtonOnStartPage);
+    setWizardButtonTexts(*this);
     setPage(kIntroPage, new CWPSignIntro);
     setPage(kMessagePage, m_message);
     setPage(kRecipientPage, m_recipients);

@@ -139,6 +139,8 @@ TEST_F(SignWizardTest, FinishSignsTheAttachmentsAndPlacesTheMessageJob) {
         EXPECT_EQ(title->text(), QStringLiteral("Мастер выполнения ЭП документа"));
         EXPECT_TRUE(title->font().bold());
         EXPECT_EQ(wizardButtons(wizard), QStringLiteral("Next"));
+        // The greeting asks for the button "Далее".
+        EXPECT_EQ(wizard.button(QWizard::NextButton)->text().remove(QLatin1Char('&')), QStringLiteral("Далее >"));
         wizard.next();
 
         QWizardPage *page = wizard.currentPage();
