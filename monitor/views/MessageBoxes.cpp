@@ -1,6 +1,9 @@
 #include "monitor/views/MessageBoxes.h"
 
+#include <QAbstractButton>
 #include <QMessageBox>
+
+#include <utility>
 
 namespace tarmin::monitor {
 
@@ -43,6 +46,10 @@ public:
     int show(const MessageRequest &request) override {
         QMessageBox box(toQt(request.icon), request.caption, request.text, toQt(request.buttons), request.parent);
         box.setTextInteractionFlags(Qt::TextSelectableByMouse);
+        // The system's Russian button texts ("OK" reads the same).
+        for (auto [button, text] : {std::pair{QMessageBox::Cancel, "Отмена"}, {QMessageBox::Yes, "Да"},
+                                    {QMessageBox::No, "Нет"}, {QMessageBox::Retry, "Повтор"}})
+            if (QAbstractButton *b = box.button(button)) b->setText(QString::fromUtf8(text));
         return fromQt(box.exec());
     }
 };
